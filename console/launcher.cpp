@@ -1,0 +1,252 @@
+// The command loop: words to commands, argument checks, the facade call and the answer line.
+#include "console/launcher.hpp"
+
+#include <array>
+#include <iostream>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "console/utils-argparser.hpp"
+#include "controller/mova.hpp"
+#include "utils/utils-types.hpp"
+
+namespace Launcher {
+namespace {
+
+enum class Kind : std::uint8_t { Vehicle, Position, Step, Amount };
+
+struct Command_Entry {
+  std::string_view name;
+  std::uint8_t arity;
+  Kind kinds[2];
+};
+
+using K = Kind;
+constexpr std::array<Command_Entry, Number_Of_Commands> kCommands = {{
+    {"MOVA_INIT", 0, {}},
+    {"MOVA_GENERATION", 0, {}},
+    {"MOVA_BUILD_VERSION", 0, {}},
+    {"MOVA_START_MISSION", 0, {}},
+    {"MOVA_GET_NUM_STEPS", 0, {}},
+    {"MOVA_END_MISSION", 0, {}},
+    {"VEHICLE_SET_CURRENT_POS", 2, {K::Vehicle, K::Position}},
+    {"VEHICLE_GET_CURRENT_POS", 1, {K::Vehicle}},
+    {"VEHICLE_GET_DIS_TO_POS", 2, {K::Vehicle, K::Position}},
+    {"VEHICLE_SET_GOAL_POS", 2, {K::Vehicle, K::Position}},
+    {"VEHICLE_GET_NEXT_POS", 1, {K::Vehicle}},
+    {"VEHICLE_GET_STEP_POS", 2, {K::Vehicle, K::Step}},
+    {"VEHICLE_MOVED_FORWARD", 0, {}},
+    {"VEHICLE_GOAL_REACHED", 0, {}},
+    {"ENVIRONMENT_CLEAN", 0, {}},
+    {"ENVIRONMENT_BUILD", 0, {}},
+    {"ENVIRONMENT_GET_MAX_POS", 0, {}},
+    {"ENVIRONMENT_GET_MAX_ROADS", 0, {}},
+    {"ENVIRONMENT_ADD_ONE_WAY_ROAD", 2, {K::Position, K::Position}},
+    {"ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE", 2, {K::Position, K::Position}},
+    {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES", 2, {K::Position, K::Position}},
+    {"OBSTACLES_CLEAN", 0, {}},
+    {"OBSTACLES_ADD_OBSTACLE", 2, {K::Position, K::Position}},
+    {"OBSTACLES_GET_NUM", 0, {}},
+    {"OBSTACLES_PRESENT", 2, {K::Position, K::Position}},
+    {"OBSTACLES_CONFIRM", 0, {}},
+    {"SETTINGS_SET_MAX_RAM", 1, {K::Amount}},
+    {"SETTINGS_SET_TIMEOUT", 1, {K::Amount}},
+    {"SETTINGS_ENABLE_LOGGING", 0, {}},
+    {"SETTINGS_DISABLE_LOGGING", 0, {}},
+    {"MONITORING_GET_NUM_VEHICLES", 0, {}},
+    {"MONITORING_GET_CPU_TIME", 0, {}},
+    {"MONITORING_GET_RAM_USAGE", 0, {}},
+    {"MONITORING_GET_EVALUATIONS", 0, {}},
+    {"INFORMATION_GET_AUTHOR", 0, {}},
+    {"INFORMATION_GET_ORG", 0, {}},
+    {"INFORMATION_GET_COPYRIGHT", 0, {}},
+    {"INFORMATION_GET_WATERMARK", 0, {}},
+}};
+
+std::string_view Trim_Blanks(std::string_view word) {
+  while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
+  while (!word.empty() && word.back() == ' ') word.remove_suffix(1);
+  return word;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool In_Range(Kind kind, std::int32_t value) {
+  switch (kind) {
+    case Kind::Vehicle:
+      return value >= 1 && value <= 3;
+    case Kind::Position:
+      return value >= -1 && value <= 12;
+    case Kind::Step:
+    case Kind::Amount:
+      return value >= 0;
+  }
+  return false;
+}
+
+std::int32_t Argument(std::string_view line, int n, Kind kind) {
+  const std::optional<std::int32_t> value = To_Integer(Utils::ArgParser::Get_Argument(line, n));
+  Utils::Require(value.has_value(), "argument is not a 32-bit integer");
+  Utils::Require(In_Range(kind, *value), "argument out of range");
+  return *value;
+}
+
+void Print(bool value) { std::cout << (value ? "TRUE\n" : "FALSE\n"); }
+void Print(std::int32_t value) { std::cout << Utils::Integer_Image(value) << '\n'; }
+
+// Reads one line without its line feed (and one carriage return before it) into `line`.
+// False at the end of input with nothing read. A line longer than Max_Line_Length is read to
+// its end and reported through `too_long`.
+bool Read_Line(std::streambuf& input, std::string& line, bool& too_long) {
+  line.clear();
+  too_long = false;
+  bool any = false;
+  while (true) {
+    if (input.in_avail() <= 0) std::cout.flush();
+    const int c = input.sbumpc();
+    if (c == std::char_traits<char>::eof()) break;
+    any = true;
+    if (c == '\n') break;
+    if (line.size() < Max_Line_Length) {
+      line.push_back(static_cast<char>(c));
+    } else {
+      too_long = true;
+    }
+  }
+  if (!line.empty() && line.back() == '\r' && !too_long) line.pop_back();
+  return any;
+}
+
+}  // namespace
+
+std::optional<Command> Find_Command(std::string_view word) {
+  word = Trim_Blanks(word);
+  for (int i = 0; i < Number_Of_Commands; ++i) {
+    const std::string_view name = kCommands[static_cast<std::size_t>(i)].name;
+    if (name.size() != word.size()) continue;
+    bool same = true;
+    for (std::size_t j = 0; same && j < name.size(); ++j) same = Upper(word[j]) == name[j];
+    if (same) return static_cast<Command>(i);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::int32_t> To_Integer(std::string_view word) {
+  word = Trim_Blanks(word);
+  bool negative = false;
+  if (!word.empty() && (word.front() == '+' || word.front() == '-')) {
+    negative = word.front() == '-';
+    word.remove_prefix(1);
+  }
+  if (word.empty()) return std::nullopt;
+  std::int64_t magnitude = 0;
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  for (char c : word) {
+    if (c < '0' || c > '9') return std::nullopt;
+    magnitude = magnitude * 10 + (c - '0');
+    if (magnitude > kLimit) return std::nullopt;
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+void Execute(std::string_view line) {
+  Utils::ArgParser::Parse(line);
+  const std::optional<Command> found = Find_Command(Utils::ArgParser::Get_Argument(line, 0));
+  Utils::Require(found.has_value(), "unknown command");
+  const Command_Entry& entry = kCommands[static_cast<std::size_t>(*found)];
+  std::int32_t a = 0;
+  std::int32_t b = 0;
+  if (entry.arity >= 1) a = Argument(line, 1, entry.kinds[0]);
+  if (entry.arity >= 2) b = Argument(line, 2, entry.kinds[1]);
+
+  using C = Command;
+  switch (*found) {
+    case C::MOVA_INIT: Mova::Init(); break;
+    case C::MOVA_GENERATION: Mova::Generation(); break;
+    case C::MOVA_BUILD_VERSION: Mova::Build_Version(); break;
+    case C::MOVA_START_MISSION: Print(Mova::Start_Mission()); break;
+    case C::MOVA_GET_NUM_STEPS: Print(Mova::Get_Num_Steps()); break;
+    case C::MOVA_END_MISSION: Mova::End_Mission(); break;
+    case C::VEHICLE_SET_CURRENT_POS: Mova::Vehicle_Set_Current_Pos(a, b); break;
+    case C::VEHICLE_GET_CURRENT_POS: Print(Mova::Vehicle_Get_Current_Pos(a)); break;
+    case C::VEHICLE_GET_DIS_TO_POS: Print(Mova::Vehicle_Get_Dis_To_Pos(a, b)); break;
+    case C::VEHICLE_SET_GOAL_POS: Mova::Vehicle_Set_Goal_Pos(a, b); break;
+    case C::VEHICLE_GET_NEXT_POS: Print(Mova::Vehicle_Get_Next_Pos(a)); break;
+    case C::VEHICLE_GET_STEP_POS: Print(Mova::Vehicle_Get_Step_Pos(a, b)); break;
+    case C::VEHICLE_MOVED_FORWARD: Print(Mova::Vehicle_Moved_Forward()); break;
+    case C::VEHICLE_GOAL_REACHED: Print(Mova::Vehicle_Goal_Reached()); break;
+    case C::ENVIRONMENT_CLEAN: Mova::Environment_Clean(); break;
+    case C::ENVIRONMENT_BUILD: Mova::Environment_Build(); break;
+    case C::ENVIRONMENT_GET_MAX_POS: Print(Mova::Environment_Get_Max_Pos()); break;
+    case C::ENVIRONMENT_GET_MAX_ROADS: Print(Mova::Environment_Get_Max_Roads()); break;
+    case C::ENVIRONMENT_ADD_ONE_WAY_ROAD: Mova::Environment_Add_One_Way_Road(a, b); break;
+    case C::ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE:
+      Mova::Environment_Add_Two_Way_Road_One_Lane(a, b);
+      break;
+    case C::ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES:
+      Mova::Environment_Add_Two_Way_Road_Two_Lanes(a, b);
+      break;
+    case C::OBSTACLES_CLEAN: Mova::Obstacles_Clean(); break;
+    case C::OBSTACLES_ADD_OBSTACLE: Mova::Obstacles_Add_Obstacle(a, b); break;
+    case C::OBSTACLES_GET_NUM: Print(Mova::Obstacles_Get_Num()); break;
+    case C::OBSTACLES_PRESENT: Print(Mova::Obstacles_Present(a, b)); break;
+    case C::OBSTACLES_CONFIRM: Print(Mova::Obstacles_Confirm()); break;
+    case C::SETTINGS_SET_MAX_RAM: Mova::Settings_Set_Max_RAM(a); break;
+    case C::SETTINGS_SET_TIMEOUT: Mova::Settings_Set_Timeout(a); break;
+    case C::SETTINGS_ENABLE_LOGGING: Mova::Settings_Enable_Logging(); break;
+    case C::SETTINGS_DISABLE_LOGGING: Mova::Settings_Disable_Logging(); break;
+    case C::MONITORING_GET_NUM_VEHICLES: Print(Mova::Monitoring_Get_Num_Vehicles()); break;
+    case C::MONITORING_GET_CPU_TIME:
+      std::cout << Utils::Fixed_Image(Mova::Monitoring_Get_CPU_Time()) << '\n';
+      break;
+    case C::MONITORING_GET_RAM_USAGE: Print(Mova::Monitoring_Get_RAM_Usage()); break;
+    case C::MONITORING_GET_EVALUATIONS: Print(Mova::Monitoring_Get_Evaluations()); break;
+    case C::INFORMATION_GET_AUTHOR: Mova::Information_Get_Author(); break;
+    case C::INFORMATION_GET_ORG: Mova::Information_Get_Org(); break;
+    case C::INFORMATION_GET_COPYRIGHT: Mova::Information_Get_Copyright(); break;
+    case C::INFORMATION_GET_WATERMARK: Mova::Information_Get_Watermark(); break;
+  }
+}
+
+int Run(std::istream& input) {
+  std::string line;
+  try {
+    Mova::Reset_All();
+    Mova::Settings_Disable_Logging();
+    Utils::ArgParser::Set_Separator(' ');
+    std::streambuf* buffer = input.rdbuf();
+    if (buffer == nullptr) throw Utils::Fatal_Error{"cannot read standard input"};
+    bool too_long = false;
+    while (true) {
+      bool more = false;
+      try {
+        more = Read_Line(*buffer, line, too_long);
+      } catch (const std::ios_base::failure&) {
+        throw Utils::Fatal_Error{"cannot read standard input"};
+      }
+      if (!more) break;
+      if (!too_long) {
+        try {
+          Execute(line);
+        } catch (const Utils::Range_Error&) {
+          // The line is dropped; what its operation did before stays done.
+        }
+      }
+      if (line.capacity() > 65536) std::string().swap(line);
+    }
+    std::cout.flush();
+    return 0;
+  } catch (const Utils::Fatal_Error& failure) {
+    std::cout.flush();
+    std::cerr << "mova: " << failure.message << std::endl;
+  } catch (const std::bad_alloc&) {
+    std::cout.flush();
+    std::cerr << "mova: out of memory" << std::endl;
+  }
+  return 1;
+}
+
+}  // namespace Launcher

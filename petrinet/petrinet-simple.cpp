@@ -1,0 +1,43 @@
+// Single-token markings of the road net.
+#include "petrinet/petrinet-simple.hpp"
+
+#include <iostream>
+
+#include "utils/utils-logger.hpp"
+
+namespace PetriNet::Simple {
+
+PN_Marking Empty_Marking() { return PN_Marking{}; }
+
+Firing Activated_Transitions(const PN_Marking& marking) {
+  Firing activated;
+  for (int p = 0; p < Max_Places; ++p)
+    if (marking[static_cast<std::size_t>(p)]) activated.bits |= Pre_Transitions(p).bits;
+  return activated;
+}
+
+PN_Marking Fire(const PN_Marking& marking, Firing firing) {
+  PN_Marking result = marking;
+  for (int t = 0; t < Max_Transitions; ++t) {
+    if (!firing.Test(t)) continue;
+    const Transition_Ends ends = Ends(t);
+    if (ends.source < 0 || ends.destination < 0) {
+      Utils::Logger::Log(Utils::Logger::Severity::INFORMATIONAL,
+                         "Probably same road origin and destiny.");
+      continue;
+    }
+    const auto source = static_cast<std::size_t>(ends.source);
+    const auto destination = static_cast<std::size_t>(ends.destination);
+    result[destination] = marking[source];
+    if (result[source] == marking[source]) result[source] = false;
+  }
+  return result;
+}
+
+void Show_Marking(const PN_Marking& marking) {
+  std::cout << "Marking is:\n\n(";
+  for (bool token : marking) std::cout << (token ? "TRUE" : "FALSE") << ' ';
+  std::cout << ")\n";
+}
+
+}  // namespace PetriNet::Simple

@@ -1,0 +1,222 @@
+// The net core: Pre, Post and C, the conflict table and the two firing builders.
+#include "petrinet/petrinet.hpp"
+
+#include <iostream>
+
+#include "utils/utils-logger.hpp"
+#include "utils/utils-types.hpp"
+
+namespace PetriNet {
+namespace {
+
+using Math::LinearAlgebra::Matrix;
+using Utils::Integer_Image;
+using Utils::Logger::Log_Parts;
+using Utils::Logger::Severity;
+
+struct Net_State {
+  Matrix pre = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Transitions);
+  Matrix post = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Transitions);
+  Matrix c = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Transitions);
+  std::array<Constraints_Firings_List, Max_Transitions> constraints{};
+  // Derived from the lists above, kept in step with them.
+  std::array<Firing, Max_Places> pre_transitions{};
+  std::array<Firing, Max_Places> post_transitions{};
+  std::array<Firing, Max_Transitions> conflicts{};
+  std::array<Transition_Ends, Max_Transitions> ends{};
+};
+
+Net_State net;
+
+void Check_Place(int place) {
+  Utils::Require(place >= 0 && place < Max_Places, "place outside 0..11");
+}
+void Check_Transition(int transition) {
+  Utils::Require(transition >= 0 && transition < Max_Transitions, "transition outside 0..29");
+}
+
+const char* Boolean_Text(bool value) { return value ? "TRUE" : "FALSE"; }
+
+void Show_Matrix(const char* title, const Matrix& m) {
+  std::cout << title << '\n';
+  Math::LinearAlgebra::Image(m);
+  std::cout << '\n';
+}
+
+}  // namespace
+
+void Add_Pre(int place, int transition) {
+  Check_Place(place);
+  Check_Transition(transition);
+  Math::LinearAlgebra::Set_Element(net.pre, place, transition, 1.0f);
+  net.pre_transitions[static_cast<std::size_t>(place)].Set(transition);
+  Log_Parts(Severity::DEBUG, "Adding Pre ", place, " ", transition, " = 1");
+}
+
+void Add_Post(int place, int transition) {
+  Check_Place(place);
+  Check_Transition(transition);
+  Math::LinearAlgebra::Set_Element(net.post, place, transition, 1.0f);
+  net.post_transitions[static_cast<std::size_t>(place)].Set(transition);
+  Log_Parts(Severity::DEBUG, "Adding Post ", place, " ", transition, " = 1");
+}
+
+void Add_Constraint(int first, int second) {
+  Check_Transition(first);
+  Check_Transition(second);
+  Constraints_Firings_List& list = net.constraints[static_cast<std::size_t>(first)];
+  for (std::int32_t i = 0; i < list.count; ++i)
+    if (list.items[static_cast<std::size_t>(i)] == second) return;
+  Utils::Require(list.count < Max_Transitions, "constraint list full");
+  list.items[static_cast<std::size_t>(list.count++)] = static_cast<std::int8_t>(second);
+  net.conflicts[static_cast<std::size_t>(first)].Set(second);
+  Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ",
+            second);
+}
+
+void Clear() {
+  net.pre = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Transitions);
+  net.post = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Transitions);
+  net.constraints = {};
+  net.pre_transitions = {};
+  net.post_transitions = {};
+  net.conflicts = {};
+}
+
+void Initialize() {
+  net.c = Math::LinearAlgebra::Subtract(net.post, net.pre);
+  for (int t = 0; t < Max_Transitions; ++t) {
+    Transition_Ends e;
+    for (int p = 0; p < Max_Places; ++p) {
+      const float value = Math::LinearAlgebra::Element(net.c, p, t);
+      if (value == -1.0f && e.source < 0) e.source = static_cast<std::int8_t>(p);
+      if (value == 1.0f && e.destination < 0) e.destination = static_cast<std::int8_t>(p);
+    }
+    net.ends[static_cast<std::size_t>(t)] = e;
+  }
+  Log_Parts(Severity::DEBUG, "Petri Net initialized");
+}
+
+void Compute_Constraints() {
+  for (int i = 0; i < Max_Transitions; ++i) {
+    for (int j = 0; j < Max_Transitions; ++j) {
+      if (j == i) continue;
+      for (int k = 0; k < Max_Places; ++k) {
+        if (Pre(k, i) > 0.0f && Pre(k, j) > 0.0f) Add_Constraint(i, j);
+        if (Post(k, i) > 0.0f && Post(k, j) > 0.0f) Add_Constraint(i, j);
+      }
+    }
+  }
+}
+
+Firings_List Activated_Firings(Firing activated) {
+  Firings_List result;
+  for (int t = 0; t < Max_Transitions; ++t) {
+    if (!activated.Test(t)) continue;
+    Firing f;
+    f.Set(t);
+    result.push_back(f);
+  }
+  return result;
+}
+
+void Feasible_Firings_Into(Firing activated, Firings_List& result) {
+  result.clear();
+  result.push_back(Firing{});
+  for (int t = 0; t < Max_Transitions; ++t) {
+    if (!activated.Test(t)) continue;
+    const std::uint32_t conflicts = net.conflicts[static_cast<std::size_t>(t)].bits;
+    const std::size_t held = result.size();
+    for (std::size_t i = 0; i < held; ++i) {
+      const std::uint32_t bits = result[i].bits | (1u << t);
+      if ((bits & conflicts) == 0) result.push_back(Firing{bits});
+    }
+  }
+  if (result.size() < 2) {
+    result.clear();
+  } else {
+    result.erase(result.begin());
+  }
+}
+
+Firings_List Feasible_Firings(Firing activated) {
+  Firings_List result;
+  Feasible_Firings_Into(activated, result);
+  return result;
+}
+
+float Pre(int place, int transition) {
+  return Math::LinearAlgebra::Element(net.pre, place, transition);
+}
+float Post(int place, int transition) {
+  return Math::LinearAlgebra::Element(net.post, place, transition);
+}
+float C(int place, int transition) {
+  return Math::LinearAlgebra::Element(net.c, place, transition);
+}
+const Matrix& Pre_Matrix() { return net.pre; }
+const Matrix& Post_Matrix() { return net.post; }
+const Matrix& C_Matrix() { return net.c; }
+
+Constraints_Firings_List Constraints(int transition) {
+  Check_Transition(transition);
+  return net.constraints[static_cast<std::size_t>(transition)];
+}
+
+Firing Pre_Transitions(int place) { return net.pre_transitions[static_cast<std::size_t>(place)]; }
+Firing Post_Transitions(int place) {
+  return net.post_transitions[static_cast<std::size_t>(place)];
+}
+Firing Conflicts(int transition) { return net.conflicts[static_cast<std::size_t>(transition)]; }
+Transition_Ends Ends(int transition) { return net.ends[static_cast<std::size_t>(transition)]; }
+
+void Reset() { net = Net_State{}; }
+
+void Show_Pre() { Show_Matrix("Pre matrix is:", net.pre); }
+void Show_Post() { Show_Matrix("Post matrix is:", net.post); }
+void Show_C() { Show_Matrix("C incidence matrix is:", net.c); }
+
+void Show_Constraints() {
+  std::cout << "\nShowing constraints\n\n";
+  for (int t = 0; t < Max_Transitions; ++t) {
+    std::cout << "\nConstraints for Transition " << Integer_Image(t) << ":  ";
+    const Constraints_Firings_List& list = net.constraints[static_cast<std::size_t>(t)];
+    for (std::int32_t i = 0; i < list.count; ++i)
+      std::cout << Integer_Image(list.items[static_cast<std::size_t>(i)]) << "  ";
+    std::cout << '\n';
+  }
+}
+
+void Show_Activated_Transitions(Firing activated) {
+  std::cout << "\nTransitions ";
+  for (int t = 0; t < Max_Transitions; ++t)
+    if (activated.Test(t)) std::cout << Integer_Image(t);
+  std::cout << " activated \n";
+  if (activated.Empty()) std::cout << "Empty Firing\n";
+}
+
+void Show_Activated_Firings(Firing activated) {
+  std::cout << "Activated firings are: ";
+  for (int t = 0; t < Max_Transitions; ++t)
+    if (activated.Test(t)) std::cout << Integer_Image(t) << ' ';
+  std::cout << '\n';
+}
+
+void Show_Feasible_Transitions(Firing activated) {
+  for (int t = 0; t < Max_Transitions; ++t)
+    if (activated.Test(t)) std::cout << "Firing " << Integer_Image(t) << " feasible\n";
+}
+
+void Show_Firing(Firing firing) {
+  std::cout << "Firing is\n\n(";
+  for (int t = 0; t < Max_Transitions; ++t) std::cout << Boolean_Text(firing.Test(t)) << ' ';
+  std::cout << ")\n";
+}
+
+void Show_Firing_Line(Firing firing) {
+  std::cout << " ( ";
+  for (int t = 0; t < Max_Transitions; ++t) std::cout << Boolean_Text(firing.Test(t)) << ' ';
+  std::cout << " ) \n";
+}
+
+}  // namespace PetriNet

@@ -1,0 +1,32 @@
+// Road distances between two positions: Dijkstra with unit steps on the simple graph.
+#pragma once
+
+#include <cstdint>
+
+#include "reachability/reachabilitygraph-simple.hpp"
+
+namespace Search::Dijkstra {
+
+using ReachabilityGraph::Simple::Key_PN;
+
+// The most vertices one search dequeues.
+inline constexpr int Max_Distance_Evaluations = 1000;
+
+// Rebuilds the simple reachability graph from the current net.
+void Prepare();
+
+void Set_Source(Key_PN key);
+void Set_Target(Key_PN key);
+
+// Searches from the source; true when the target was generated as a successor. Leaves F and
+// PARENT in the graph and writes Evaluations, CPU_Time (unscaled) and Queue_Size of the shared
+// statistics. Range_Error when the source is not a vertex.
+bool Find_Path();
+
+// The number of PARENT links from the target back to the source.
+std::int32_t Path_Length();
+
+// F := 32767 in every vertex of the simple graph.
+void Reset_Values();
+
+}  // namespace Search::Dijkstra

@@ -1,0 +1,343 @@
+// The mission planner and its plan queries.
+#include "search/search-dstarlite.hpp"
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <queue>
+#include <thread>
+#include <unordered_map>
+
+#include "petrinet/math-linearalgebra.hpp"
+#include "utils/utils-logger.hpp"
+
+namespace Search::DStarLite {
+namespace {
+
+namespace Graph = ReachabilityGraph::Coloured;
+using Graph::Key_CPN;
+using PetriNet::Max_Places;
+using PetriNet::Coloured::Colour;
+using PetriNet::Coloured::Label;
+using Utils::Cost;
+using Utils::Logger::Log;
+using Utils::Logger::Log_Parts;
+using Utils::Logger::Severity;
+
+// Greater PRIORITY first; equal priorities in insertion order.
+struct Queue_Node {
+  std::int32_t PRIORITY;
+  std::int64_t SEQUENCE_NUMBER;
+  Key_CPN CONTENT;
+};
+struct Queue_Order {
+  bool operator()(const Queue_Node& a, const Queue_Node& b) const {
+    if (a.PRIORITY != b.PRIORITY) return a.PRIORITY < b.PRIORITY;
+    return a.SEQUENCE_NUMBER > b.SEQUENCE_NUMBER;
+  }
+};
+using Search_CPN_Priority_Queue = std::priority_queue<Queue_Node, std::vector<Queue_Node>, Queue_Order>;
+
+struct Planner_State {
+  CPN_Marking current = PetriNet::Coloured::Empty_Marking();
+  CPN_Marking goal = PetriNet::Coloured::Empty_Marking();
+  CPN_Marking next = PetriNet::Coloured::Empty_Marking();
+  Cost key_modifier = 0;
+  bool solution_found = false;
+  std::int32_t max_ram = 2048;
+  std::int64_t timeout = 1000000000;
+  Math::LinearAlgebra::Matrix distances = Math::LinearAlgebra::Zero_Matrix(12, 12);
+  Search_CPN_Priority_Queue queue;
+  std::int64_t sequence = 0;
+  Search_Statistics statistics;
+};
+
+Planner_State planner;
+bool pause_enabled = true;
+
+// Reused between computations.
+Graph::CPN_Successor_List successors_buffer;
+
+std::int32_t Round_Entry(std::int32_t from, std::int32_t to, double upper) {
+  Utils::Require(from >= 0 && from < Max_Places && to >= 0 && to < Max_Places,
+                 "distance index outside 0..11");
+  const float entry = Math::LinearAlgebra::Element(planner.distances, from, to);
+  Utils::Require(entry > -0.5f && static_cast<double>(entry) < upper,
+                 "distance entry out of range");
+  return static_cast<std::int32_t>(std::lround(entry));
+}
+
+Cost Distance_Sum(const CPN_Marking& a, const CPN_Marking& b) {
+  Cost sum = 0;
+  for (int v = 1; v <= PetriNet::Coloured::Number_Of_Vehicles; ++v) {
+    const Colour colour = PetriNet::Coloured::Vehicle_Colour(v);
+    const std::int32_t entry = Round_Entry(PetriNet::Coloured::Position(a, colour),
+                                           PetriNet::Coloured::Position(b, colour), 32767.5);
+    sum = Utils::Cost_Add(sum, entry);
+  }
+  return sum;
+}
+
+bool Misses_A_Vehicle(const CPN_Marking& m) {
+  for (int v = 1; v <= PetriNet::Coloured::Number_Of_Vehicles; ++v)
+    if (PetriNet::Coloured::Position(m, PetriNet::Coloured::Vehicle_Colour(v)) < 0) return true;
+  return false;
+}
+
+// The obstacle list as the main loop needs it: a blocked pair of places in either direction,
+// and whether some obstacle lies outside the places (every check then fails).
+struct Blocked_Roads {
+  std::array<std::uint16_t, Max_Places> pairs{};  // bit d of pairs[o]: o-d is blocked
+  bool invalid = false;
+};
+
+Blocked_Roads Prepare_Obstacles(const Obstacles::Obstacles_List& obstacles) {
+  Blocked_Roads blocked;
+  for (const Obstacles::Obstacle& o : obstacles) {
+    if (o.ORIGIN < 0 || o.ORIGIN >= Max_Places || o.DESTINY < 0 || o.DESTINY >= Max_Places) {
+      blocked.invalid = true;
+      continue;
+    }
+    blocked.pairs[static_cast<std::size_t>(o.ORIGIN)] |= static_cast<std::uint16_t>(1u << o.DESTINY);
+    blocked.pairs[static_cast<std::size_t>(o.DESTINY)] |= static_cast<std::uint16_t>(1u << o.ORIGIN);
+  }
+  return blocked;
+}
+
+// Is_Blocked over the prepared list: some vehicle stands on o in a and on d in b for a
+// blocked pair (o, d).
+bool Blocked(const CPN_Marking& a, const CPN_Marking& b, const Blocked_Roads& blocked) {
+  Utils::Require(!blocked.invalid, "obstacle outside 0..11");
+  for (int o = 0; o < Max_Places; ++o) {
+    const std::uint16_t ends = blocked.pairs[static_cast<std::size_t>(o)];
+    const Colour vehicle = a[static_cast<std::size_t>(o)];
+    if (ends == 0 || vehicle == Colour::EMPTY) continue;
+    for (int d = 0; d < Max_Places; ++d)
+      if (((ends >> d) & 1u) && b[static_cast<std::size_t>(d)] == vehicle) return true;
+  }
+  return false;
+}
+
+std::int64_t Nanoseconds_Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                              start)
+      .count();
+}
+
+void Enqueue(std::int32_t priority, Key_CPN key) {
+  planner.queue.push({priority, planner.sequence++, key});
+}
+
+}  // namespace
+
+bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
+  const auto start = std::chrono::steady_clock::now();
+  planner.solution_found = false;
+  const Key_CPN start_key = Graph::Compute_Key_CPN(planner.current);
+
+  Log(Severity::INFORMATIONAL, "Computing solution ");
+  Log_Parts(Severity::DEBUG, "Current Marking is:  ", Label(planner.current));
+  if (!PetriNet::Coloured::Is_Consistent(planner.current))
+    Log(Severity::ERROR, "Inconsistent current vehicle positions");
+  if (!PetriNet::Coloured::Is_Consistent(planner.goal))
+    Log(Severity::ERROR, "Inconsistent goal vehicle positions");
+
+  int evaluations = 0;
+  if (!Misses_A_Vehicle(planner.current)) {
+    const Blocked_Roads blocked = Prepare_Obstacles(obstacles);
+    const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
+    Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
+    Enqueue(Utils::Infinite_Cost, goal_key);
+
+    bool stop = false;
+    while (evaluations < Max_Evaluations && !stop && !planner.queue.empty()) {
+      ++evaluations;
+      const Key_CPN key = planner.queue.top().CONTENT;
+      planner.queue.pop();
+      if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
+      const Graph::CPN_Values u = Graph::Get_Values(key);
+      Graph::Copy_Successors(key, successors_buffer);
+
+      bool limit = false;
+      for (const Graph::CPN_Successor& e : successors_buffer) {
+        limit = false;
+        if (Nanoseconds_Since(start) >= planner.timeout) {
+          Log(Severity::ERROR, "Timeout");
+          limit = true;
+        }
+        if (planner.max_ram <= Graph::Graph_RAM_Usage()) {
+          Log(Severity::ERROR, "Out of memory");
+          limit = true;
+        }
+        Graph::CPN_Values s = Graph::Get_Values(e.SUCCESSOR_KEY);
+        if (!Blocked(u.CPN_MARKING, s.CPN_MARKING, blocked)) {
+          const Cost g = Utils::Cost_Add(u.G, e.MOVEMENTS);
+          const Cost f =
+              Utils::Cost_Add(Utils::Cost_Add(planner.key_modifier, g), Heuristic(s.CPN_MARKING));
+          if (f < s.F) {
+            s.G = g;
+            s.F = f;
+            s.PARENT = key;
+            Graph::Replace_Values(e.SUCCESSOR_KEY, s);
+            Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
+          }
+          // The current marking counts only once it is linked to a parent.
+          if (e.SUCCESSOR_KEY == start_key && s.PARENT != -1) {
+            planner.solution_found = true;
+            Log(Severity::DEBUG, "Search OK");
+            planner.next = Graph::Get_Values(s.PARENT).CPN_MARKING;
+            stop = true;
+            break;
+          }
+        }
+        if (limit) {
+          stop = true;
+          break;
+        }
+      }
+    }
+  }
+
+  Search_Statistics& stats = planner.statistics;
+  stats.Evaluations = evaluations;
+  stats.CPU_Time = Nanoseconds_Since(start) * CPU_Time_Factor_Per_Mille / 1000;
+  stats.Time_Per_Evaluation =
+      evaluations == 0 ? 0.0f : Utils::Seconds(stats.CPU_Time) / static_cast<float>(evaluations);
+  if (pause_enabled && stats.CPU_Time > 0)
+    std::this_thread::sleep_for(std::chrono::nanoseconds(stats.CPU_Time));
+  stats.RAM_Usage = Graph::Graph_RAM_Usage();
+  stats.Queue_Size = static_cast<std::int32_t>(planner.queue.size());
+  Log_Parts(Severity::DEBUG, "Search Evaluations: ", stats.Evaluations);
+  Log_Parts(Severity::DEBUG, "Search CPU time: ", Utils::Duration_Image(stats.CPU_Time));
+  return planner.solution_found;
+}
+
+void Reset_Search() {
+  while (!planner.queue.empty()) planner.queue.pop();
+  Graph::Clear_Graph();
+}
+
+void Clear_Distances() {
+  planner.distances = Math::LinearAlgebra::Zero_Matrix(12, 12);
+}
+
+void Set_Distance(std::int32_t from, std::int32_t to, std::int32_t steps) {
+  Utils::Require(from >= 0 && from < Max_Places && to >= 0 && to < Max_Places,
+                 "distance index outside 0..11");
+  Math::LinearAlgebra::Set_Element(planner.distances, from, to, static_cast<float>(steps));
+}
+
+std::int32_t Get_Distance(std::int32_t from, std::int32_t to) {
+  return Round_Entry(from, to, 2147483648.0);
+}
+
+Cost Heuristic(const CPN_Marking& marking) { return Distance_Sum(marking, planner.current); }
+
+Cost Marking_Distance(const CPN_Marking& a, const CPN_Marking& b) { return Distance_Sum(a, b); }
+
+bool Is_Blocked(const CPN_Marking& a, const CPN_Marking& b,
+                const Obstacles::Obstacles_List& obstacles) {
+  bool result = false;
+  for (const Obstacles::Obstacle& o : obstacles) {
+    Utils::Require(o.ORIGIN >= 0 && o.ORIGIN < Max_Places && o.DESTINY >= 0 &&
+                       o.DESTINY < Max_Places,
+                   "obstacle outside 0..11");
+    const auto origin = static_cast<std::size_t>(o.ORIGIN);
+    const auto destiny = static_cast<std::size_t>(o.DESTINY);
+    if (a[origin] != Colour::EMPTY && b[destiny] == a[origin]) result = true;
+    if (a[destiny] != Colour::EMPTY && b[origin] == a[destiny]) result = true;
+  }
+  return result;
+}
+
+CPN_Marking Get_Current_Marking() { return planner.current; }
+void Set_Current_Marking(const CPN_Marking& marking) { planner.current = marking; }
+CPN_Marking Get_Goal_Marking() { return planner.goal; }
+void Set_Goal_Marking(const CPN_Marking& marking) {
+  planner.goal = marking;
+  planner.key_modifier = 0;
+}
+CPN_Marking Get_Next_Marking() { return planner.next; }
+
+CPN_Marking Get_Step_Marking(std::int64_t step) {
+  if (step < 0) return planner.current;
+  // The walk repeats as soon as a key comes back; the rest of it is then taken modulo the
+  // length of the cycle, so that a far step costs no more than the graph's size.
+  std::unordered_map<Key_CPN, std::int64_t> visited;
+  std::vector<CPN_Marking> markings;
+  Key_CPN key = Graph::Compute_Key_CPN(planner.current);
+  for (std::int64_t i = 0; i <= step; ++i) {
+    const auto seen = visited.find(key);
+    if (seen != visited.end()) {
+      const std::int64_t first = seen->second;
+      const std::int64_t cycle = i - first;
+      return markings[static_cast<std::size_t>(first + (step - first) % cycle)];
+    }
+    visited.emplace(key, i);
+    const Graph::CPN_Values v = Graph::Get_Values(key);
+    markings.push_back(v.CPN_MARKING);
+    key = v.PARENT;
+  }
+  return markings.back();
+}
+
+std::int32_t Get_Number_Of_Steps() {
+  if (!planner.solution_found) return 0;
+  CPN_Marking m = planner.current;
+  Key_CPN key = Graph::Compute_Key_CPN(m);
+  std::int32_t count = 0;
+  while (m != planner.goal) {
+    Utils::Require(count <= Graph::Graph_Length(), "plan does not reach the goal");
+    const Graph::CPN_Values v = Graph::Get_Values(key);
+    m = v.CPN_MARKING;
+    key = v.PARENT;
+    ++count;
+  }
+  return count == 0 ? 0 : count - 1;
+}
+
+bool Goal_Reached() { return planner.current == planner.goal; }
+
+bool Moved_Forward() {
+  const bool at_goal = Goal_Reached();
+  Log_Parts(Severity::DEBUG, "Goal reached: ", at_goal ? "TRUE" : "FALSE");
+  Log_Parts(Severity::DEBUG, "Search status: ", planner.solution_found ? "TRUE" : "FALSE");
+  if (at_goal || !planner.solution_found) return at_goal;
+  Log_Parts(Severity::DEBUG, "Current is: ", Label(planner.current));
+  const Graph::CPN_Values w = Graph::Get_Values(Graph::Compute_Key_CPN(planner.current));
+  const Graph::CPN_Values p = Graph::Get_Values(w.PARENT);
+  const Cost moved = Marking_Distance(planner.current, p.CPN_MARKING);
+  planner.key_modifier = Utils::Cost_Add(planner.key_modifier, moved);
+  planner.current = p.CPN_MARKING;
+  const bool result = planner.current == planner.goal;
+  planner.next = Graph::Get_Values(p.PARENT).CPN_MARKING;
+  Log_Parts(Severity::DEBUG, "Current updated to: ", Label(planner.current));
+  Log_Parts(Severity::DEBUG, "Next updated to: ", Label(planner.next));
+  return result;
+}
+
+int Get_Number_Of_Vehicles() { return Graph::Number_Of_Vehicles(); }
+
+void Set_Max_RAM(std::int32_t megabytes) { planner.max_ram = megabytes; }
+
+void Set_Timeout(std::int32_t milliseconds) {
+  const float seconds = static_cast<float>(milliseconds) / 1000.0f;
+  planner.timeout = std::llround(static_cast<double>(seconds) * 1.0e9);
+}
+
+Search_Statistics Get_Statistics() { return planner.statistics; }
+void Set_Statistics(const Search_Statistics& statistics) { planner.statistics = statistics; }
+std::int32_t Get_Max_RAM() { return planner.max_ram; }
+std::int64_t Get_Timeout() { return planner.timeout; }
+Cost Get_Key_Modifier() { return planner.key_modifier; }
+bool Get_Solution_Found() { return planner.solution_found; }
+int Queue_Length() { return static_cast<int>(planner.queue.size()); }
+
+void Set_Pause(bool enabled) { pause_enabled = enabled; }
+
+void Reset() {
+  planner = Planner_State{};
+  Graph::Clear_Graph();
+}
+
+}  // namespace Search::DStarLite

@@ -1,0 +1,74 @@
+// The log file mova.log: one record per line of time stamp, facility, severity and message.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "utils/utils-types.hpp"
+
+namespace Utils::Logger {
+
+enum class Facility : std::uint8_t {
+  KERNEL, USER_LEVEL, MAIL, DAEMON, SECURITY_AUTH, INTERNAL, LINE_PRINTER, NETWORK, UUCP, CLOCK,
+  SECURITY_AUTH_PRIV, FTP, NTP, LOG_AUDIT_LOG_ALERT, SCHEDULING, LOCAL_0, LOCAL_1, LOCAL_2,
+  LOCAL_3, LOCAL_4, LOCAL_5, LOCAL_6, LOCAL_7
+};
+
+enum class Severity : std::uint8_t {
+  EMERGENCY, ALERT, CRITICAL, ERROR, WARNING, NOTICE, INFORMATIONAL, DEBUG
+};
+
+// Appends one record for `message` to mova.log in the working directory when writing is on and
+// the severity is at or below the threshold; otherwise does nothing (no file is created).
+// The file is opened and closed for each record and created again when missing. Any other
+// failure to open or write it throws Fatal_Error.
+void Log(Severity severity, std::string_view message);
+
+// As Log, with the default severity.
+void Log_Default(std::string_view message);
+
+void Enable();
+void Disable();
+void Set_Threshold(Severity severity);
+void Set_Facility(Facility facility);
+void Set_Default_Severity(Severity severity);
+
+// True when a record of this severity would be written now.
+bool Due(Severity severity);
+
+// Back to the state at program start: off, threshold INFORMATIONAL, facility DAEMON,
+// default severity DEBUG.
+void Reset();
+
+// The record line (without line end) for a message logged at `when`, with the time stamp
+// rendered for a fixed offset of +120 minutes from UTC.
+std::string Format_Record(std::chrono::system_clock::time_point when, Facility facility,
+                          Severity severity, std::string_view message);
+
+std::string_view Facility_Name(Facility facility);
+std::string_view Severity_Name(Severity severity);
+
+// Logs the concatenation of `parts` at `severity`, building the text only when the record is
+// due. Integer parts are written with Integer_Image; everything else must convert to a
+// string_view.
+template <class... Parts>
+void Log_Parts(Severity severity, const Parts&... parts) {
+  if (!Due(severity)) return;
+  std::string message;
+  auto append = [&message](const auto& part) {
+    using Part = std::decay_t<decltype(part)>;
+    static_assert(!std::is_same_v<Part, bool> && !std::is_same_v<Part, char>);
+    if constexpr (std::is_integral_v<Part> || std::is_enum_v<Part>) {
+      message += Integer_Image(static_cast<std::int64_t>(part));
+    } else {
+      message += std::string_view(part);
+    }
+  };
+  (append(parts), ...);
+  Log(severity, message);
+}
+
+}  // namespace Utils::Logger

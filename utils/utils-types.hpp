@@ -1,0 +1,48 @@
+// Shared types of the controller: the one error kind, search costs and the number images.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Utils {
+
+// Raised for a value outside its range, an index outside a table, an integer or command word
+// that cannot be read and a key missing from a graph. The console drops the rest of the line.
+struct Range_Error {
+  const char* reason;
+};
+
+// A failure that ends the program (the log file cannot be written, a notice file cannot be
+// created, standard input cannot be read). The console writes `message` to standard error.
+struct Fatal_Error {
+  std::string message;
+};
+
+// Raises Range_Error{reason} unless `condition` holds.
+inline void Require(bool condition, const char* reason) {
+  if (!condition) throw Range_Error{reason};
+}
+
+// A search value: 15 bits held in 16, every addition modulo 32768.
+using Cost = std::uint16_t;
+inline constexpr Cost Infinite_Cost = 32767;
+
+// a + b modulo 32768.
+constexpr Cost Cost_Add(int a, int b) { return static_cast<Cost>((a + b) & 0x7FFF); }
+
+// " 12", " 0", "-1": a blank before a zero or positive value, a minus sign before a negative one.
+std::string Integer_Image(std::int64_t value);
+
+// " 0.500000000": sign (blank or minus), whole seconds, a point and nine decimals.
+std::string Duration_Image(std::int64_t nanoseconds);
+
+// " 5.00000E-01": sign, one digit, a point, five digits, "E", exponent sign and two digits.
+std::string Float_Image(float value);
+
+// "1.50000": fixed point with five rounded decimals, no leading blank, no exponent.
+std::string Fixed_Image(float value);
+
+// Nanoseconds as single-precision seconds.
+float Seconds(std::int64_t nanoseconds);
+
+}  // namespace Utils

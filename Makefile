@@ -11,8 +11,12 @@ build:
 	cmake --build $(BUILD) -j2
 
 demo: build
-	@mkdir -p $(BUILD)/demo
-	@cd $(BUILD)/demo && ../mova < ../../examples/mission.txt
+	@rm -rf $(abspath $(BUILD))/demo && mkdir -p $(abspath $(BUILD))/demo
+	@cd host && python3 -m mova_host plan ../examples/mission.txt --trace \
+	  --binary $(abspath $(BUILD))/mova --workdir $(abspath $(BUILD))/demo \
+	  --svg $(abspath $(BUILD))/demo/plan.svg \
+	  --animate $(abspath $(BUILD))/demo/plan-animated.svg \
+	  --frames $(abspath $(BUILD))/demo/frames
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2

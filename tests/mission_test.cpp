@@ -1,0 +1,376 @@
+// Whole missions through the real binary: exact answers and exact log records for planning,
+// following the plan, limits, obstacles and the corner cases of the plan queries.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/plan_checker.hpp"
+#include "support/plan_search.hpp"
+#include "support/plan_transcript.hpp"
+#include "support/transcript.hpp"
+
+namespace {
+
+using Testing::Lines;
+using Testing::Plan_Problem;
+using Testing::Road_Kind;
+using Testing::Run_Mova;
+using Strings = std::vector<std::string>;
+
+std::string Image(int n) {
+  std::string text = std::to_string(n);
+  if (n >= 0) text.insert(text.begin(), ' ');
+  return text;
+}
+
+Strings Join(Strings a, const Strings& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The CPU time of a solution record is checked for its shape and then replaced by "<t>".
+Strings Normalised(const Strings& log) {
+  static const std::regex cpu(R"(, CPU time:  [0-9]+\.[0-9]{9} \(s\)$)");
+  Strings result;
+  for (const std::string& record : log)
+    result.push_back(std::regex_replace(record, cpu, ", CPU time: <t> (s)"));
+  return result;
+}
+
+Strings Setup_Script(const Plan_Problem& p) {
+  return Join({"SETTINGS_ENABLE_LOGGING"}, Testing::Problem_Script(p));
+}
+
+// The records of SETTINGS_ENABLE_LOGGING and Problem_Script for a network without roads from a
+// position to itself.
+Strings Setup_Log(const Plan_Problem& p) {
+  Strings log = {"INFORMATIONAL : Logging enabled", "INFORMATIONAL : Cleaning environment"};
+  for (const Testing::Road& r : p.roads) {
+    const char* lead = r.kind == Road_Kind::One_Way    ? "Creating one-way road from"
+                       : r.kind == Road_Kind::One_Lane ? "Creating two-way road (one lane) from"
+                                                       : "Creating two-way road (two lanes) from";
+    log.push_back(std::string("INFORMATIONAL : ") + lead + Image(r.first) + " to" +
+                  Image(r.second));
+  }
+  log.push_back("INFORMATIONAL : Building Environment");
+  log.push_back("INFORMATIONAL : PN engine and constraints initialized");
+  log.push_back("INFORMATIONAL : Environment built");
+  for (int v = 0; v < 3; ++v)
+    log.push_back("INFORMATIONAL : Current for vehicle " + Image(v + 1) + " is " +
+                  Image(p.start[static_cast<std::size_t>(v)]));
+  for (int v = 0; v < 3; ++v)
+    log.push_back("INFORMATIONAL : Goal for vehicle " + Image(v + 1) + " is " +
+                  Image(p.goal[static_cast<std::size_t>(v)]));
+  for (const Testing::Blocked_Road& o : p.obstacles)
+    log.push_back("INFORMATIONAL : Adding obstacle from " + Image(o.origin) + " to " +
+                  Image(o.destiny));
+  return log;
+}
+
+const std::string Started = "INFORMATIONAL : Start mission";
+const std::string Computing = "INFORMATIONAL : Computing solution ";
+const std::string Solved = "INFORMATIONAL : Solution computed TRUE, CPU time: <t> (s)";
+const std::string Unsolved = "INFORMATIONAL : Solution computed FALSE, CPU time: <t> (s)";
+std::string Evaluations(int n) {
+  return "INFORMATIONAL : Evaluations requested (" + Image(n) + " )";
+}
+
+// One one-lane road 0-1; vehicle 1 from 0 to 1, vehicles 2 and 3 on positions without roads.
+Plan_Problem Worked_Example() {
+  Plan_Problem p;
+  p.roads = {{Road_Kind::One_Lane, 0, 1}};
+  p.start = {0, 5, 9};
+  p.goal = {1, 5, 9};
+  return p;
+}
+
+// One-lane roads 0-1, 1-2, 2-3; vehicle 1 from one end to the other.
+Plan_Problem Line() {
+  Plan_Problem p;
+  p.roads = {{Road_Kind::One_Lane, 0, 1}, {Road_Kind::One_Lane, 1, 2}, {Road_Kind::One_Lane, 2, 3}};
+  p.start = {0, 5, 9};
+  p.goal = {3, 5, 9};
+  return p;
+}
+
+// Two routes from 0 to 3 on two-lane roads: 0-1-3 and 0-2-4-3.
+Plan_Problem Two_Routes() {
+  Plan_Problem p;
+  p.roads = {{Road_Kind::Two_Lanes, 0, 1},
+             {Road_Kind::Two_Lanes, 1, 3},
+             {Road_Kind::Two_Lanes, 0, 2},
+             {Road_Kind::Two_Lanes, 2, 4},
+             {Road_Kind::Two_Lanes, 4, 3}};
+  p.start = {0, 10, 11};
+  p.goal = {3, 10, 11};
+  return p;
+}
+
+struct Mission_Run {
+  Testing::Transcript t;
+  Strings log;
+};
+
+Mission_Run Mission(const Plan_Problem& p, const Strings& commands) {
+  Mission_Run r{Run_Mova(Lines(Join(Setup_Script(p), commands))), {}};
+  r.log = Normalised(r.t.log);
+  EXPECT_EQ(r.t.status, 0);
+  EXPECT_EQ(r.t.err, "");
+  return r;
+}
+
+TEST(MissionTranscript, WorkedExampleOneEvaluationAndTheGoalLinksToItself) {
+  const Plan_Problem p = Worked_Example();
+  const Mission_Run r =
+      Mission(p, {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
+                  "VEHICLE_GET_NEXT_POS 1", "VEHICLE_GET_NEXT_POS 2", "VEHICLE_GET_STEP_POS 1 0",
+                  "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_STEP_POS 1 2",
+                  "VEHICLE_GET_STEP_POS 3 2", "VEHICLE_MOVED_FORWARD", "VEHICLE_GOAL_REACHED",
+                  "VEHICLE_GET_NEXT_POS 1", "MOVA_GET_NUM_STEPS", "VEHICLE_MOVED_FORWARD"});
+  // Step 2 lies past the goal: the goal vertex was never improved, so it repeats.
+  EXPECT_EQ(r.t.out, Lines({"TRUE", " 1", " 1", " 1", " 5", " 0", " 1", " 1", " 9", "TRUE", "TRUE",
+                            " 1", " 0", "TRUE"}));
+  EXPECT_EQ(r.log, Join(Setup_Log(p), {Started, Computing, Solved, Evaluations(1),
+                                       "INFORMATIONAL : Goal already reached",
+                                       "INFORMATIONAL : Goal already reached"}));
+}
+
+TEST(MissionTranscript, LineIsFollowedToTheGoalAndBeyond) {
+  const Plan_Problem p = Line();
+  const Mission_Run r = Mission(
+      p, {"MOVA_START_MISSION",       "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
+          "VEHICLE_GET_STEP_POS 1 0", "VEHICLE_GET_STEP_POS 1 1",   "VEHICLE_GET_STEP_POS 1 2",
+          "VEHICLE_GET_STEP_POS 1 3", "VEHICLE_GET_STEP_POS 1 4",   "VEHICLE_GET_STEP_POS 1 5",
+          "VEHICLE_GET_STEP_POS 2 4", "VEHICLE_GET_NEXT_POS 1",     "VEHICLE_MOVED_FORWARD",
+          "MOVA_GET_NUM_STEPS",       "VEHICLE_GET_NEXT_POS 1",     "VEHICLE_MOVED_FORWARD",
+          "VEHICLE_GET_NEXT_POS 1",   "VEHICLE_GOAL_REACHED",       "VEHICLE_MOVED_FORWARD",
+          "VEHICLE_GOAL_REACHED",     "VEHICLE_GET_NEXT_POS 1",     "MOVA_GET_NUM_STEPS",
+          "VEHICLE_MOVED_FORWARD",    "VEHICLE_GET_CURRENT_POS 1"});
+  // The search improved the goal vertex from (2, 5, 9), so past the goal the walk swings
+  // between 2 and 3, and after the last move the next position is 2.
+  EXPECT_EQ(r.t.out, Lines({"TRUE",  " 3",   " 3",   " 0",    " 1", " 2",   " 3",    " 2",
+                            " 3",    " 5",   " 1",   "FALSE", " 2", " 2",   "FALSE", " 3",
+                            "FALSE", "TRUE", "TRUE", " 2",    " 0", "TRUE", " 3"}));
+  EXPECT_EQ(r.log,
+            Join(Setup_Log(p),
+                 {Started, Computing, Solved, Evaluations(3), "INFORMATIONAL : Vehicles forwarded",
+                  "INFORMATIONAL : Vehicles forwarded", "INFORMATIONAL : Goal already reached",
+                  "INFORMATIONAL : Goal already reached",
+                  "INFORMATIONAL : Current for vehicle  1 is  3"}));
+}
+
+TEST(MissionTranscript, RingTurnsAllThreeVehiclesInOneStep) {
+  // One-way ring 0 -> 1 -> 2 -> 0 full of vehicles: the only legal step moves all three.
+  Plan_Problem p;
+  p.roads = {{Road_Kind::One_Way, 0, 1}, {Road_Kind::One_Way, 1, 2}, {Road_Kind::One_Way, 2, 0}};
+  p.start = {0, 1, 2};
+  p.goal = {1, 2, 0};
+  const Testing::Plan_Readback r = Testing::Run_Plan_Readback(
+      Join(Testing::Problem_Script(p), {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS"}), 2, 3);
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.script_answers, Strings({"TRUE", " 1"}));
+  EXPECT_EQ(r.steps, 1);
+  EXPECT_EQ(Testing::Check_Plan(p, r.plan), "");
+  // Vehicle 3 on position 0 is reported as 0; past the goal the goal repeats.
+  EXPECT_EQ(r.plan, Testing::Plan({{0, 1, 2}, {1, 2, 0}}));
+  EXPECT_EQ(r.beyond_goal, Testing::Plan({{1, 2, 0}, {1, 2, 0}}));
+}
+
+TEST(MissionTranscript, VehiclesSwapOnTwoLanesButNeverPassOnOneLane) {
+  Plan_Problem p;
+  p.roads = {{Road_Kind::Two_Lanes, 0, 1}};
+  p.start = {0, 1, 9};
+  p.goal = {1, 0, 9};
+  const Strings commands = {"MOVA_START_MISSION",     "MONITORING_GET_EVALUATIONS",
+                            "MOVA_GET_NUM_STEPS",     "VEHICLE_GET_NEXT_POS 1",
+                            "VEHICLE_GET_NEXT_POS 2", "VEHICLE_MOVED_FORWARD"};
+  const Mission_Run two_lanes = Mission(p, commands);
+  EXPECT_EQ(two_lanes.t.out, Lines({"TRUE", " 1", " 1", " 1", " 0", "TRUE"}));
+  EXPECT_EQ(two_lanes.log, Join(Setup_Log(p), {Started, Computing, Solved, Evaluations(1),
+                                               "INFORMATIONAL : Goal already reached"}));
+
+  p.roads = {{Road_Kind::One_Lane, 0, 1}};
+  const Mission_Run one_lane = Mission(p, commands);
+  EXPECT_EQ(one_lane.t.out, Lines({"FALSE", " 1", " 0", " 0", " 0", "FALSE"}));
+  EXPECT_EQ(one_lane.log, Join(Setup_Log(p), {Started, Computing, Unsolved, Evaluations(1),
+                                              "INFORMATIONAL : Vehicles forwarded"}));
+}
+
+TEST(MissionTranscript, CorridorWithSidingGivesALegalPlanNoShorterThanTheBest) {
+  // One-lane corridor 0-1-2-3 with a two-lane siding 2-4; vehicles 1 and 2 change ends while
+  // vehicle 3 takes a one-way road elsewhere.
+  Plan_Problem p;
+  p.roads = {{Road_Kind::One_Lane, 0, 1},
+             {Road_Kind::One_Lane, 1, 2},
+             {Road_Kind::One_Lane, 2, 3},
+             {Road_Kind::Two_Lanes, 2, 4},
+             {Road_Kind::One_Way, 10, 11}};
+  p.start = {0, 3, 10};
+  p.goal = {3, 0, 11};
+  const Testing::Plan_Readback r =
+      Testing::Run_Plan_Readback(Join(Testing::Problem_Script(p), {"MOVA_START_MISSION"}), 1, 30);
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.script_answers, Strings({"TRUE"}));
+  EXPECT_EQ(Testing::Check_Plan(p, r.plan), "");
+  const Testing::Plan best = Testing::Shortest_Plan(p);
+  ASSERT_FALSE(best.empty());
+  EXPECT_EQ(Testing::Check_Plan(p, best), "");
+  EXPECT_GE(r.plan.size(), best.size());
+}
+
+TEST(MissionTranscript, ObstacleOnThePlannedRouteForcesTheOtherAndCuttingBothFails) {
+  const Plan_Problem p = Two_Routes();
+  const Mission_Run r = Mission(
+      p, {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
+          "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_STEP_POS 1 2", "VEHICLE_GET_STEP_POS 1 3",
+          // The plan runs over 2-4; block it the other way round.
+          "OBSTACLES_ADD_OBSTACLE 4 2", "OBSTACLES_CONFIRM", "MONITORING_GET_EVALUATIONS",
+          "MOVA_GET_NUM_STEPS", "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_STEP_POS 1 2",
+          "VEHICLE_GET_NEXT_POS 1", "OBSTACLES_ADD_OBSTACLE 1 3", "OBSTACLES_CONFIRM",
+          "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS", "VEHICLE_GET_NEXT_POS 1",
+          "VEHICLE_MOVED_FORWARD"});
+  // With both vehicles 2 and 3 on positions without a road cycle the costs wrap, and the
+  // first plan takes the longer route; the obstacle sends vehicle 1 along 0-1-3. Once both
+  // routes are cut the search runs dry; the next position stays that of the last plan.
+  EXPECT_EQ(r.t.out, Lines({"TRUE", " 3", " 3", " 2", " 4", " 3", "TRUE", " 4", " 2", " 1", " 3",
+                            " 1", "FALSE", " 3", " 0", " 1", "FALSE"}));
+  EXPECT_EQ(r.log,
+            Join(Setup_Log(p), {Started, Computing, Solved, Evaluations(3),
+                                "INFORMATIONAL : Adding obstacle from  4 to  2",
+                                "INFORMATIONAL : Obstacles confirmed", Computing,
+                                "INFORMATIONAL : Solution recomputed TRUE, CPU time: <t> (s)",
+                                Evaluations(4), "INFORMATIONAL : Adding obstacle from  1 to  3",
+                                "INFORMATIONAL : Obstacles confirmed", Computing,
+                                "INFORMATIONAL : Solution recomputed FALSE, CPU time: <t> (s)",
+                                Evaluations(3), "INFORMATIONAL : Vehicles forwarded"}));
+}
+
+TEST(MissionTranscript, LimitsStopAtTheFirstSuccessorAndOnlyTheCurrentMarkingCountsAsSolved) {
+  // On the line the first successor is not the current marking: FALSE, no plan, no move.
+  const Strings line_commands = {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS",
+                                 "MOVA_GET_NUM_STEPS", "VEHICLE_GET_NEXT_POS 1",
+                                 "VEHICLE_MOVED_FORWARD"};
+  const Mission_Run timeout = Mission(Line(), Join({"SETTINGS_SET_TIMEOUT 0"}, line_commands));
+  EXPECT_EQ(timeout.t.out, Lines({"FALSE", " 1", " 0", " 0", "FALSE"}));
+  EXPECT_EQ(timeout.log,
+            Join(Setup_Log(Line()),
+                 {"INFORMATIONAL : Timeout set to  0 ms", Started, Computing, "ERROR : Timeout",
+                  Unsolved, Evaluations(1), "INFORMATIONAL : Vehicles forwarded"}));
+
+  const Mission_Run memory = Mission(Line(), Join({"SETTINGS_SET_MAX_RAM 0"}, line_commands));
+  EXPECT_EQ(memory.t.out, Lines({"FALSE", " 1", " 0", " 0", "FALSE"}));
+  EXPECT_EQ(memory.log,
+            Join(Setup_Log(Line()), {"INFORMATIONAL : Max RAM set to  0 Mb", Started, Computing,
+                                     "ERROR : Out of memory", Unsolved, Evaluations(1),
+                                     "INFORMATIONAL : Vehicles forwarded"}));
+
+  // In the worked example the first successor is the current marking: both limits are
+  // reported for it and the plan stands.
+  const Mission_Run both =
+      Mission(Worked_Example(),
+              {"SETTINGS_SET_TIMEOUT 0", "SETTINGS_SET_MAX_RAM 0", "MOVA_START_MISSION",
+               "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS", "VEHICLE_GET_NEXT_POS 1"});
+  EXPECT_EQ(both.t.out, Lines({"TRUE", " 1", " 1", " 1"}));
+  EXPECT_EQ(both.log, Join(Setup_Log(Worked_Example()),
+                           {"INFORMATIONAL : Timeout set to  0 ms",
+                            "INFORMATIONAL : Max RAM set to  0 Mb", Started, Computing,
+                            "ERROR : Timeout", "ERROR : Out of memory", Solved, Evaluations(1)}));
+}
+
+TEST(MissionTranscript, SecondStartWithoutResetWorksOnTheOldValues) {
+  // The old values are not improved again: on the line the second run drains the queue
+  // without meeting an improvable current marking; the old plan can still be read.
+  const Mission_Run line =
+      Mission(Line(), {"MOVA_START_MISSION", "MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS",
+                       "MOVA_GET_NUM_STEPS", "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_NEXT_POS 1"});
+  EXPECT_EQ(line.t.out, Lines({"TRUE", "FALSE", " 3", " 0", " 1", " 1"}));
+  EXPECT_EQ(line.log, Join(Setup_Log(Line()), {Started, Computing, Solved, Started, Computing,
+                                               Unsolved, Evaluations(3)}));
+  // In the worked example the current marking is already linked and counts again.
+  const Mission_Run worked =
+      Mission(Worked_Example(), {"MOVA_START_MISSION", "MOVA_START_MISSION",
+                                 "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS"});
+  EXPECT_EQ(worked.t.out, Lines({"TRUE", "TRUE", " 1", " 1"}));
+}
+
+TEST(MissionTranscript, CurrentEqualToGoalNeedsAWayAwayAndBack) {
+  // Two-lane roads 0-1, 5-6, 9-10 and every vehicle on its goal: vehicle 3 steps to 10 and
+  // back, found on the second evaluation.
+  Plan_Problem p;
+  p.roads = {
+      {Road_Kind::Two_Lanes, 0, 1}, {Road_Kind::Two_Lanes, 5, 6}, {Road_Kind::Two_Lanes, 9, 10}};
+  p.start = {1, 5, 9};
+  p.goal = {1, 5, 9};
+  const Mission_Run away =
+      Mission(p, {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
+                  "VEHICLE_GET_NEXT_POS 3", "VEHICLE_GET_STEP_POS 3 0", "VEHICLE_GET_STEP_POS 3 1",
+                  "VEHICLE_GET_STEP_POS 3 2", "VEHICLE_GOAL_REACHED", "VEHICLE_MOVED_FORWARD"});
+  EXPECT_EQ(away.t.out, Lines({"TRUE", " 2", " 0", " 10", " 9", " 10", " 9", "TRUE", "TRUE"}));
+  EXPECT_EQ(away.log, Join(Setup_Log(p), {Started, Computing, Solved, Evaluations(2),
+                                          "INFORMATIONAL : Goal already reached"}));
+
+  // A one-way road gives no way back.
+  Plan_Problem stuck;
+  stuck.roads = {{Road_Kind::One_Way, 0, 1}};
+  stuck.start = {1, 5, 9};
+  stuck.goal = {1, 5, 9};
+  const Mission_Run none = Mission(stuck, {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS",
+                                           "MOVA_GET_NUM_STEPS", "VEHICLE_GOAL_REACHED"});
+  EXPECT_EQ(none.t.out, Lines({"FALSE", " 1", " 0", "TRUE"}));
+}
+
+TEST(MissionTranscript, MarkingsMissingAVehicleAreReportedAndFail) {
+  // Vehicle 2 put onto vehicle 1's position: no search at all.
+  const Plan_Problem p = Worked_Example();
+  const Mission_Run current =
+      Mission(p, {"VEHICLE_SET_CURRENT_POS 2 0", "MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS",
+                  "MOVA_GET_NUM_STEPS", "VEHICLE_GET_CURRENT_POS 1"});
+  EXPECT_EQ(current.t.out, Lines({"FALSE", " 0", " 0", "-1"}));
+  EXPECT_EQ(current.log,
+            Join(Setup_Log(p), {"INFORMATIONAL : Current for vehicle  2 is  0", Started, Computing,
+                                "ERROR : Inconsistent current vehicle positions", Unsolved,
+                                Evaluations(0), "INFORMATIONAL : Current for vehicle  1 is -1"}));
+
+  // A goal without vehicle 3: the goal is expanded once and has no consistent predecessor.
+  const Testing::Transcript goal = Run_Mova(Lines(
+      {"SETTINGS_ENABLE_LOGGING", "ENVIRONMENT_CLEAN", "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 0 1",
+       "ENVIRONMENT_BUILD", "VEHICLE_SET_CURRENT_POS 1 0", "VEHICLE_SET_CURRENT_POS 2 5",
+       "VEHICLE_SET_CURRENT_POS 3 9", "VEHICLE_SET_GOAL_POS 1 1", "VEHICLE_SET_GOAL_POS 2 5",
+       "MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS"}));
+  EXPECT_EQ(goal.out, Lines({"FALSE", " 1"}));
+  const Strings log = Normalised(goal.log);
+  ASSERT_GE(log.size(), 6u);
+  EXPECT_EQ(Strings(log.end() - 6, log.end()),
+            Strings({"INFORMATIONAL : Goal for vehicle  2 is  5", Started, Computing,
+                     "ERROR : Inconsistent goal vehicle positions", Unsolved, Evaluations(1)}));
+}
+
+TEST(MissionTranscript, StepQueriesAfterTheMissionEndPrintNothing) {
+  const Mission_Run r =
+      Mission(Line(), {"MOVA_START_MISSION", "MOVA_END_MISSION", "VEHICLE_GET_STEP_POS 1 0",
+                       "VEHICLE_GET_STEP_POS 2 1", "MOVA_GET_NUM_STEPS", "VEHICLE_MOVED_FORWARD",
+                       "VEHICLE_GET_NEXT_POS 1", "MOVA_START_MISSION", "MOVA_GET_NUM_STEPS"});
+  // The next marking survives the reset; a new start plans from an empty graph again.
+  EXPECT_EQ(r.t.out, Lines({"TRUE", " 1", "TRUE", " 3"}));
+  EXPECT_EQ(r.log,
+            Join(Setup_Log(Line()), {Started, Computing, Solved, "INFORMATIONAL : Mission end",
+                                     Started, Computing, Solved}));
+}
+
+TEST(MissionTranscript, ObstacleOutsideThePositionsAbortsEveryComputation) {
+  const Mission_Run r = Mission(
+      Line(), {"MOVA_START_MISSION", "OBSTACLES_ADD_OBSTACLE 12 0", "MOVA_START_MISSION",
+               "OBSTACLES_CONFIRM", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
+               "OBSTACLES_GET_NUM", "OBSTACLES_CLEAN", "OBSTACLES_CONFIRM", "MOVA_GET_NUM_STEPS"});
+  // Neither aborted computation prints or records a result, nor writes statistics.
+  EXPECT_EQ(r.t.out, Lines({"TRUE", " 3", " 0", " 1", "TRUE", " 3"}));
+  EXPECT_EQ(
+      r.log,
+      Join(Setup_Log(Line()),
+           {Started, Computing, Solved, "INFORMATIONAL : Adding obstacle from  12 to  0", Started,
+            Computing, "INFORMATIONAL : Obstacles confirmed", Computing, Evaluations(3),
+            "INFORMATIONAL : Cleaning obstacles", "INFORMATIONAL : Obstacles confirmed", Computing,
+            "INFORMATIONAL : Solution recomputed TRUE, CPU time: <t> (s)"}));
+}
+
+}  // namespace

@@ -1,6 +1,8 @@
 # Thin wrapper around CMake: `make demo` runs the bundled example mission, `make test` the suite.
 BUILD ?= build
 CMAKE_FLAGS ?=
+BENCH_BUILD ?= $(BUILD)-bench
+BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
 .PHONY: all build demo test bench clean
 
@@ -20,6 +22,13 @@ demo: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+# The benchmark suite in its own build folder (tests off); BENCH_ARGS go to the benchmark binary,
+# e.g. make bench BENCH_ARGS=--benchmark_filter=Compute_First.
+bench:
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DMOVA_BENCH=ON -DMOVA_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j2 --target mova_bench
+	$(BENCH_BUILD)/bench/mova_bench $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD)

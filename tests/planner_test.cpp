@@ -246,6 +246,28 @@ TEST_F(PlannerTest, UnlinkedCurrentMarkingDoesNotCountAndTheSearchGoesOn) {
   EXPECT_EQ(Planner::Get_Step_Marking(2), M(1, 5, 9));
 }
 
+TEST_F(PlannerTest, ModularCostsCanLinkAVertexToItsOwnDescendant) {
+  // Vehicles 2 and 3 stand where no road cycle passes, so every heuristic wraps. (0, 11, 10)
+  // is queued from the goal with F 32766; its predecessor (5, 11, 10) gets F 0 and, expanded,
+  // offers (0, 11, 10) the wrapped F 2 + 32766 = 0: it is improved from its own descendant.
+  // The current marking is then linked to (5, 11, 10), and the chain swings between the two
+  // without the goal: the step count refuses it.
+  Build({{Kind::One_Way, 6, 2},
+         {Kind::Two_Lanes, 7, 0},
+         {Kind::One_Lane, 0, 5},
+         {Kind::One_Way, 9, 11}});
+  Place(M(0, 9, 10), M(7, 11, 10));
+  ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
+  EXPECT_EQ(Planner::Get_Statistics().Evaluations, 3);
+  const Graph::Key_CPN a = Graph::Compute_Key_CPN(M(5, 11, 10));
+  const Graph::Key_CPN b = Graph::Compute_Key_CPN(M(0, 11, 10));
+  EXPECT_EQ(Vertex(M(0, 9, 10)).PARENT, a);
+  EXPECT_EQ(Graph::Get_Vertex(a).PARENT, b);
+  EXPECT_EQ(Graph::Get_Vertex(b).PARENT, a);
+  EXPECT_EQ(Planner::Get_Next_Marking(), M(5, 11, 10));
+  EXPECT_THROW(Planner::Get_Number_Of_Steps(), Utils::Range_Error);
+}
+
 TEST_F(PlannerTest, CurrentMarkingMissingAVehicleMakesNoSearch) {
   Worked_Example();
   CPN_Marking missing = M(0, 5, 9);

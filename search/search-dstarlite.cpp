@@ -36,7 +36,8 @@ struct Queue_Order {
     return a.SEQUENCE_NUMBER > b.SEQUENCE_NUMBER;
   }
 };
-using Search_CPN_Priority_Queue = std::priority_queue<Queue_Node, std::vector<Queue_Node>, Queue_Order>;
+using Search_CPN_Priority_Queue =
+    std::priority_queue<Queue_Node, std::vector<Queue_Node>, Queue_Order>;
 
 struct Planner_State {
   CPN_Marking current = PetriNet::Coloured::Empty_Marking();
@@ -98,8 +99,10 @@ Blocked_Roads Prepare_Obstacles(const Obstacles::Obstacles_List& obstacles) {
       blocked.invalid = true;
       continue;
     }
-    blocked.pairs[static_cast<std::size_t>(o.ORIGIN)] |= static_cast<std::uint16_t>(1u << o.DESTINY);
-    blocked.pairs[static_cast<std::size_t>(o.DESTINY)] |= static_cast<std::uint16_t>(1u << o.ORIGIN);
+    blocked.pairs[static_cast<std::size_t>(o.ORIGIN)] |=
+        static_cast<std::uint16_t>(1u << o.DESTINY);
+    blocked.pairs[static_cast<std::size_t>(o.DESTINY)] |=
+        static_cast<std::uint16_t>(1u << o.ORIGIN);
   }
   return blocked;
 }
@@ -122,6 +125,20 @@ std::int64_t Nanoseconds_Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
                                                               start)
       .count();
+}
+
+// Whether the PARENT links from `key` lead to a vertex holding the goal marking. Costs taken
+// modulo 32768 can improve a vertex from one of its own descendants, which closes a loop of
+// links that never meets the goal; such a chain is no plan.
+bool Plan_Reaches_Goal(Key_CPN key) {
+  const int bound = Graph::Graph_Length();
+  for (int links = 0; links <= bound; ++links) {
+    if (!Graph::Contains(key)) return false;
+    const Graph::CPN_Values v = Graph::Get_Values(key);
+    if (v.CPN_MARKING == planner.goal) return true;
+    key = v.PARENT;
+  }
+  return false;
 }
 
 void Enqueue(std::int32_t priority, Key_CPN key) {
@@ -181,8 +198,9 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
             Graph::Replace_Values(e.SUCCESSOR_KEY, s);
             Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
           }
-          // The current marking counts only once it is linked to a parent.
-          if (e.SUCCESSOR_KEY == start_key && s.PARENT != -1) {
+          // The current marking counts only once it is linked to a parent and its chain of
+          // links leads to the goal.
+          if (e.SUCCESSOR_KEY == start_key && s.PARENT != -1 && Plan_Reaches_Goal(start_key)) {
             planner.solution_found = true;
             Log(Severity::DEBUG, "Search OK");
             planner.next = Graph::Get_Values(s.PARENT).CPN_MARKING;
@@ -231,17 +249,21 @@ std::int32_t Get_Distance(std::int32_t from, std::int32_t to) {
   return Round_Entry(from, to, 2147483648.0);
 }
 
-Cost Heuristic(const CPN_Marking& marking) { return Distance_Sum(marking, planner.current); }
+Cost Heuristic(const CPN_Marking& marking) {
+  return Distance_Sum(marking, planner.current);
+}
 
-Cost Marking_Distance(const CPN_Marking& a, const CPN_Marking& b) { return Distance_Sum(a, b); }
+Cost Marking_Distance(const CPN_Marking& a, const CPN_Marking& b) {
+  return Distance_Sum(a, b);
+}
 
 bool Is_Blocked(const CPN_Marking& a, const CPN_Marking& b,
                 const Obstacles::Obstacles_List& obstacles) {
   bool result = false;
   for (const Obstacles::Obstacle& o : obstacles) {
-    Utils::Require(o.ORIGIN >= 0 && o.ORIGIN < Max_Places && o.DESTINY >= 0 &&
-                       o.DESTINY < Max_Places,
-                   "obstacle outside 0..11");
+    Utils::Require(
+        o.ORIGIN >= 0 && o.ORIGIN < Max_Places && o.DESTINY >= 0 && o.DESTINY < Max_Places,
+        "obstacle outside 0..11");
     const auto origin = static_cast<std::size_t>(o.ORIGIN);
     const auto destiny = static_cast<std::size_t>(o.DESTINY);
     if (a[origin] != Colour::EMPTY && b[destiny] == a[origin]) result = true;
@@ -250,14 +272,22 @@ bool Is_Blocked(const CPN_Marking& a, const CPN_Marking& b,
   return result;
 }
 
-CPN_Marking Get_Current_Marking() { return planner.current; }
-void Set_Current_Marking(const CPN_Marking& marking) { planner.current = marking; }
-CPN_Marking Get_Goal_Marking() { return planner.goal; }
+CPN_Marking Get_Current_Marking() {
+  return planner.current;
+}
+void Set_Current_Marking(const CPN_Marking& marking) {
+  planner.current = marking;
+}
+CPN_Marking Get_Goal_Marking() {
+  return planner.goal;
+}
 void Set_Goal_Marking(const CPN_Marking& marking) {
   planner.goal = marking;
   planner.key_modifier = 0;
 }
-CPN_Marking Get_Next_Marking() { return planner.next; }
+CPN_Marking Get_Next_Marking() {
+  return planner.next;
+}
 
 CPN_Marking Get_Step_Marking(std::int64_t step) {
   if (step < 0) return planner.current;
@@ -296,7 +326,9 @@ std::int32_t Get_Number_Of_Steps() {
   return count == 0 ? 0 : count - 1;
 }
 
-bool Goal_Reached() { return planner.current == planner.goal; }
+bool Goal_Reached() {
+  return planner.current == planner.goal;
+}
 
 bool Moved_Forward() {
   const bool at_goal = Goal_Reached();
@@ -316,24 +348,44 @@ bool Moved_Forward() {
   return result;
 }
 
-int Get_Number_Of_Vehicles() { return Graph::Number_Of_Vehicles(); }
+int Get_Number_Of_Vehicles() {
+  return Graph::Number_Of_Vehicles();
+}
 
-void Set_Max_RAM(std::int32_t megabytes) { planner.max_ram = megabytes; }
+void Set_Max_RAM(std::int32_t megabytes) {
+  planner.max_ram = megabytes;
+}
 
 void Set_Timeout(std::int32_t milliseconds) {
   const float seconds = static_cast<float>(milliseconds) / 1000.0f;
   planner.timeout = std::llround(static_cast<double>(seconds) * 1.0e9);
 }
 
-Search_Statistics Get_Statistics() { return planner.statistics; }
-void Set_Statistics(const Search_Statistics& statistics) { planner.statistics = statistics; }
-std::int32_t Get_Max_RAM() { return planner.max_ram; }
-std::int64_t Get_Timeout() { return planner.timeout; }
-Cost Get_Key_Modifier() { return planner.key_modifier; }
-bool Get_Solution_Found() { return planner.solution_found; }
-int Queue_Length() { return static_cast<int>(planner.queue.size()); }
+Search_Statistics Get_Statistics() {
+  return planner.statistics;
+}
+void Set_Statistics(const Search_Statistics& statistics) {
+  planner.statistics = statistics;
+}
+std::int32_t Get_Max_RAM() {
+  return planner.max_ram;
+}
+std::int64_t Get_Timeout() {
+  return planner.timeout;
+}
+Cost Get_Key_Modifier() {
+  return planner.key_modifier;
+}
+bool Get_Solution_Found() {
+  return planner.solution_found;
+}
+int Queue_Length() {
+  return static_cast<int>(planner.queue.size());
+}
 
-void Set_Pause(bool enabled) { pause_enabled = enabled; }
+void Set_Pause(bool enabled) {
+  pause_enabled = enabled;
+}
 
 void Reset() {
   planner = Planner_State{};

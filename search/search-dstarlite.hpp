@@ -27,7 +27,8 @@ inline constexpr int Max_Evaluations = 30000;
 // CPU_Time = elapsed wall-clock time x 4.371.
 inline constexpr std::int64_t CPU_Time_Factor_Per_Mille = 4371;
 
-// Searches backwards from the goal until the current marking turns up as a linked successor,
+// Searches backwards from the goal until the current marking turns up as a successor whose
+// links lead to the goal,
 // the queue runs empty, 30000 evaluations were made, or the time or memory limit is hit (ERROR
 // "Timeout" / "Out of memory"). Returns true only when the current marking was reached; then
 // Next_Marking is the marking one step ahead. Writes the statistics and sleeps for CPU_Time.

@@ -20,7 +20,6 @@ namespace {
 namespace Planner = Search::DStarLite;
 
 // More links than the coloured graph can hold vertices.
-constexpr int Graph_Length_Bound = 1330;
 using Testing::Joint_Position;
 using Testing::Plan;
 using Testing::Plan_Problem;
@@ -170,13 +169,10 @@ TEST(RandomMission, EveryPlanIsLegalAndFoundWheneverTheCostsCannotWrap) {
         steps = Planner::Get_Number_Of_Steps();
         for (int i = 0; i <= steps; ++i) plan.push_back(Positions(Planner::Get_Step_Marking(i)));
       } catch (const Utils::Range_Error&) {
-        // The modular costs can improve an ancestor from its own descendant within one
-        // computation; the PARENT chain then loops without the goal and the bounded walk
-        // refuses it. Make sure the chain really never meets the goal.
+        // A TRUE answer must come with links that reach the goal; the modular costs can close
+        // a loop of links, which the planner must not report as a plan.
         ++looping;
-        const Plan_Problem& q = p;
-        for (int i = 0; i <= Graph_Length_Bound; ++i)
-          ASSERT_NE(Positions(Planner::Get_Step_Marking(i)), q.goal) << "step " << i;
+        ADD_FAILURE() << "TRUE with a chain of links that never reaches the goal";
         continue;
       }
       ASSERT_EQ(Testing::Check_Plan(p, plan), "");

@@ -98,14 +98,19 @@ void Initialize() {
 }
 
 void Compute_Constraints() {
+  // Transition j conflicts with i when some place k has Pre(k, i) > 0 and Pre(k, j) > 0, or
+  // Post(k, i) > 0 and Post(k, j) > 0. The per-place transition sets mirror Pre and Post, so
+  // the pairs are visited in the same order (i, then j ascending) as a scan of the matrices.
   for (int i = 0; i < Max_Transitions; ++i) {
-    for (int j = 0; j < Max_Transitions; ++j) {
-      if (j == i) continue;
-      for (int k = 0; k < Max_Places; ++k) {
-        if (Pre(k, i) > 0.0f && Pre(k, j) > 0.0f) Add_Constraint(i, j);
-        if (Post(k, i) > 0.0f && Post(k, j) > 0.0f) Add_Constraint(i, j);
-      }
+    std::uint32_t sharing = 0;
+    for (int k = 0; k < Max_Places; ++k) {
+      const Firing pre = net.pre_transitions[static_cast<std::size_t>(k)];
+      const Firing post = net.post_transitions[static_cast<std::size_t>(k)];
+      if (pre.Test(i)) sharing |= pre.bits;
+      if (post.Test(i)) sharing |= post.bits;
     }
+    sharing &= ~(1u << i);
+    for (; sharing != 0; sharing &= sharing - 1) Add_Constraint(i, __builtin_ctz(sharing));
   }
 }
 

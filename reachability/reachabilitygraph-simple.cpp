@@ -61,6 +61,18 @@ void Replace_Values(Key_PN key, Key_PN parent, Utils::Cost f) {
   stored.F = f;
 }
 
+PN_Values Get_Values(Key_PN key) {
+  const PN_Vertex& stored = Stored(key);
+  return {stored.PARENT, stored.F};
+}
+
+std::int32_t Get_Successor_Keys(Key_PN key, std::array<Key_PN, PetriNet::Max_Transitions>& into) {
+  const PN_Successor_List& list = Stored(key).PN_SUCCESSORS;
+  for (std::int32_t i = 0; i < list.count; ++i)
+    into[static_cast<std::size_t>(i)] = list.items[static_cast<std::size_t>(i)].SUCCESSOR_KEY;
+  return list.count;
+}
+
 void Reset_Distances() {
   for (int p = 0; p < PetriNet::Max_Places; ++p)
     if (PN_Vertex* v = graph.Find(p)) v->F = Utils::Infinite_Cost;

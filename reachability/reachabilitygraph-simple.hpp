@@ -50,6 +50,18 @@ void Replace_Vertex(Key_PN key, const PN_Vertex& vertex);
 // Only the search values of a vertex (PARENT, F); Range_Error when there is none.
 void Replace_Values(Key_PN key, Key_PN parent, Utils::Cost f);
 
+// The search values of the vertex under `key`, without its marking and successors.
+struct PN_Values {
+  Key_PN PARENT = -1;
+  Utils::Cost F = Utils::Infinite_Cost;
+};
+// Range_Error when there is no vertex under `key`.
+PN_Values Get_Values(Key_PN key);
+
+// Copies the successor keys of the vertex under `key`, in list order, into `into` and returns
+// their number; Range_Error when there is no vertex.
+std::int32_t Get_Successor_Keys(Key_PN key, std::array<Key_PN, PetriNet::Max_Transitions>& into);
+
 // F := 32767 in every vertex; PARENT and successors stay.
 void Reset_Distances();
 

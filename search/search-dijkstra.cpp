@@ -1,6 +1,7 @@
 // Unit-cost Dijkstra over the single-token reachability graph.
 #include "search/search-dijkstra.hpp"
 
+#include <array>
 #include <chrono>
 #include <limits>
 #include <queue>
@@ -50,11 +51,14 @@ bool Find_Path() {
     ++evaluations;
     const Key_PN key = queue.top().content;
     queue.pop();
-    const Graph::PN_Vertex u = Graph::Get_Vertex(key);
-    for (std::int32_t i = 0; i < u.PN_SUCCESSORS.count; ++i) {
-      const Key_PN s_key = u.PN_SUCCESSORS.items[static_cast<std::size_t>(i)].SUCCESSOR_KEY;
-      const Graph::PN_Vertex s = Graph::Get_Vertex(s_key);
-      const Utils::Cost f = Utils::Cost_Add(u.F, 1);
+    // The vertex's F as it stood when it was dequeued, and its successors.
+    const Utils::Cost u_f = Graph::Get_Values(key).F;
+    std::array<Key_PN, PetriNet::Max_Transitions> successors;
+    const std::int32_t count = Graph::Get_Successor_Keys(key, successors);
+    for (std::int32_t i = 0; i < count; ++i) {
+      const Key_PN s_key = successors[static_cast<std::size_t>(i)];
+      const Graph::PN_Values s = Graph::Get_Values(s_key);
+      const Utils::Cost f = Utils::Cost_Add(u_f, 1);
       if (f < s.F) {
         Graph::Replace_Values(s_key, key, f);
         queue.push({Utils::Infinite_Cost - f, sequence++, s_key});
@@ -80,7 +84,7 @@ std::int32_t Path_Length() {
   Key_PN key = target_key;
   std::int32_t count = 0;
   while (key != source_key) {
-    key = Graph::Get_Vertex(key).PARENT;
+    key = Graph::Get_Values(key).PARENT;
     Utils::Require(count < std::numeric_limits<std::int32_t>::max(), "path length overflow");
     ++count;
   }

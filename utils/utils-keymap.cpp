@@ -3,19 +3,9 @@
 
 namespace Utils {
 
-std::uint32_t Key_Hash(std::int32_t key) {
-  constexpr std::uint32_t kMultiplier = 65599;
-  std::uint32_t magnitude =
-      key < 0 ? ~static_cast<std::uint32_t>(key) + 1 : static_cast<std::uint32_t>(key);
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  std::uint32_t h = key < 0 ? '-' : ' ';
-  while (n > 0) h = h * kMultiplier + static_cast<std::uint32_t>(digits[--n]);
-  return h;
-}
+std::uint32_t Key_Hash(std::int32_t key) { return Key_Hash_Detail::Compute(key); }
+
+static_assert(Key_Hash_Detail::Compute(5) == 2099221u);
+static_assert(Key_Hash_Detail::Compute(1089) == 2100611808u);
 
 }  // namespace Utils

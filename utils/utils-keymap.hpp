@@ -1,6 +1,7 @@
 // The hashed map from vertex keys to vertices used by both reachability graphs.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -11,6 +12,40 @@ namespace Utils {
 // The hash of a vertex key: over the characters of Integer_Image(key), h := h * 65599 + code,
 // starting from 0, unsigned 32-bit with wrap-around. Key_Hash(5) = 2099221.
 std::uint32_t Key_Hash(std::int32_t key);
+
+namespace Key_Hash_Detail {
+
+// The same hash, computable at compile time.
+constexpr std::uint32_t Compute(std::int32_t key) {
+  std::uint32_t magnitude =
+      key < 0 ? ~static_cast<std::uint32_t>(key) + 1 : static_cast<std::uint32_t>(key);
+  char digits[12] = {};
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  std::uint32_t h = key < 0 ? '-' : ' ';
+  while (n > 0) h = h * 65599u + static_cast<std::uint32_t>(digits[--n]);
+  return h;
+}
+
+// The hashes of the small keys that the graphs use, computed at compile time.
+inline constexpr std::int32_t Table_Size = 2048;
+inline constexpr auto Table = [] {
+  std::array<std::uint32_t, Table_Size> table{};
+  for (std::int32_t k = 0; k < Table_Size; ++k) table[static_cast<std::size_t>(k)] = Compute(k);
+  return table;
+}();
+
+}  // namespace Key_Hash_Detail
+
+// Key_Hash, read from a table for keys 0..2047.
+inline std::uint32_t Fast_Key_Hash(std::int32_t key) {
+  if (key >= 0 && key < Key_Hash_Detail::Table_Size)
+    return Key_Hash_Detail::Table[static_cast<std::size_t>(key)];
+  return Key_Hash(key);
+}
 
 // An open-addressing hash map from 32-bit keys to values. The bucket of a key is Key_Hash(key)
 // modulo the number of buckets (a power of two); collisions probe linearly. Values are owned by
@@ -43,7 +78,7 @@ struct Key_Map {
   Value* Find(std::int32_t key) {
     if (count_ == 0) return nullptr;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = Key_Hash(key) & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = Fast_Key_Hash(key) & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
       if (!slot.used) return nullptr;
       if (slot.key == key) return &slot.value;
@@ -55,7 +90,7 @@ struct Key_Map {
   Value& Insert(std::int32_t key, Value value) {
     if (2 * (count_ + 1) > slots_.size()) Rehash(slots_.empty() ? 16 : 2 * slots_.size());
     const std::size_t mask = slots_.size() - 1;
-    std::size_t i = Key_Hash(key) & mask;
+    std::size_t i = Fast_Key_Hash(key) & mask;
     while (slots_[i].used) i = (i + 1) & mask;
     slots_[i].key = key;
     slots_[i].used = true;
@@ -68,7 +103,7 @@ struct Key_Map {
   bool Erase(std::int32_t key) {
     if (count_ == 0) return false;
     const std::size_t mask = slots_.size() - 1;
-    std::size_t hole = Key_Hash(key) & mask;
+    std::size_t hole = Fast_Key_Hash(key) & mask;
     while (true) {
       if (!slots_[hole].used) return false;
       if (slots_[hole].key == key) break;
@@ -78,7 +113,7 @@ struct Key_Map {
     --count_;
     // Shift later members of the probe run back so that no lookup stops at the hole.
     for (std::size_t j = (hole + 1) & mask; slots_[j].used; j = (j + 1) & mask) {
-      const std::size_t home = Key_Hash(slots_[j].key) & mask;
+      const std::size_t home = Fast_Key_Hash(slots_[j].key) & mask;
       const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
       if (stays) continue;
       slots_[hole] = std::move(slots_[j]);

@@ -50,6 +50,11 @@ inline std::uint32_t Fast_Key_Hash(std::int32_t key) {
 // An open-addressing hash map from 32-bit keys to values. The bucket of a key is Key_Hash(key)
 // modulo the number of buckets (a power of two); collisions probe linearly. Values are owned by
 // the map; callers copy them in and out.
+//
+// The hash of the small decimal keys that the graphs use crowds them into few buckets (1320
+// keys in 4096 buckets take only 538 home buckets), so probe runs grow long. Keys 0..2047 are
+// therefore also indexed by their slot, and finding them skips the probe; the slots, and with
+// them the iteration order, are exactly those of the hashed layout.
 template <class Value>
 struct Key_Map {
   struct Slot {
@@ -63,7 +68,10 @@ struct Key_Map {
 
   // Removes every key; keeps the buckets.
   void Clear() {
-    for (Slot& slot : slots_) slot = Slot{};
+    for (Slot& slot : slots_) {
+      if (slot.used && Direct(slot.key)) direct_[static_cast<std::size_t>(slot.key)] = 0;
+      slot = Slot{};
+    }
     count_ = 0;
   }
 
@@ -77,6 +85,11 @@ struct Key_Map {
   // The stored value of `key`, or nullptr.
   Value* Find(std::int32_t key) {
     if (count_ == 0) return nullptr;
+    if (Direct(key)) {
+      if (direct_.empty()) return nullptr;
+      const std::int32_t at = direct_[static_cast<std::size_t>(key)];
+      return at == 0 ? nullptr : &slots_[static_cast<std::size_t>(at - 1)].value;
+    }
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = Fast_Key_Hash(key) & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
@@ -95,6 +108,7 @@ struct Key_Map {
     slots_[i].key = key;
     slots_[i].used = true;
     slots_[i].value = std::move(value);
+    Index(key, i);
     ++count_;
     return slots_[i].value;
   }
@@ -110,6 +124,7 @@ struct Key_Map {
       hole = (hole + 1) & mask;
     }
     slots_[hole] = Slot{};
+    if (Direct(key)) direct_[static_cast<std::size_t>(key)] = 0;
     --count_;
     // Shift later members of the probe run back so that no lookup stops at the hole.
     for (std::size_t j = (hole + 1) & mask; slots_[j].used; j = (j + 1) & mask) {
@@ -118,6 +133,7 @@ struct Key_Map {
       if (stays) continue;
       slots_[hole] = std::move(slots_[j]);
       slots_[j] = Slot{};
+      Index(slots_[hole].key, hole);
       hole = j;
     }
     return true;
@@ -131,6 +147,15 @@ struct Key_Map {
   }
 
  private:
+  static bool Direct(std::int32_t key) { return key >= 0 && key < Key_Hash_Detail::Table_Size; }
+
+  // Records that `key` now lives in slot `slot`.
+  void Index(std::int32_t key, std::size_t slot) {
+    if (!Direct(key)) return;
+    if (direct_.empty()) direct_.assign(static_cast<std::size_t>(Key_Hash_Detail::Table_Size), 0);
+    direct_[static_cast<std::size_t>(key)] = static_cast<std::int32_t>(slot + 1);
+  }
+
   void Rehash(std::size_t buckets) {
     std::vector<Slot> old = std::move(slots_);
     slots_.assign(buckets, Slot{});
@@ -141,6 +166,8 @@ struct Key_Map {
 
   std::vector<Slot> slots_;
   std::size_t count_ = 0;
+  // Slot + 1 of each stored key 0..2047, 0 for an absent key; empty until the first such key.
+  std::vector<std::int32_t> direct_;
 };
 
 }  // namespace Utils

@@ -85,6 +85,49 @@ bool Misses_A_Vehicle(const CPN_Marking& m) {
   return false;
 }
 
+// Heuristic(s) for one computation: the current marking and the distance table stay fixed
+// while it runs, so each vehicle's column of the table is checked and rounded once. An entry
+// that Round_Entry would refuse stays refused and raises Range_Error when it is needed.
+struct Heuristic_Columns {
+  std::array<std::array<std::int32_t, Max_Places>, 3> value{};
+  std::array<std::array<bool, Max_Places>, 3> valid{};
+};
+
+Heuristic_Columns Prepare_Heuristic() {
+  Heuristic_Columns columns;
+  for (int v = 0; v < 3; ++v) {
+    const int to =
+        PetriNet::Coloured::Position(planner.current, PetriNet::Coloured::Vehicle_Colour(v + 1));
+    if (to < 0) continue;
+    const auto vi = static_cast<std::size_t>(v);
+    for (int from = 0; from < Max_Places; ++from) {
+      const auto fi = static_cast<std::size_t>(from);
+      const float entry = Math::LinearAlgebra::Element(planner.distances, from, to);
+      columns.valid[vi][fi] = entry > -0.5f && static_cast<double>(entry) < 32767.5;
+      if (columns.valid[vi][fi])
+        columns.value[vi][fi] = static_cast<std::int32_t>(std::lround(entry));
+    }
+  }
+  return columns;
+}
+
+// Heuristic(marking) over the prepared columns: the same sum and the same refusals.
+Cost Fast_Heuristic(const CPN_Marking& m, const Heuristic_Columns& columns) {
+  int places[4] = {-1, -1, -1, -1};  // the highest place of each colour
+  for (int p = 0; p < Max_Places; ++p)
+    places[static_cast<int>(m[static_cast<std::size_t>(p)]) & 3] = p;
+  Cost sum = 0;
+  for (int v = 0; v < 3; ++v) {
+    const int from = places[v + 1];
+    Utils::Require(from >= 0, "distance index outside 0..11");
+    const auto vi = static_cast<std::size_t>(v);
+    const auto fi = static_cast<std::size_t>(from);
+    Utils::Require(columns.valid[vi][fi], "distance entry out of range");
+    sum = Utils::Cost_Add(sum, columns.value[vi][fi]);
+  }
+  return sum;
+}
+
 // The obstacle list as the main loop needs it: a blocked pair of places in either direction,
 // and whether some obstacle lies outside the places (every check then fails).
 struct Blocked_Roads {
@@ -162,6 +205,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
   int evaluations = 0;
   if (!Misses_A_Vehicle(planner.current)) {
     const Blocked_Roads blocked = Prepare_Obstacles(obstacles);
+    const Heuristic_Columns heuristic = Prepare_Heuristic();
     const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
     Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
     Enqueue(Utils::Infinite_Cost, goal_key);
@@ -189,8 +233,8 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
         Graph::CPN_Values s = Graph::Get_Values(e.SUCCESSOR_KEY);
         if (!Blocked(u.CPN_MARKING, s.CPN_MARKING, blocked)) {
           const Cost g = Utils::Cost_Add(u.G, e.MOVEMENTS);
-          const Cost f =
-              Utils::Cost_Add(Utils::Cost_Add(planner.key_modifier, g), Heuristic(s.CPN_MARKING));
+          const Cost f = Utils::Cost_Add(Utils::Cost_Add(planner.key_modifier, g),
+                                         Fast_Heuristic(s.CPN_MARKING, heuristic));
           if (f < s.F) {
             s.G = g;
             s.F = f;

@@ -1,0 +1,45 @@
+// Scratch directory, null answer stream and the pauses of the fuzz targets.
+#include "fuzz_common.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "controller/mova.hpp"
+#include "search/search-dstarlite.hpp"
+
+namespace Fuzz {
+namespace {
+
+std::ofstream null_output;
+
+}  // namespace
+
+void Set_Up() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "mova-fuzz-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0)
+    Fail("cannot make a scratch working directory");
+  null_output.open("/dev/null");
+  if (!null_output) Fail("cannot open /dev/null");
+  std::cout.rdbuf(null_output.rdbuf());
+  Mova::Set_Init_Pause(false);
+  Search::DStarLite::Set_Pause(false);
+}
+
+void Clear_Directory() {
+  std::remove("mova.log");
+  std::remove("MOVA_Disclaimer.txt");
+  std::remove("MOVA_Copyright.txt");
+}
+
+void Fail(const std::string& reason) {
+  std::fprintf(stderr, "mova fuzz finding: %s\n", reason.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+}  // namespace Fuzz

@@ -32,3 +32,28 @@ bench:
 
 clean:
 	rm -rf $(BUILD)
+
+# Robustness runs. `make sanitize` builds the whole suite with the address and undefined-behaviour
+# sanitizers and runs it (GCC 12 reports false maybe-uninitialized warnings inside <regex> once
+# the sanitizers are on, hence that one warning is switched off there); `make fuzz` builds the
+# fuzz targets with clang++ and runs each for FUZZ_SECONDS; `make memcheck` runs the suite with
+# every start of the binary under valgrind memcheck.
+SANITIZE_BUILD ?= build-asan
+FUZZ_SECONDS ?= 60
+MEMCHECK_BUILD ?= build-valgrind
+
+.PHONY: sanitize fuzz memcheck
+
+sanitize:
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DMOVA_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-Wno-maybe-uninitialized $(CMAKE_FLAGS)
+	cmake --build $(SANITIZE_BUILD) -j2
+	ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
+
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
+
+memcheck:
+	VALGRIND_BUILD=$(abspath $(MEMCHECK_BUILD)) fuzz/valgrind.sh

@@ -36,6 +36,7 @@ for target in $targets; do
        "corpus $corpus inputs ($seeds seeds), peak RSS ${peak:-?} MB"
   if [ "$result" != ok ]; then
     grep -E 'ERROR|SUMMARY|finding|runtime error|Test unit written' "$log" | head -20
+    tail -n 3 "$log"
     echo "full log: $log; inputs: $findings"
   fi
 done

@@ -16,6 +16,12 @@ namespace Fuzz {
 namespace {
 
 std::ofstream null_output;
+std::string scratch;
+
+void Remove_Scratch() {
+  std::error_code error;
+  std::filesystem::remove_all(scratch, error);
+}
 
 }  // namespace
 
@@ -23,6 +29,8 @@ void Set_Up() {
   std::string pattern = (std::filesystem::temp_directory_path() / "mova-fuzz-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0)
     Fail("cannot make a scratch working directory");
+  scratch = pattern;
+  std::atexit(Remove_Scratch);
   null_output.open("/dev/null");
   if (!null_output) Fail("cannot open /dev/null");
   std::cout.rdbuf(null_output.rdbuf());

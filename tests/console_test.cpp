@@ -18,21 +18,6 @@ namespace {
 using Testing::Lines;
 using Testing::Run_Mova;
 
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (char c : text) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line.push_back(c);
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
 // Replaces every run of digits by '#', so that records carrying timings can be compared.
 std::string Without_Digits(const std::string& text) {
   return std::regex_replace(text, std::regex("[0-9]+"), "#");
@@ -119,7 +104,7 @@ TEST(Console, EveryCommandWordReachesItsOperationInAnyLetterCase) {
   const auto upper = Run_Mova(Lines(kAllCommands));
   EXPECT_EQ(upper.status, 0);
   EXPECT_EQ(upper.err, "");
-  const std::vector<std::string> out = Split(upper.out);
+  const std::vector<std::string> out = Testing::Split_Lines(upper.out);
   const std::vector<std::string> expected = {"2024",
                                              MOVA_EXPECTED_BUILD_ID,
                                              " 12",

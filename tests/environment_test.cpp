@@ -24,21 +24,6 @@ using Testing::Run_Mova;
 constexpr int kNone = 32767;
 using Table = std::array<std::array<int, 12>, 12>;
 
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (char c : text) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line.push_back(c);
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
 // The commands that read the whole distance table through vehicle 1.
 std::vector<std::string> Table_Queries() {
   std::vector<std::string> lines;
@@ -76,7 +61,7 @@ Built Build(const std::vector<std::string>& roads) {
   input.insert(input.end(), queries.begin(), queries.end());
   Built built;
   built.transcript = Run_Mova(Lines(input));
-  const std::vector<std::string> out = Split(built.transcript.out);
+  const std::vector<std::string> out = Testing::Split_Lines(built.transcript.out);
   EXPECT_EQ(out.size(), 145u);
   if (!out.empty()) built.evaluations = std::stoi(out[0]);
   built.table = Read_Table(out, 1);
@@ -370,7 +355,7 @@ TEST(Build, RepeatedBuildAndInitKeepOrClearTheTable) {
   input.push_back("VEHICLE_GET_DIS_TO_POS 1 7");
   input.push_back("VEHICLE_GET_CURRENT_POS 1");
   const auto t = Run_Mova(Lines(input));
-  const std::vector<std::string> out = Split(t.out);
+  const std::vector<std::string> out = Testing::Split_Lines(t.out);
   ASSERT_EQ(out.size(), 3u * 144u + 3u);
   const Table expected = Reference({{0, 0, 1}, {1, 1, 2}, {0, 2, 7}});
   Expect_Table(Read_Table(out, 0), expected);
@@ -400,7 +385,7 @@ TEST(Information, FixedLinesAndTheNoticeFilesOfInit) {
              "SETTINGS_ENABLE_LOGGING", "VEHICLE_SET_CURRENT_POS 1 4", "MOVA_INIT",
              "VEHICLE_GET_CURRENT_POS 1", "ENVIRONMENT_ADD_ONE_WAY_ROAD 0 1"}),
       options);
-  const std::vector<std::string> out = Split(t.out);
+  const std::vector<std::string> out = Testing::Split_Lines(t.out);
   ASSERT_EQ(out.size(), 7u);
   EXPECT_EQ(out[0], "2024");
   EXPECT_TRUE(std::regex_match(out[1], std::regex("[0-9a-f]{40}"))) << out[1];
@@ -424,7 +409,7 @@ TEST(Information, FixedLinesAndTheNoticeFilesOfInit) {
                 "INFORMATIONAL : Current for vehicle  1 is  4", "ERROR : Environment locked"}));
 
   const std::string disclaimer = Read_File(t.directory + "/MOVA_Disclaimer.txt");
-  const std::vector<std::string> lines = Split(disclaimer);
+  const std::vector<std::string> lines = Testing::Split_Lines(disclaimer);
   ASSERT_EQ(lines.size(), 3u) << disclaimer;
   EXPECT_FALSE(lines[0].empty());
   EXPECT_TRUE(lines[1].empty());

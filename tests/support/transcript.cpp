@@ -25,6 +25,8 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
+}  // namespace
+
 std::vector<std::string> Split_Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::string line;
@@ -32,8 +34,6 @@ std::vector<std::string> Split_Lines(const std::string& text) {
   while (std::getline(stream, line)) lines.push_back(line);
   return lines;
 }
-
-}  // namespace
 
 std::string Read_File(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

@@ -21,9 +21,9 @@ struct Transcript_Options {
 };
 
 struct Transcript {
-  std::string out;     // standard output, exact
-  std::string err;     // standard error, exact
-  int status = -1;     // exit status
+  std::string out;  // standard output, exact
+  std::string err;  // standard error, exact
+  int status = -1;  // exit status
   std::string directory;
   // One entry per record of mova.log as "SEVERITY : message", after the harness has checked
   // the time stamp's shape, the facility DAEMON, the separators and the two trailing blanks
@@ -38,6 +38,9 @@ Transcript Run_Mova(const std::string& input, const Transcript_Options& options 
 
 // Joins lines, each followed by a line feed.
 std::string Lines(const std::vector<std::string>& lines);
+
+// The lines of `text` without their line feeds (a last line without one is kept).
+std::vector<std::string> Split_Lines(const std::string& text);
 
 // The contents of a file, or "" when it cannot be read.
 std::string Read_File(const std::string& path);

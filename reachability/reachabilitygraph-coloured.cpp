@@ -41,25 +41,22 @@ Key_CPN Rank(const CPN_Marking& m) {
   return key;
 }
 
-// The ranks of the consistent markings by the places of V1, V2 and V3.
-const std::array<std::int16_t, 12 * 12 * 12>& Consistent_Ranks() {
-  static const auto table = [] {
-    std::array<std::int16_t, 12 * 12 * 12> ranks{};
-    for (int a = 0; a < Max_Places; ++a)
-      for (int b = 0; b < Max_Places; ++b)
-        for (int c = 0; c < Max_Places; ++c) {
-          if (a == b || a == c || b == c) continue;
-          CPN_Marking m = PetriNet::Coloured::Empty_Marking();
-          m[static_cast<std::size_t>(a)] = Colour::V1;
-          m[static_cast<std::size_t>(b)] = Colour::V2;
-          m[static_cast<std::size_t>(c)] = Colour::V3;
-          ranks[static_cast<std::size_t>((a * 12 + b) * 12 + c)] =
-              static_cast<std::int16_t>(Rank(m));
-        }
-    return ranks;
-  }();
-  return table;
+// The ranks of the consistent markings by the places of V1, V2 and V3, built at start-up.
+std::array<std::int16_t, 12 * 12 * 12> Build_Consistent_Ranks() {
+  std::array<std::int16_t, 12 * 12 * 12> ranks{};
+  for (int a = 0; a < Max_Places; ++a)
+    for (int b = 0; b < Max_Places; ++b)
+      for (int c = 0; c < Max_Places; ++c) {
+        if (a == b || a == c || b == c) continue;
+        CPN_Marking m = PetriNet::Coloured::Empty_Marking();
+        m[static_cast<std::size_t>(a)] = Colour::V1;
+        m[static_cast<std::size_t>(b)] = Colour::V2;
+        m[static_cast<std::size_t>(c)] = Colour::V3;
+        ranks[static_cast<std::size_t>((a * 12 + b) * 12 + c)] = static_cast<std::int16_t>(Rank(m));
+      }
+  return ranks;
 }
+const std::array<std::int16_t, 12 * 12 * 12> consistent_ranks = Build_Consistent_Ranks();
 
 // Places of V1, V2, V3 when each stands exactly once; false otherwise.
 bool Vehicle_Places(const CPN_Marking& m, int places[3]) {
@@ -72,16 +69,191 @@ bool Vehicle_Places(const CPN_Marking& m, int places[3]) {
   return counts[1] == 1 && counts[2] == 1 && counts[3] == 1;
 }
 
+// Exactly V1, V2 and V3 once each and every other place EMPTY; their places in `places`.
+bool Three_Vehicles(const CPN_Marking& m, int places[3]) {
+  int counts[4] = {0, 0, 0, 0};
+  for (int p = 0; p < Max_Places; ++p) {
+    const int code = static_cast<int>(m[static_cast<std::size_t>(p)]);
+    if (code > 3) return false;
+    ++counts[code];
+    if (code != 0) places[code - 1] = p;
+  }
+  return counts[1] == 1 && counts[2] == 1 && counts[3] == 1;
+}
+
+// A transition entering the place of one vehicle: firing it backwards brings that vehicle back
+// to `from`, or leaves it where it is when the transition lacks an end.
+struct Step_Back {
+  std::uint32_t bit;        // the transition
+  std::uint32_t conflicts;  // its conflict set
+  std::int8_t vehicle;      // 0..2 for V1..V3
+  std::int8_t from;         // the vehicle's place in the predecessor
+  std::int8_t moves;        // 1 when the vehicle moves, else 0
+  std::int8_t later[3];     // per vehicle: how many of its steps are at or before this one
+};
+
+// The steps back of one marking: all of them highest transition first, and per vehicle.
+struct Steps_Table {
+  Step_Back all[PetriNet::Max_Transitions];
+  int count = 0;
+  const Step_Back* of[3][PetriNet::Max_Transitions];
+  int count_of[3] = {0, 0, 0};
+};
+
+// At most one step back per vehicle and transitions entering disjoint places: at most
+// (1 + 10)^3 - 1 firings with a consistent outcome.
+constexpr int Max_Fast_Successors = 11 * 11 * 11;
+
 // Reused between expansions.
 PetriNet::Firings_List firings_buffer;
+CPN_Successor_List groups[3];  // successors with 1, 2 and 3 movements, in order
+std::array<CPN_Successor, Max_Fast_Successors> fast_groups[3];
+int fast_count[3] = {0, 0, 0};
+bool fast_used = false;
+
+// The transitions entering the three vehicles' places, highest first; false when the net's
+// tables lack the shape the per-vehicle enumeration relies on: every transition entering a
+// vehicle's place has that place as its destination (or lacks an end), no transition enters two
+// of the places, and any two entering one place conflict, so that a feasible firing moves each
+// vehicle at most once. A transition that conflicts with itself can never fire and is left out.
+bool Steps_Back(const int places[3], Steps_Table& table) {
+  std::uint32_t entering[3];
+  for (int v = 0; v < 3; ++v) entering[v] = PetriNet::Post_Transitions(places[v]).bits;
+  if ((entering[0] & entering[1]) != 0 || (entering[0] & entering[2]) != 0 ||
+      (entering[1] & entering[2]) != 0)
+    return false;
+  const std::uint32_t all = entering[0] | entering[1] | entering[2];
+  for (std::uint32_t rest = all; rest != 0;) {
+    const int t = 31 - __builtin_clz(rest);
+    const std::uint32_t bit = 1u << t;
+    rest &= ~bit;
+    const int v = (entering[0] & bit) != 0 ? 0 : (entering[1] & bit) != 0 ? 1 : 2;
+    const std::uint32_t conflicts = PetriNet::Conflicts(t).bits;
+    const std::uint32_t lower_same_place = entering[v] & (bit - 1u);
+    if ((conflicts & lower_same_place) != lower_same_place) return false;
+    const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
+    Step_Back step{bit, conflicts, static_cast<std::int8_t>(v), static_cast<std::int8_t>(places[v]),
+                   0,   {0, 0, 0}};
+    if (ends.source >= 0 && ends.destination >= 0) {
+      if (ends.destination != places[v]) return false;
+      step.from = ends.source;
+      step.moves = 1;
+    }
+    if ((conflicts & bit) != 0) continue;
+    Step_Back& stored = table.all[table.count++];
+    stored = step;
+    table.of[v][table.count_of[v]++] = &stored;
+    for (int w = 0; w < 3; ++w) stored.later[w] = static_cast<std::int8_t>(table.count_of[w]);
+  }
+  return true;
+}
+
+// Records the predecessor with the vehicles on `at` (three different places), reached by firing
+// `bits` backwards.
+inline void Add_Predecessor(int a, int b, int c, std::uint32_t bits, int movements) {
+  const Key_CPN key = consistent_ranks[static_cast<std::size_t>((a * 12 + b) * 12 + c)];
+  if (graph.Find(key) == nullptr) {
+    CPN_Vertex fresh;
+    fresh.CPN_MARKING = PetriNet::Coloured::Empty_Marking();
+    fresh.CPN_MARKING[static_cast<std::size_t>(a)] = Colour::V1;
+    fresh.CPN_MARKING[static_cast<std::size_t>(b)] = Colour::V2;
+    fresh.CPN_MARKING[static_cast<std::size_t>(c)] = Colour::V3;
+    graph.Insert(key, std::move(fresh));
+  }
+  if (movements >= 1) {
+    const int group = movements - 1;
+    fast_groups[group][static_cast<std::size_t>(fast_count[group]++)] = {key, movements,
+                                                                         Firing{bits}};
+  }
+}
+
+// The consistent predecessors of a marking with the three vehicles on `places`: the outcome of
+// Reverse_Fire over every feasible firing with the inconsistent ones left out, taken in
+// descending order of the firings (the reverse of Feasible_Firings). A firing holds at most one
+// step back per vehicle. Ordered by their highest transition, then the next, the firings
+// {x, y, z} with x > y > z come before {x, y}, which comes before {x, y'} for y' < y, and {x}
+// closes the firings whose highest transition is x. A vehicle that steps back onto a place
+// stays overrun unless the vehicle there steps back too, so such outcomes are left out as soon
+// as no lower step can free the place. False when the enumeration does not apply.
+bool Enumerate_Predecessors(const int places[3]) {
+  Steps_Table table;
+  if (!Steps_Back(places, table)) return false;
+  fast_count[0] = fast_count[1] = fast_count[2] = 0;
+  for (int i = 0; i < table.count; ++i) {
+    const Step_Back& x = table.all[i];
+    int at[3] = {places[0], places[1], places[2]};
+    at[x.vehicle] = x.from;
+    for (int j = i + 1; j < table.count; ++j) {
+      const Step_Back& y = table.all[j];
+      if (y.vehicle == x.vehicle || (x.conflicts & y.bit) != 0) continue;
+      int at2[3] = {at[0], at[1], at[2]};
+      at2[y.vehicle] = y.from;
+      const int moved_x = at2[x.vehicle];
+      const int moved_y = at2[y.vehicle];
+      if (moved_x == moved_y) continue;  // no third step can part them
+      const int zv = 3 - x.vehicle - y.vehicle;
+      const std::uint32_t taken = x.conflicts | y.conflicts;
+      for (int k = y.later[zv]; k < table.count_of[zv]; ++k) {
+        const Step_Back& z = *table.of[zv][k];
+        if ((taken & z.bit) != 0 || z.from == moved_x || z.from == moved_y) continue;
+        int at3[3] = {at2[0], at2[1], at2[2]};
+        at3[zv] = z.from;
+        Add_Predecessor(at3[0], at3[1], at3[2], x.bit | y.bit | z.bit, x.moves + y.moves + z.moves);
+      }
+      if (at2[zv] != moved_x && at2[zv] != moved_y)
+        Add_Predecessor(at2[0], at2[1], at2[2], x.bit | y.bit, x.moves + y.moves);
+    }
+    if (at[0] != at[1] && at[0] != at[2] && at[1] != at[2])
+      Add_Predecessor(at[0], at[1], at[2], x.bit, x.moves);
+  }
+  return true;
+}
+
+// Compute_Successors into `groups`.
+void Successors_Into_Groups(const CPN_Marking& marking) {
+  int places[3];
+  fast_used = Three_Vehicles(marking, places) && Enumerate_Predecessors(places);
+  if (fast_used) return;
+  for (CPN_Successor_List& g : groups) g.clear();
+  const Firing activated = PetriNet::Coloured::Reverse_Activated_Transitions(marking);
+  PetriNet::Feasible_Firings_Into(activated, firings_buffer);
+  for (auto f = firings_buffer.rbegin(); f != firings_buffer.rend(); ++f) {
+    const PetriNet::Coloured::Firing_Outcome outcome =
+        PetriNet::Coloured::Reverse_Fire(marking, *f);
+    int at[3];
+    if (!Vehicle_Places(outcome.Marking, at)) continue;
+    const Key_CPN key =
+        consistent_ranks[static_cast<std::size_t>((at[0] * 12 + at[1]) * 12 + at[2])];
+    if (graph.Find(key) == nullptr) {
+      CPN_Vertex fresh;
+      fresh.CPN_MARKING = outcome.Marking;
+      graph.Insert(key, std::move(fresh));
+    }
+    if (outcome.Movements >= 1 && outcome.Movements <= 3)
+      groups[outcome.Movements - 1].push_back({key, outcome.Movements, *f});
+  }
+}
+
+// The groups one after the other, into `out`.
+void Join_Groups(CPN_Successor_List& out) {
+  out.clear();
+  if (fast_used) {
+    out.reserve(static_cast<std::size_t>(fast_count[0] + fast_count[1] + fast_count[2]));
+    for (int g = 0; g < 3; ++g)
+      out.insert(out.end(), fast_groups[g].begin(), fast_groups[g].begin() + fast_count[g]);
+    return;
+  }
+  out.reserve(groups[0].size() + groups[1].size() + groups[2].size());
+  for (const CPN_Successor_List& g : groups) out.insert(out.end(), g.begin(), g.end());
+}
 
 }  // namespace
 
 Key_CPN Compute_Key_CPN(const CPN_Marking& marking) {
   int places[3];
   if (Vehicle_Places(marking, places))
-    return Consistent_Ranks()[static_cast<std::size_t>((places[0] * 12 + places[1]) * 12 +
-                                                       places[2])];
+    return consistent_ranks[static_cast<std::size_t>((places[0] * 12 + places[1]) * 12 +
+                                                     places[2])];
   return Rank(marking);
 }
 
@@ -99,42 +271,30 @@ Key_CPN Init_Vertex(const CPN_Marking& marking) {
 }
 
 CPN_Successor_List Compute_Successors(const CPN_Marking& marking) {
-  const Firing activated = PetriNet::Coloured::Reverse_Activated_Transitions(marking);
-  PetriNet::Feasible_Firings_Into(activated, firings_buffer);
-  CPN_Successor_List groups[3];
-  for (auto f = firings_buffer.rbegin(); f != firings_buffer.rend(); ++f) {
-    const PetriNet::Coloured::Firing_Outcome outcome =
-        PetriNet::Coloured::Reverse_Fire(marking, *f);
-    int places[3];
-    if (!Vehicle_Places(outcome.Marking, places)) continue;
-    const Key_CPN key = Consistent_Ranks()[static_cast<std::size_t>(
-        (places[0] * 12 + places[1]) * 12 + places[2])];
-    if (graph.Find(key) == nullptr) {
-      CPN_Vertex fresh;
-      fresh.CPN_MARKING = outcome.Marking;
-      graph.Insert(key, std::move(fresh));
-    }
-    if (outcome.Movements >= 1 && outcome.Movements <= 3)
-      groups[outcome.Movements - 1].push_back({key, outcome.Movements, *f});
-  }
-  CPN_Successor_List result = std::move(groups[0]);
-  result.insert(result.end(), groups[1].begin(), groups[1].end());
-  result.insert(result.end(), groups[2].begin(), groups[2].end());
+  Successors_Into_Groups(marking);
+  CPN_Successor_List result;
+  Join_Groups(result);
   return result;
 }
 
 void Expand_Vertex(Key_CPN key) {
   const CPN_Marking marking = Stored(key).CPN_MARKING;
-  CPN_Successor_List successors = Compute_Successors(marking);
-  // Compute_Successors may have grown the map; look the vertex up again.
-  Stored(key).CPN_SUCCESSORS = std::move(successors);
+  Successors_Into_Groups(marking);
+  // Finding the successors may have grown the map; look the vertex up again.
+  Join_Groups(Stored(key).CPN_SUCCESSORS);
 }
 
-bool Successors_Empty(Key_CPN key) { return Stored(key).CPN_SUCCESSORS.empty(); }
+bool Successors_Empty(Key_CPN key) {
+  return Stored(key).CPN_SUCCESSORS.empty();
+}
 
-CPN_Vertex Get_Vertex(Key_CPN key) { return Stored(key); }
+CPN_Vertex Get_Vertex(Key_CPN key) {
+  return Stored(key);
+}
 
-void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) { Stored(key) = vertex; }
+void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) {
+  Stored(key) = vertex;
+}
 
 CPN_Values Get_Values(Key_CPN key) {
   const CPN_Vertex& v = Stored(key);
@@ -154,21 +314,33 @@ void Copy_Successors(Key_CPN key, CPN_Successor_List& into) {
   into.assign(v.CPN_SUCCESSORS.begin(), v.CPN_SUCCESSORS.end());
 }
 
-bool Contains(Key_CPN key) { return graph.Find(key) != nullptr; }
+bool Contains(Key_CPN key) {
+  return graph.Find(key) != nullptr;
+}
 
 void Delete_Vertex(Key_CPN key) {
   Utils::Require(graph.Erase(key), "key missing from the coloured graph");
 }
 
-int Graph_Length() { return static_cast<int>(graph.Size()); }
+int Graph_Length() {
+  return static_cast<int>(graph.Size());
+}
 
-void Clear_Graph() { graph.Clear(); }
+void Clear_Graph() {
+  graph.Clear();
+}
 
-void Init_Graph() { Utils::Logger::Log(Severity::INFORMATIONAL, "Graph initialized"); }
+void Init_Graph() {
+  Utils::Logger::Log(Severity::INFORMATIONAL, "Graph initialized");
+}
 
-int Number_Of_Vehicles() { return PetriNet::Coloured::Number_Of_Vehicles; }
+int Number_Of_Vehicles() {
+  return PetriNet::Coloured::Number_Of_Vehicles;
+}
 
-int Graph_RAM_Usage() { return 0; }
+int Graph_RAM_Usage() {
+  return 0;
+}
 
 void Init_PN_Engine() {
   PetriNet::Initialize();

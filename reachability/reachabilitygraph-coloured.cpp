@@ -2,6 +2,7 @@
 #include "reachability/reachabilitygraph-coloured.hpp"
 
 #include <array>
+#include <cstring>
 #include <iostream>
 
 #include "petrinet/math-combinatorics.hpp"
@@ -86,9 +87,11 @@ bool Three_Vehicles(const CPN_Marking& m, int places[3]) {
 struct Step_Back {
   std::uint32_t bit;        // the transition
   std::uint32_t conflicts;  // its conflict set
+  std::int16_t shift;       // what the step adds to the placement code (a * 144 + b * 12 + c)
   std::int8_t vehicle;      // 0..2 for V1..V3
   std::int8_t from;         // the vehicle's place in the predecessor
   std::int8_t moves;        // 1 when the vehicle moves, else 0
+  bool alone;               // the step alone overruns no vehicle
   std::int8_t later[3];     // per vehicle: how many of its steps are at or before this one
 };
 
@@ -111,6 +114,8 @@ std::array<CPN_Successor, Max_Fast_Successors> fast_groups[3];
 int fast_count[3] = {0, 0, 0};
 bool fast_used = false;
 
+constexpr int Code_Weight[3] = {144, 12, 1};
+
 // The transitions entering the three vehicles' places, highest first; false when the net's
 // tables lack the shape the per-vehicle enumeration relies on: every transition entering a
 // vehicle's place has that place as its destination (or lacks an end), no transition enters two
@@ -132,39 +137,26 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
     const std::uint32_t lower_same_place = entering[v] & (bit - 1u);
     if ((conflicts & lower_same_place) != lower_same_place) return false;
     const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
-    Step_Back step{bit, conflicts, static_cast<std::int8_t>(v), static_cast<std::int8_t>(places[v]),
-                   0,   {0, 0, 0}};
+    int from = places[v];
+    int moves = 0;
     if (ends.source >= 0 && ends.destination >= 0) {
       if (ends.destination != places[v]) return false;
-      step.from = ends.source;
-      step.moves = 1;
+      from = ends.source;
+      moves = 1;
     }
     if ((conflicts & bit) != 0) continue;
-    Step_Back& stored = table.all[table.count++];
-    stored = step;
-    table.of[v][table.count_of[v]++] = &stored;
-    for (int w = 0; w < 3; ++w) stored.later[w] = static_cast<std::int8_t>(table.count_of[w]);
+    Step_Back& step = table.all[table.count++];
+    step.bit = bit;
+    step.conflicts = conflicts;
+    step.shift = static_cast<std::int16_t>((from - places[v]) * Code_Weight[v]);
+    step.vehicle = static_cast<std::int8_t>(v);
+    step.from = static_cast<std::int8_t>(from);
+    step.moves = static_cast<std::int8_t>(moves);
+    step.alone = moves == 0 || (from != places[0] && from != places[1] && from != places[2]);
+    table.of[v][table.count_of[v]++] = &step;
+    for (int w = 0; w < 3; ++w) step.later[w] = static_cast<std::int8_t>(table.count_of[w]);
   }
   return true;
-}
-
-// Records the predecessor with the vehicles on `at` (three different places), reached by firing
-// `bits` backwards.
-inline void Add_Predecessor(int a, int b, int c, std::uint32_t bits, int movements) {
-  const Key_CPN key = consistent_ranks[static_cast<std::size_t>((a * 12 + b) * 12 + c)];
-  if (graph.Find(key) == nullptr) {
-    CPN_Vertex fresh;
-    fresh.CPN_MARKING = PetriNet::Coloured::Empty_Marking();
-    fresh.CPN_MARKING[static_cast<std::size_t>(a)] = Colour::V1;
-    fresh.CPN_MARKING[static_cast<std::size_t>(b)] = Colour::V2;
-    fresh.CPN_MARKING[static_cast<std::size_t>(c)] = Colour::V3;
-    graph.Insert(key, std::move(fresh));
-  }
-  if (movements >= 1) {
-    const int group = movements - 1;
-    fast_groups[group][static_cast<std::size_t>(fast_count[group]++)] = {key, movements,
-                                                                         Firing{bits}};
-  }
 }
 
 // The consistent predecessors of a marking with the three vehicles on `places`: the outcome of
@@ -178,34 +170,42 @@ inline void Add_Predecessor(int a, int b, int c, std::uint32_t bits, int movemen
 bool Enumerate_Predecessors(const int places[3]) {
   Steps_Table table;
   if (!Steps_Back(places, table)) return false;
-  fast_count[0] = fast_count[1] = fast_count[2] = 0;
+  CPN_Successor* tail[3] = {fast_groups[0].data(), fast_groups[1].data(), fast_groups[2].data()};
+  const int code = places[0] * 144 + places[1] * 12 + places[2];
+  // Records the predecessor with placement code `at`, reached by firing `bits` backwards.
+  const auto add = [&tail](int at, std::uint32_t bits, int movements) {
+    const Key_CPN key = consistent_ranks[static_cast<std::size_t>(at)];
+    if (graph.Find(key) == nullptr) {
+      CPN_Vertex fresh;
+      fresh.CPN_MARKING = PetriNet::Coloured::Empty_Marking();
+      fresh.CPN_MARKING[static_cast<std::size_t>(at / 144)] = Colour::V1;
+      fresh.CPN_MARKING[static_cast<std::size_t>(at / 12 % 12)] = Colour::V2;
+      fresh.CPN_MARKING[static_cast<std::size_t>(at % 12)] = Colour::V3;
+      graph.Insert(key, std::move(fresh));
+    }
+    if (movements >= 1) *tail[movements - 1]++ = {key, movements, Firing{bits}};
+  };
   for (int i = 0; i < table.count; ++i) {
     const Step_Back& x = table.all[i];
-    int at[3] = {places[0], places[1], places[2]};
-    at[x.vehicle] = x.from;
+    const int at_x = code + x.shift;
     for (int j = i + 1; j < table.count; ++j) {
       const Step_Back& y = table.all[j];
-      if (y.vehicle == x.vehicle || (x.conflicts & y.bit) != 0) continue;
-      int at2[3] = {at[0], at[1], at[2]};
-      at2[y.vehicle] = y.from;
-      const int moved_x = at2[x.vehicle];
-      const int moved_y = at2[y.vehicle];
-      if (moved_x == moved_y) continue;  // no third step can part them
+      // Two vehicles on one place: no third step can part them.
+      if (y.vehicle == x.vehicle || (x.conflicts & y.bit) != 0 || y.from == x.from) continue;
+      const int at_xy = at_x + y.shift;
       const int zv = 3 - x.vehicle - y.vehicle;
       const std::uint32_t taken = x.conflicts | y.conflicts;
       for (int k = y.later[zv]; k < table.count_of[zv]; ++k) {
         const Step_Back& z = *table.of[zv][k];
-        if ((taken & z.bit) != 0 || z.from == moved_x || z.from == moved_y) continue;
-        int at3[3] = {at2[0], at2[1], at2[2]};
-        at3[zv] = z.from;
-        Add_Predecessor(at3[0], at3[1], at3[2], x.bit | y.bit | z.bit, x.moves + y.moves + z.moves);
+        if ((taken & z.bit) != 0 || z.from == x.from || z.from == y.from) continue;
+        add(at_xy + z.shift, x.bit | y.bit | z.bit, x.moves + y.moves + z.moves);
       }
-      if (at2[zv] != moved_x && at2[zv] != moved_y)
-        Add_Predecessor(at2[0], at2[1], at2[2], x.bit | y.bit, x.moves + y.moves);
+      if (places[zv] != x.from && places[zv] != y.from)
+        add(at_xy, x.bit | y.bit, x.moves + y.moves);
     }
-    if (at[0] != at[1] && at[0] != at[2] && at[1] != at[2])
-      Add_Predecessor(at[0], at[1], at[2], x.bit, x.moves);
+    if (x.alone) add(at_x, x.bit, x.moves);
   }
+  for (int g = 0; g < 3; ++g) fast_count[g] = static_cast<int>(tail[g] - fast_groups[g].data());
   return true;
 }
 
@@ -236,15 +236,18 @@ void Successors_Into_Groups(const CPN_Marking& marking) {
 
 // The groups one after the other, into `out`.
 void Join_Groups(CPN_Successor_List& out) {
-  out.clear();
-  if (fast_used) {
-    out.reserve(static_cast<std::size_t>(fast_count[0] + fast_count[1] + fast_count[2]));
-    for (int g = 0; g < 3; ++g)
-      out.insert(out.end(), fast_groups[g].begin(), fast_groups[g].begin() + fast_count[g]);
-    return;
+  const CPN_Successor* parts[3];
+  std::size_t sizes[3];
+  for (int g = 0; g < 3; ++g) {
+    parts[g] = fast_used ? fast_groups[g].data() : groups[g].data();
+    sizes[g] = fast_used ? static_cast<std::size_t>(fast_count[g]) : groups[g].size();
   }
-  out.reserve(groups[0].size() + groups[1].size() + groups[2].size());
-  for (const CPN_Successor_List& g : groups) out.insert(out.end(), g.begin(), g.end());
+  out.resize(sizes[0] + sizes[1] + sizes[2]);
+  CPN_Successor* into = out.data();
+  for (int g = 0; g < 3; ++g) {
+    if (sizes[g] != 0) std::memcpy(into, parts[g], sizes[g] * sizeof(CPN_Successor));
+    into += sizes[g];
+  }
 }
 
 }  // namespace
@@ -309,9 +312,27 @@ void Replace_Values(Key_CPN key, const CPN_Values& values) {
   v.F = values.F;
 }
 
-void Copy_Successors(Key_CPN key, CPN_Successor_List& into) {
+CPN_Costs Get_Costs(Key_CPN key) {
   const CPN_Vertex& v = Stored(key);
-  into.assign(v.CPN_SUCCESSORS.begin(), v.CPN_SUCCESSORS.end());
+  return {v.PARENT, v.G, v.H, v.F};
+}
+
+void Replace_Costs(Key_CPN key, const CPN_Costs& costs) {
+  CPN_Vertex& v = Stored(key);
+  v.PARENT = costs.PARENT;
+  v.G = costs.G;
+  v.H = costs.H;
+  v.F = costs.F;
+}
+
+CPN_Marking Get_Marking(Key_CPN key) {
+  return Stored(key).CPN_MARKING;
+}
+
+void Copy_Successors(Key_CPN key, CPN_Successor_List& into) {
+  const CPN_Successor_List& list = Stored(key).CPN_SUCCESSORS;
+  into.resize(list.size());
+  if (!list.empty()) std::memcpy(into.data(), list.data(), list.size() * sizeof(CPN_Successor));
 }
 
 bool Contains(Key_CPN key) {

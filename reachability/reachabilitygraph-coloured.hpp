@@ -45,6 +45,14 @@ struct CPN_Values {
   Utils::Cost F = Utils::Infinite_Cost;
 };
 
+// The search figures of a vertex alone, for the planner's inner loop.
+struct CPN_Costs {
+  Key_CPN PARENT = -1;
+  Utils::Cost G = Utils::Infinite_Cost;
+  Utils::Cost H = Utils::Infinite_Cost;
+  Utils::Cost F = Utils::Infinite_Cost;
+};
+
 // The lexicographic rank of `marking` (sum over places i < 11 of smaller x n!/empties!).
 // V1, V2, V3 on places 0, 1, 2 give 1089; the empty marking gives 0.
 Key_CPN Compute_Key_CPN(const CPN_Marking& marking);
@@ -66,6 +74,9 @@ void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex);
 CPN_Values Get_Values(Key_CPN key);
 void Replace_Values(Key_CPN key, const CPN_Values& values);  // the marking is not changed
 void Copy_Successors(Key_CPN key, CPN_Successor_List& into);
+CPN_Costs Get_Costs(Key_CPN key);
+void Replace_Costs(Key_CPN key, const CPN_Costs& costs);
+CPN_Marking Get_Marking(Key_CPN key);
 
 bool Contains(Key_CPN key);
 void Delete_Vertex(Key_CPN key);

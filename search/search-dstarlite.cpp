@@ -128,31 +128,17 @@ Cost Fast_Heuristic(const CPN_Marking& m, const Heuristic_Columns& columns) {
   return sum;
 }
 
-// Heuristic values already worked out in this computation, by vertex key. A vertex keeps its
-// marking for as long as a computation runs, so its heuristic value does not change.
-struct Heuristic_Cache {
-  static constexpr Key_CPN Size = 2048;
-  std::array<std::uint32_t, Size> stamp{};
-  std::array<Cost, Size> value{};
-  std::uint32_t current = 0;
-};
-Heuristic_Cache heuristic_cache;
+// Heuristic values already worked out in this computation, by vertex key (-1: not yet). A
+// vertex keeps its marking for as long as a computation runs, so its value does not change.
+constexpr Key_CPN Heuristic_Cache_Size = 2048;
+std::array<std::int32_t, Heuristic_Cache_Size> heuristic_cache;
 
-void Start_Heuristic_Cache() {
-  if (++heuristic_cache.current == 0) {  // the stamps wrapped: forget every entry
-    heuristic_cache.stamp.fill(0);
-    heuristic_cache.current = 1;
-  }
-}
-
-Cost Cached_Heuristic(Key_CPN key, const CPN_Marking& m, const Heuristic_Columns& columns) {
-  if (key < 0 || key >= Heuristic_Cache::Size) return Fast_Heuristic(m, columns);
-  const auto k = static_cast<std::size_t>(key);
-  if (heuristic_cache.stamp[k] != heuristic_cache.current) {
-    heuristic_cache.value[k] = Fast_Heuristic(m, columns);
-    heuristic_cache.stamp[k] = heuristic_cache.current;
-  }
-  return heuristic_cache.value[k];
+Cost Cached_Heuristic(Key_CPN key, const Heuristic_Columns& columns) {
+  if (key < 0 || key >= Heuristic_Cache_Size)
+    return Fast_Heuristic(Graph::Get_Marking(key), columns);
+  std::int32_t& cached = heuristic_cache[static_cast<std::size_t>(key)];
+  if (cached < 0) cached = Fast_Heuristic(Graph::Get_Marking(key), columns);
+  return static_cast<Cost>(cached);
 }
 
 // The obstacle list as the main loop needs it: a blocked pair of places in either direction,
@@ -179,17 +165,35 @@ Blocked_Roads Prepare_Obstacles(const Obstacles::Obstacles_List& obstacles) {
   return blocked;
 }
 
-// Is_Blocked over the prepared list: some vehicle stands on o in a and on d in b for a
-// blocked pair (o, d).
-bool Blocked(const CPN_Marking& a, const CPN_Marking& b, const Blocked_Roads& blocked) {
-  if (!blocked.any) return false;
-  Utils::Require(!blocked.invalid, "obstacle outside 0..11");
+// The vehicles of one marking that stand at the end of some obstacle, with the places on the
+// other ends: Blocked(a, b) in a few steps for a fixed `a`.
+struct Watched_Vehicles {
+  std::array<Colour, Max_Places> vehicle{};
+  std::array<std::uint16_t, Max_Places> ends{};
+  int count = 0;
+};
+
+Watched_Vehicles Watch(const CPN_Marking& a, const Blocked_Roads& blocked) {
+  Watched_Vehicles watched;
   for (int o = 0; o < Max_Places; ++o) {
     const std::uint16_t ends = blocked.pairs[static_cast<std::size_t>(o)];
     const Colour vehicle = a[static_cast<std::size_t>(o)];
     if (ends == 0 || vehicle == Colour::EMPTY) continue;
-    for (int d = 0; d < Max_Places; ++d)
-      if (((ends >> d) & 1u) && b[static_cast<std::size_t>(d)] == vehicle) return true;
+    const auto i = static_cast<std::size_t>(watched.count++);
+    watched.vehicle[i] = vehicle;
+    watched.ends[i] = ends;
+  }
+  return watched;
+}
+
+// Is_Blocked over the prepared list: some vehicle stands on o in a and on d in b for a
+// blocked pair (o, d).
+bool Blocked(const Watched_Vehicles& a, const CPN_Marking& b, const Blocked_Roads& blocked) {
+  Utils::Require(!blocked.invalid, "obstacle outside 0..11");
+  for (int i = 0; i < a.count; ++i) {
+    const Colour vehicle = a.vehicle[static_cast<std::size_t>(i)];
+    for (unsigned ends = a.ends[static_cast<std::size_t>(i)]; ends != 0; ends &= ends - 1)
+      if (b[static_cast<std::size_t>(__builtin_ctz(ends))] == vehicle) return true;
   }
   return false;
 }
@@ -236,7 +240,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
   if (!Misses_A_Vehicle(planner.current)) {
     const Blocked_Roads blocked = Prepare_Obstacles(obstacles);
     const Heuristic_Columns heuristic = Prepare_Heuristic();
-    Start_Heuristic_Cache();
+    heuristic_cache.fill(-1);
     const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
     Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
     Enqueue(Utils::Infinite_Cost, goal_key);
@@ -253,6 +257,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
       const Graph::CPN_Values u = Graph::Get_Values(key);
       Graph::Copy_Successors(key, successors_buffer);
+      const Watched_Vehicles watched = Watch(u.CPN_MARKING, blocked);
 
       bool limit = false;
       for (const Graph::CPN_Successor& e : successors_buffer) {
@@ -265,17 +270,16 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
           Log(Severity::ERROR, "Out of memory");
           limit = true;
         }
-        Graph::CPN_Values s = Graph::Get_Values(e.SUCCESSOR_KEY);
-        if (!Blocked(u.CPN_MARKING, s.CPN_MARKING, blocked)) {
+        Graph::CPN_Costs s = Graph::Get_Costs(e.SUCCESSOR_KEY);
+        if (!blocked.any || !Blocked(watched, Graph::Get_Marking(e.SUCCESSOR_KEY), blocked)) {
           const Cost g = Utils::Cost_Add(u.G, e.MOVEMENTS);
-          const Cost f =
-              Utils::Cost_Add(Utils::Cost_Add(planner.key_modifier, g),
-                              Cached_Heuristic(e.SUCCESSOR_KEY, s.CPN_MARKING, heuristic));
+          const Cost f = Utils::Cost_Add(Utils::Cost_Add(planner.key_modifier, g),
+                                         Cached_Heuristic(e.SUCCESSOR_KEY, heuristic));
           if (f < s.F) {
             s.G = g;
             s.F = f;
             s.PARENT = key;
-            Graph::Replace_Values(e.SUCCESSOR_KEY, s);
+            Graph::Replace_Costs(e.SUCCESSOR_KEY, s);
             Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
           }
           // The current marking counts only once it is linked to a parent and its chain of

@@ -72,6 +72,7 @@ struct Key_Map {
       if (slot.used && Direct(slot.key)) direct_[static_cast<std::size_t>(slot.key)] = 0;
       slot = Slot{};
     }
+    Reset_Marks();
     count_ = 0;
   }
 
@@ -84,12 +85,11 @@ struct Key_Map {
 
   // The stored value of `key`, or nullptr.
   Value* Find(std::int32_t key) {
-    if (count_ == 0) return nullptr;
     if (Direct(key)) {
-      if (direct_.empty()) return nullptr;
       const std::int32_t at = direct_[static_cast<std::size_t>(key)];
       return at == 0 ? nullptr : &slots_[static_cast<std::size_t>(at - 1)].value;
     }
+    if (count_ == 0) return nullptr;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = Fast_Key_Hash(key) & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
@@ -103,10 +103,10 @@ struct Key_Map {
   Value& Insert(std::int32_t key, Value value) {
     if (2 * (count_ + 1) > slots_.size()) Rehash(slots_.empty() ? 16 : 2 * slots_.size());
     const std::size_t mask = slots_.size() - 1;
-    std::size_t i = Fast_Key_Hash(key) & mask;
-    while (slots_[i].used) i = (i + 1) & mask;
+    const std::size_t i = First_Free(Fast_Key_Hash(key) & mask);
     slots_[i].key = key;
     slots_[i].used = true;
+    Mark(i, true);
     slots_[i].value = std::move(value);
     Index(key, i);
     ++count_;
@@ -124,6 +124,7 @@ struct Key_Map {
       hole = (hole + 1) & mask;
     }
     slots_[hole] = Slot{};
+    Mark(hole, false);
     if (Direct(key)) direct_[static_cast<std::size_t>(key)] = 0;
     --count_;
     // Shift later members of the probe run back so that no lookup stops at the hole.
@@ -133,6 +134,8 @@ struct Key_Map {
       if (stays) continue;
       slots_[hole] = std::move(slots_[j]);
       slots_[j] = Slot{};
+      Mark(hole, true);
+      Mark(j, false);
       Index(slots_[hole].key, hole);
       hole = j;
     }
@@ -149,16 +152,42 @@ struct Key_Map {
  private:
   static bool Direct(std::int32_t key) { return key >= 0 && key < Key_Hash_Detail::Table_Size; }
 
+  // The first slot not in use at or after `i` in probe order (wrapping around); one must exist.
+  std::size_t First_Free(std::size_t i) const {
+    const std::size_t words = in_use_.size();
+    std::size_t w = i >> 6;
+    std::uint64_t free = ~in_use_[w] & (~std::uint64_t{0} << (i & 63));
+    while (free == 0) {
+      w = w + 1 == words ? 0 : w + 1;
+      free = ~in_use_[w];
+    }
+    return (w << 6) + static_cast<std::size_t>(__builtin_ctzll(free));
+  }
+
+  void Mark(std::size_t slot, bool used) {
+    const std::uint64_t bit = std::uint64_t{1} << (slot & 63);
+    if (used)
+      in_use_[slot >> 6] |= bit;
+    else
+      in_use_[slot >> 6] &= ~bit;
+  }
+
+  // Every slot free; bits beyond the last slot of a small table count as in use.
+  void Reset_Marks() {
+    in_use_.assign((slots_.size() + 63) / 64, 0);
+    if (slots_.size() % 64 != 0) in_use_.back() = ~std::uint64_t{0} << (slots_.size() % 64);
+  }
+
   // Records that `key` now lives in slot `slot`.
   void Index(std::int32_t key, std::size_t slot) {
     if (!Direct(key)) return;
-    if (direct_.empty()) direct_.assign(static_cast<std::size_t>(Key_Hash_Detail::Table_Size), 0);
     direct_[static_cast<std::size_t>(key)] = static_cast<std::int32_t>(slot + 1);
   }
 
   void Rehash(std::size_t buckets) {
     std::vector<Slot> old = std::move(slots_);
     slots_.assign(buckets, Slot{});
+    Reset_Marks();
     count_ = 0;
     for (Slot& slot : old)
       if (slot.used) Insert(slot.key, std::move(slot.value));
@@ -166,8 +195,11 @@ struct Key_Map {
 
   std::vector<Slot> slots_;
   std::size_t count_ = 0;
-  // Slot + 1 of each stored key 0..2047, 0 for an absent key; empty until the first such key.
-  std::vector<std::int32_t> direct_;
+  // Bit s of word s / 64: slot s is in use. Inserting finds the end of a probe run here
+  // instead of stepping through the slots, which the crowded small keys make long.
+  std::vector<std::uint64_t> in_use_;
+  // Slot + 1 of each stored key 0..2047, 0 for an absent key.
+  std::array<std::int32_t, Key_Hash_Detail::Table_Size> direct_{};
 };
 
 }  // namespace Utils

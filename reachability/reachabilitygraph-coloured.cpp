@@ -25,6 +25,50 @@ CPN_Vertex& Stored(Key_CPN key) {
   return *vertex;
 }
 
+// The search figures of the vertices with keys 0..2047 (every consistent marking) are kept in
+// one compact array beside the map, since the planner reads them for every successor it
+// looks at; the figure fields of such a vertex in the map are not used. Vertices with other
+// keys keep their figures in the map.
+constexpr Key_CPN Compact_Keys = 2048;
+std::array<CPN_Costs, Compact_Keys> compact_figures;
+
+bool Compact(Key_CPN key) {
+  return key >= 0 && key < Compact_Keys;
+}
+
+CPN_Costs Figures(Key_CPN key, const CPN_Vertex& v) {
+  if (Compact(key)) return compact_figures[static_cast<std::size_t>(key)];
+  return {v.PARENT, v.G, v.H, v.F};
+}
+
+void Set_Figures(Key_CPN key, CPN_Vertex& v, const CPN_Costs& f) {
+  if (Compact(key)) {
+    compact_figures[static_cast<std::size_t>(key)] = f;
+    return;
+  }
+  v.PARENT = f.PARENT;
+  v.G = f.G;
+  v.H = f.H;
+  v.F = f.F;
+}
+
+// A stored vertex with its figures in place.
+CPN_Vertex Whole(Key_CPN key, const CPN_Vertex& v) {
+  CPN_Vertex whole = v;
+  const CPN_Costs f = Figures(key, v);
+  whole.PARENT = f.PARENT;
+  whole.G = f.G;
+  whole.H = f.H;
+  whole.F = f.F;
+  return whole;
+}
+
+// Stores a new vertex under `key`, figures included.
+void Insert_Vertex(Key_CPN key, CPN_Vertex vertex) {
+  const CPN_Costs f{vertex.PARENT, vertex.G, vertex.H, vertex.F};
+  Set_Figures(key, graph.Insert(key, std::move(vertex)), f);
+}
+
 // The rank formula, for any marking.
 Key_CPN Rank(const CPN_Marking& m) {
   std::int32_t key = 0;
@@ -181,7 +225,7 @@ bool Enumerate_Predecessors(const int places[3]) {
       fresh.CPN_MARKING[static_cast<std::size_t>(at / 144)] = Colour::V1;
       fresh.CPN_MARKING[static_cast<std::size_t>(at / 12 % 12)] = Colour::V2;
       fresh.CPN_MARKING[static_cast<std::size_t>(at % 12)] = Colour::V3;
-      graph.Insert(key, std::move(fresh));
+      Insert_Vertex(key, std::move(fresh));
     }
     if (movements >= 1) *tail[movements - 1]++ = {key, movements, Firing{bits}};
   };
@@ -227,7 +271,7 @@ void Successors_Into_Groups(const CPN_Marking& marking) {
     if (graph.Find(key) == nullptr) {
       CPN_Vertex fresh;
       fresh.CPN_MARKING = outcome.Marking;
-      graph.Insert(key, std::move(fresh));
+      Insert_Vertex(key, std::move(fresh));
     }
     if (outcome.Movements >= 1 && outcome.Movements <= 3)
       groups[outcome.Movements - 1].push_back({key, outcome.Movements, *f});
@@ -263,12 +307,14 @@ Key_CPN Compute_Key_CPN(const CPN_Marking& marking) {
 Key_CPN Init_Vertex(const CPN_Marking& marking) {
   const Key_CPN key = Compute_Key_CPN(marking);
   if (CPN_Vertex* vertex = graph.Find(key)) {
-    vertex->G = vertex->H = vertex->F = Utils::Infinite_Cost;
+    CPN_Costs f = Figures(key, *vertex);
+    f.G = f.H = f.F = Utils::Infinite_Cost;
+    Set_Figures(key, *vertex, f);
   } else {
     CPN_Vertex root;
     root.CPN_MARKING = marking;
     root.PARENT = key;
-    graph.Insert(key, std::move(root));
+    Insert_Vertex(key, std::move(root));
   }
   return key;
 }
@@ -292,37 +338,31 @@ bool Successors_Empty(Key_CPN key) {
 }
 
 CPN_Vertex Get_Vertex(Key_CPN key) {
-  return Stored(key);
+  return Whole(key, Stored(key));
 }
 
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) {
-  Stored(key) = vertex;
+  CPN_Vertex& v = Stored(key);
+  v = vertex;
+  Set_Figures(key, v, {vertex.PARENT, vertex.G, vertex.H, vertex.F});
 }
 
 CPN_Values Get_Values(Key_CPN key) {
   const CPN_Vertex& v = Stored(key);
-  return {v.CPN_MARKING, v.PARENT, v.G, v.H, v.F};
+  const CPN_Costs f = Figures(key, v);
+  return {v.CPN_MARKING, f.PARENT, f.G, f.H, f.F};
 }
 
 void Replace_Values(Key_CPN key, const CPN_Values& values) {
-  CPN_Vertex& v = Stored(key);
-  v.PARENT = values.PARENT;
-  v.G = values.G;
-  v.H = values.H;
-  v.F = values.F;
+  Set_Figures(key, Stored(key), {values.PARENT, values.G, values.H, values.F});
 }
 
 CPN_Costs Get_Costs(Key_CPN key) {
-  const CPN_Vertex& v = Stored(key);
-  return {v.PARENT, v.G, v.H, v.F};
+  return Figures(key, Stored(key));
 }
 
 void Replace_Costs(Key_CPN key, const CPN_Costs& costs) {
-  CPN_Vertex& v = Stored(key);
-  v.PARENT = costs.PARENT;
-  v.G = costs.G;
-  v.H = costs.H;
-  v.F = costs.F;
+  Set_Figures(key, Stored(key), costs);
 }
 
 CPN_Marking Get_Marking(Key_CPN key) {
@@ -396,7 +436,7 @@ void Print_Graph() {
   }
   graph.For_Each([](Key_CPN key, const CPN_Vertex& vertex) {
     std::cout << "\n-----------------\nCPN_Vertex: " << Integer_Image(key) << '\n';
-    Print_Vertex(vertex);
+    Print_Vertex(Whole(key, vertex));
     std::cout << "-----------------\n";
   });
 }

@@ -245,9 +245,9 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
     Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
     Enqueue(Utils::Infinite_Cost, goal_key);
 
-    // The clock is read before every eighth successor, starting with the first: a read costs
-    // as much as the rest of a successor's work, and eight successors take well under a
-    // microsecond, far below the millisecond steps of the time limit.
+    // The clock is read before every 32nd successor, starting with the first: a read costs as
+    // much as the rest of a successor's work, and 32 successors take a few microseconds at
+    // most, far below the millisecond steps of the time limit.
     std::uint32_t successors_seen = 0;
     bool stop = false;
     while (evaluations < Max_Evaluations && !stop && !planner.queue.empty()) {
@@ -258,15 +258,17 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       const Graph::CPN_Values u = Graph::Get_Values(key);
       Graph::Copy_Successors(key, successors_buffer);
       const Watched_Vehicles watched = Watch(u.CPN_MARKING, blocked);
+      // Nothing below adds to the graph, so its memory use stays what it is now.
+      const bool out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
 
       bool limit = false;
       for (const Graph::CPN_Successor& e : successors_buffer) {
         limit = false;
-        if ((successors_seen++ & 7u) == 0 && Nanoseconds_Since(start) >= planner.timeout) {
+        if ((successors_seen++ & 31u) == 0 && Nanoseconds_Since(start) >= planner.timeout) {
           Log(Severity::ERROR, "Timeout");
           limit = true;
         }
-        if (planner.max_ram <= Graph::Graph_RAM_Usage()) {
+        if (out_of_memory) {
           Log(Severity::ERROR, "Out of memory");
           limit = true;
         }

@@ -57,7 +57,9 @@ inline std::uint32_t Fast_Key_Hash(std::int32_t key) {
 // them the iteration order, are exactly those of the hashed layout.
 template <class Value>
 struct Key_Map {
-  struct Slot {
+  // One cache line per slot (for the coloured graph's vertices), so that reading a vertex
+  // touches one line.
+  struct alignas(64) Slot {
     std::int32_t key = 0;
     bool used = false;
     Value value{};

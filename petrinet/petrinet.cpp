@@ -27,6 +27,7 @@ struct Net_State {
 };
 
 Net_State net;
+std::uint64_t version = 1;
 
 void Check_Place(int place) {
   Utils::Require(place >= 0 && place < Max_Places, "place outside 0..11");
@@ -49,6 +50,7 @@ void Add_Pre(int place, int transition) {
   Check_Place(place);
   Check_Transition(transition);
   Math::LinearAlgebra::Set_Element(net.pre, place, transition, 1.0f);
+  ++version;
   net.pre_transitions[static_cast<std::size_t>(place)].Set(transition);
   Log_Parts(Severity::DEBUG, "Adding Pre ", place, " ", transition, " = 1");
 }
@@ -57,6 +59,7 @@ void Add_Post(int place, int transition) {
   Check_Place(place);
   Check_Transition(transition);
   Math::LinearAlgebra::Set_Element(net.post, place, transition, 1.0f);
+  ++version;
   net.post_transitions[static_cast<std::size_t>(place)].Set(transition);
   Log_Parts(Severity::DEBUG, "Adding Post ", place, " ", transition, " = 1");
 }
@@ -70,11 +73,13 @@ void Add_Constraint(int first, int second) {
   Utils::Require(list.count < Max_Transitions, "constraint list full");
   list.items[static_cast<std::size_t>(list.count++)] = static_cast<std::int8_t>(second);
   net.conflicts[static_cast<std::size_t>(first)].Set(second);
+  ++version;
   Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ",
             second);
 }
 
 void Clear() {
+  ++version;
   net.pre = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Transitions);
   net.post = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Transitions);
   net.constraints = {};
@@ -84,6 +89,7 @@ void Clear() {
 }
 
 void Initialize() {
+  ++version;
   net.c = Math::LinearAlgebra::Subtract(net.post, net.pre);
   for (int t = 0; t < Max_Transitions; ++t) {
     Transition_Ends e;
@@ -175,7 +181,12 @@ Firing Post_Transitions(int place) {
 Firing Conflicts(int transition) { return net.conflicts[static_cast<std::size_t>(transition)]; }
 Transition_Ends Ends(int transition) { return net.ends[static_cast<std::size_t>(transition)]; }
 
-void Reset() { net = Net_State{}; }
+void Reset() {
+  net = Net_State{};
+  ++version;
+}
+
+std::uint64_t Version() { return version; }
 
 void Show_Pre() { Show_Matrix("Pre matrix is:", net.pre); }
 void Show_Post() { Show_Matrix("Post matrix is:", net.post); }

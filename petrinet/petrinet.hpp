@@ -88,6 +88,10 @@ Transition_Ends Ends(int transition);
 // Back to the state at program start: all three matrices zero, no conflicts.
 void Reset();
 
+// A number that changes whenever Pre, Post, C, the conflicts or the transition ends may have
+// changed; tables derived from the net stay valid while it stays the same.
+std::uint64_t Version();
+
 // Diagnostic dumps to standard output.
 void Show_Pre();
 void Show_Post();

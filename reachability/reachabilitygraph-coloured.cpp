@@ -157,6 +157,20 @@ CPN_Successor_List groups[3];  // successors with 1, 2 and 3 movements, in order
 std::array<CPN_Successor, Max_Fast_Successors> fast_groups[3];
 int fast_count[3] = {0, 0, 0};
 bool fast_used = false;
+// The placement codes of every consistent predecessor the enumeration found, in order.
+std::array<std::int16_t, Max_Fast_Successors> found_codes;
+int found_count = 0;
+
+// What the enumeration found for a placement of the three vehicles, kept while the net stays
+// the same: the successor list and, in the order their vertices are added, the placement codes
+// of every consistent predecessor. Replaying them adds the same vertices in the same order as
+// enumerating again would.
+struct Remembered {
+  std::uint64_t net_version = 0;  // 0: nothing remembered
+  CPN_Successor_List successors;
+  std::vector<std::int16_t> codes;
+};
+std::vector<Remembered> remembered;  // by placement code, once used
 
 constexpr int Code_Weight[3] = {144, 12, 1};
 
@@ -217,7 +231,9 @@ bool Enumerate_Predecessors(const int places[3]) {
   CPN_Successor* tail[3] = {fast_groups[0].data(), fast_groups[1].data(), fast_groups[2].data()};
   const int code = places[0] * 144 + places[1] * 12 + places[2];
   // Records the predecessor with placement code `at`, reached by firing `bits` backwards.
+  found_count = 0;
   const auto add = [&tail](int at, std::uint32_t bits, int movements) {
+    found_codes[static_cast<std::size_t>(found_count++)] = static_cast<std::int16_t>(at);
     const Key_CPN key = consistent_ranks[static_cast<std::size_t>(at)];
     if (graph.Find(key) == nullptr) {
       CPN_Vertex fresh;
@@ -254,9 +270,8 @@ bool Enumerate_Predecessors(const int places[3]) {
 }
 
 // Compute_Successors into `groups`.
-void Successors_Into_Groups(const CPN_Marking& marking) {
-  int places[3];
-  fast_used = Three_Vehicles(marking, places) && Enumerate_Predecessors(places);
+void Successors_Into_Groups(const CPN_Marking& marking, const int places[3], bool three) {
+  fast_used = three && Enumerate_Predecessors(places);
   if (fast_used) return;
   for (CPN_Successor_List& g : groups) g.clear();
   const Firing activated = PetriNet::Coloured::Reverse_Activated_Transitions(marking);
@@ -275,6 +290,49 @@ void Successors_Into_Groups(const CPN_Marking& marking) {
     }
     if (outcome.Movements >= 1 && outcome.Movements <= 3)
       groups[outcome.Movements - 1].push_back({key, outcome.Movements, *f});
+  }
+}
+
+// Adds the vertex of the consistent marking with placement code `code` unless it is stored.
+void Ensure_Vertex(int code) {
+  const Key_CPN key = consistent_ranks[static_cast<std::size_t>(code)];
+  if (graph.Find(key) != nullptr) return;
+  CPN_Vertex fresh;
+  fresh.CPN_MARKING = PetriNet::Coloured::Empty_Marking();
+  fresh.CPN_MARKING[static_cast<std::size_t>(code / 144)] = Colour::V1;
+  fresh.CPN_MARKING[static_cast<std::size_t>(code / 12 % 12)] = Colour::V2;
+  fresh.CPN_MARKING[static_cast<std::size_t>(code % 12)] = Colour::V3;
+  Insert_Vertex(key, std::move(fresh));
+}
+
+void Copy_List(const CPN_Successor_List& from, CPN_Successor_List& to) {
+  to.resize(from.size());
+  if (!from.empty()) std::memcpy(to.data(), from.data(), from.size() * sizeof(CPN_Successor));
+}
+
+void Join_Groups(CPN_Successor_List& out);
+
+// Compute_Successors into `out`, from what is remembered for the marking when the net has not
+// changed since.
+void Find_Successors(const CPN_Marking& marking, CPN_Successor_List& out) {
+  int places[3];
+  const bool three = Three_Vehicles(marking, places);
+  Remembered* memory = nullptr;
+  if (three) {
+    if (remembered.empty()) remembered.resize(12 * 12 * 12);
+    memory = &remembered[static_cast<std::size_t>(places[0] * 144 + places[1] * 12 + places[2])];
+    if (memory->net_version == PetriNet::Version()) {
+      for (const std::int16_t code : memory->codes) Ensure_Vertex(code);
+      Copy_List(memory->successors, out);
+      return;
+    }
+  }
+  Successors_Into_Groups(marking, places, three);
+  Join_Groups(out);
+  if (fast_used) {
+    memory->net_version = PetriNet::Version();
+    Copy_List(out, memory->successors);
+    memory->codes.assign(found_codes.begin(), found_codes.begin() + found_count);
   }
 }
 
@@ -320,17 +378,17 @@ Key_CPN Init_Vertex(const CPN_Marking& marking) {
 }
 
 CPN_Successor_List Compute_Successors(const CPN_Marking& marking) {
-  Successors_Into_Groups(marking);
   CPN_Successor_List result;
-  Join_Groups(result);
+  Find_Successors(marking, result);
   return result;
 }
 
 void Expand_Vertex(Key_CPN key) {
   const CPN_Marking marking = Stored(key).CPN_MARKING;
-  Successors_Into_Groups(marking);
+  static CPN_Successor_List found;
+  Find_Successors(marking, found);
   // Finding the successors may have grown the map; look the vertex up again.
-  Join_Groups(Stored(key).CPN_SUCCESSORS);
+  Copy_List(found, Stored(key).CPN_SUCCESSORS);
 }
 
 bool Successors_Empty(Key_CPN key) {

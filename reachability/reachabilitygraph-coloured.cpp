@@ -312,9 +312,10 @@ void Copy_List(const CPN_Successor_List& from, CPN_Successor_List& to) {
 
 void Join_Groups(CPN_Successor_List& out);
 
-// Compute_Successors into `out`, from what is remembered for the marking when the net has not
-// changed since.
-void Find_Successors(const CPN_Marking& marking, CPN_Successor_List& out) {
+// Compute_Successors, from what is remembered for the marking when the net has not changed
+// since; the list stays valid until the next call.
+const CPN_Successor_List& Find_Successors(const CPN_Marking& marking) {
+  static CPN_Successor_List out;
   int places[3];
   const bool three = Three_Vehicles(marking, places);
   Remembered* memory = nullptr;
@@ -323,8 +324,7 @@ void Find_Successors(const CPN_Marking& marking, CPN_Successor_List& out) {
     memory = &remembered[static_cast<std::size_t>(places[0] * 144 + places[1] * 12 + places[2])];
     if (memory->net_version == PetriNet::Version()) {
       for (const std::int16_t code : memory->codes) Ensure_Vertex(code);
-      Copy_List(memory->successors, out);
-      return;
+      return memory->successors;
     }
   }
   Successors_Into_Groups(marking, places, three);
@@ -334,6 +334,7 @@ void Find_Successors(const CPN_Marking& marking, CPN_Successor_List& out) {
     Copy_List(out, memory->successors);
     memory->codes.assign(found_codes.begin(), found_codes.begin() + found_count);
   }
+  return out;
 }
 
 // The groups one after the other, into `out`.
@@ -379,14 +380,13 @@ Key_CPN Init_Vertex(const CPN_Marking& marking) {
 
 CPN_Successor_List Compute_Successors(const CPN_Marking& marking) {
   CPN_Successor_List result;
-  Find_Successors(marking, result);
+  Copy_List(Find_Successors(marking), result);
   return result;
 }
 
 void Expand_Vertex(Key_CPN key) {
   const CPN_Marking marking = Stored(key).CPN_MARKING;
-  static CPN_Successor_List found;
-  Find_Successors(marking, found);
+  const CPN_Successor_List& found = Find_Successors(marking);
   // Finding the successors may have grown the map; look the vertex up again.
   Copy_List(found, Stored(key).CPN_SUCCESSORS);
 }
@@ -421,6 +421,11 @@ CPN_Costs Get_Costs(Key_CPN key) {
 
 void Replace_Costs(Key_CPN key, const CPN_Costs& costs) {
   Set_Figures(key, Stored(key), costs);
+}
+
+Utils::Cost Get_F(Key_CPN key) {
+  const CPN_Vertex& v = Stored(key);
+  return Compact(key) ? compact_figures[static_cast<std::size_t>(key)].F : v.F;
 }
 
 CPN_Marking Get_Marking(Key_CPN key) {

@@ -75,6 +75,7 @@ CPN_Values Get_Values(Key_CPN key);
 void Replace_Values(Key_CPN key, const CPN_Values& values);  // the marking is not changed
 void Copy_Successors(Key_CPN key, CPN_Successor_List& into);
 CPN_Costs Get_Costs(Key_CPN key);
+Utils::Cost Get_F(Key_CPN key);  // Get_Costs(key).F
 void Replace_Costs(Key_CPN key, const CPN_Costs& costs);
 CPN_Marking Get_Marking(Key_CPN key);
 

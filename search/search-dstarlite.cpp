@@ -260,6 +260,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       const Watched_Vehicles watched = Watch(u.CPN_MARKING, blocked);
       // Nothing below adds to the graph, so its memory use stays what it is now.
       const bool out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
+      const int base = planner.key_modifier + u.G;
 
       bool limit = false;
       for (const Graph::CPN_Successor& e : successors_buffer) {
@@ -272,26 +273,35 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
           Log(Severity::ERROR, "Out of memory");
           limit = true;
         }
-        Graph::CPN_Costs s = Graph::Get_Costs(e.SUCCESSOR_KEY);
+        // Most successors are not improved; their other figures are read only when needed.
+        const Cost s_f = Graph::Get_F(e.SUCCESSOR_KEY);
         if (!blocked.any || !Blocked(watched, Graph::Get_Marking(e.SUCCESSOR_KEY), blocked)) {
-          const Cost g = Utils::Cost_Add(u.G, e.MOVEMENTS);
-          const Cost f = Utils::Cost_Add(Utils::Cost_Add(planner.key_modifier, g),
-                                         Cached_Heuristic(e.SUCCESSOR_KEY, heuristic));
-          if (f < s.F) {
-            s.G = g;
+          // key_modifier + (G + movements) + heuristic, every sum modulo 32768.
+          const Cost f =
+              Utils::Cost_Add(base + e.MOVEMENTS, Cached_Heuristic(e.SUCCESSOR_KEY, heuristic));
+          Key_CPN s_parent = -1;
+          bool parent_known = false;
+          if (f < s_f) {
+            Graph::CPN_Costs s = Graph::Get_Costs(e.SUCCESSOR_KEY);
+            s.G = Utils::Cost_Add(u.G, e.MOVEMENTS);
             s.F = f;
             s.PARENT = key;
             Graph::Replace_Costs(e.SUCCESSOR_KEY, s);
             Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
+            s_parent = key;
+            parent_known = true;
           }
           // The current marking counts only once it is linked to a parent and its chain of
           // links leads to the goal.
-          if (e.SUCCESSOR_KEY == start_key && s.PARENT != -1 && Plan_Reaches_Goal(start_key)) {
-            planner.solution_found = true;
-            Log(Severity::DEBUG, "Search OK");
-            planner.next = Graph::Get_Values(s.PARENT).CPN_MARKING;
-            stop = true;
-            break;
+          if (e.SUCCESSOR_KEY == start_key) {
+            if (!parent_known) s_parent = Graph::Get_Costs(e.SUCCESSOR_KEY).PARENT;
+            if (s_parent != -1 && Plan_Reaches_Goal(start_key)) {
+              planner.solution_found = true;
+              Log(Severity::DEBUG, "Search OK");
+              planner.next = Graph::Get_Values(s_parent).CPN_MARKING;
+              stop = true;
+              break;
+            }
           }
         }
         if (limit) {

@@ -423,9 +423,20 @@ void Replace_Costs(Key_CPN key, const CPN_Costs& costs) {
   Set_Figures(key, Stored(key), costs);
 }
 
+namespace {
+// Get_F for a key without a compact entry, kept out of line so that the common case stays short.
+[[gnu::noinline]] Utils::Cost Stored_F(Key_CPN key) {
+  return Figures(key, Stored(key)).F;
+}
+}  // namespace
+
 Utils::Cost Get_F(Key_CPN key) {
-  const CPN_Vertex& v = Stored(key);
-  return Compact(key) ? compact_figures[static_cast<std::size_t>(key)].F : v.F;
+  if (Compact(key) && graph.Contains(key)) return compact_figures[static_cast<std::size_t>(key)].F;
+  return Stored_F(key);
+}
+
+const CPN_Successor_List& Successors(Key_CPN key) {
+  return Stored(key).CPN_SUCCESSORS;
 }
 
 CPN_Marking Get_Marking(Key_CPN key) {
@@ -439,7 +450,7 @@ void Copy_Successors(Key_CPN key, CPN_Successor_List& into) {
 }
 
 bool Contains(Key_CPN key) {
-  return graph.Find(key) != nullptr;
+  return graph.Contains(key);
 }
 
 void Delete_Vertex(Key_CPN key) {

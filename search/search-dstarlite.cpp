@@ -56,9 +56,6 @@ struct Planner_State {
 Planner_State planner;
 bool pause_enabled = true;
 
-// Reused between computations.
-Graph::CPN_Successor_List successors_buffer;
-
 std::int32_t Round_Entry(std::int32_t from, std::int32_t to, double upper) {
   Utils::Require(from >= 0 && from < Max_Places && to >= 0 && to < Max_Places,
                  "distance index outside 0..11");
@@ -256,14 +253,15 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       planner.queue.pop();
       if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
       const Graph::CPN_Values u = Graph::Get_Values(key);
-      Graph::Copy_Successors(key, successors_buffer);
+      // Nothing in the loop below adds, removes or replaces a vertex.
+      const Graph::CPN_Successor_List& successors = Graph::Successors(key);
       const Watched_Vehicles watched = Watch(u.CPN_MARKING, blocked);
       // Nothing below adds to the graph, so its memory use stays what it is now.
       const bool out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
       const int base = planner.key_modifier + u.G;
 
       bool limit = false;
-      for (const Graph::CPN_Successor& e : successors_buffer) {
+      for (const Graph::CPN_Successor& e : successors) {
         limit = false;
         if ((successors_seen++ & 31u) == 0 && Nanoseconds_Since(start) >= planner.timeout) {
           Log(Severity::ERROR, "Timeout");

@@ -101,6 +101,12 @@ struct Key_Map {
   }
   const Value* Find(std::int32_t key) const { return const_cast<Key_Map*>(this)->Find(key); }
 
+  // Whether `key` is stored.
+  bool Contains(std::int32_t key) const {
+    if (Direct(key)) return direct_[static_cast<std::size_t>(key)] != 0;
+    return Find(key) != nullptr;
+  }
+
   // Stores `value` under `key`, which must be absent; returns the stored value.
   Value& Insert(std::int32_t key, Value value) {
     if (2 * (count_ + 1) > slots_.size()) Rehash(slots_.empty() ? 16 : 2 * slots_.size());

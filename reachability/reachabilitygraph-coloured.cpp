@@ -217,6 +217,20 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
   return true;
 }
 
+// Adds the vertex of the consistent marking with placement code `code` unless it is stored;
+// returns its key.
+[[gnu::always_inline]] inline Key_CPN Ensure_Vertex(int code) {
+  const Key_CPN key = consistent_ranks[static_cast<std::size_t>(code)];
+  if (graph.Find(key) != nullptr) return key;
+  CPN_Vertex fresh;
+  fresh.CPN_MARKING = PetriNet::Coloured::Empty_Marking();
+  fresh.CPN_MARKING[static_cast<std::size_t>(code / 144)] = Colour::V1;
+  fresh.CPN_MARKING[static_cast<std::size_t>(code / 12 % 12)] = Colour::V2;
+  fresh.CPN_MARKING[static_cast<std::size_t>(code % 12)] = Colour::V3;
+  Insert_Vertex(key, std::move(fresh));
+  return key;
+}
+
 // The consistent predecessors of a marking with the three vehicles on `places`: the outcome of
 // Reverse_Fire over every feasible firing with the inconsistent ones left out, taken in
 // descending order of the firings (the reverse of Feasible_Firings). A firing holds at most one
@@ -234,15 +248,7 @@ bool Enumerate_Predecessors(const int places[3]) {
   found_count = 0;
   const auto add = [&tail](int at, std::uint32_t bits, int movements) {
     found_codes[static_cast<std::size_t>(found_count++)] = static_cast<std::int16_t>(at);
-    const Key_CPN key = consistent_ranks[static_cast<std::size_t>(at)];
-    if (graph.Find(key) == nullptr) {
-      CPN_Vertex fresh;
-      fresh.CPN_MARKING = PetriNet::Coloured::Empty_Marking();
-      fresh.CPN_MARKING[static_cast<std::size_t>(at / 144)] = Colour::V1;
-      fresh.CPN_MARKING[static_cast<std::size_t>(at / 12 % 12)] = Colour::V2;
-      fresh.CPN_MARKING[static_cast<std::size_t>(at % 12)] = Colour::V3;
-      Insert_Vertex(key, std::move(fresh));
-    }
+    const Key_CPN key = Ensure_Vertex(at);
     if (movements >= 1) *tail[movements - 1]++ = {key, movements, Firing{bits}};
   };
   for (int i = 0; i < table.count; ++i) {
@@ -291,18 +297,6 @@ void Successors_Into_Groups(const CPN_Marking& marking, const int places[3], boo
     if (outcome.Movements >= 1 && outcome.Movements <= 3)
       groups[outcome.Movements - 1].push_back({key, outcome.Movements, *f});
   }
-}
-
-// Adds the vertex of the consistent marking with placement code `code` unless it is stored.
-void Ensure_Vertex(int code) {
-  const Key_CPN key = consistent_ranks[static_cast<std::size_t>(code)];
-  if (graph.Find(key) != nullptr) return;
-  CPN_Vertex fresh;
-  fresh.CPN_MARKING = PetriNet::Coloured::Empty_Marking();
-  fresh.CPN_MARKING[static_cast<std::size_t>(code / 144)] = Colour::V1;
-  fresh.CPN_MARKING[static_cast<std::size_t>(code / 12 % 12)] = Colour::V2;
-  fresh.CPN_MARKING[static_cast<std::size_t>(code % 12)] = Colour::V3;
-  Insert_Vertex(key, std::move(fresh));
 }
 
 void Copy_List(const CPN_Successor_List& from, CPN_Successor_List& to) {

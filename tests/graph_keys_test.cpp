@@ -9,6 +9,7 @@
 #include "controller/mova.hpp"
 #include "petrinet/petrinet-coloured.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
+#include "support/markings.hpp"
 #include "utils/utils-keymap.hpp"
 
 namespace {
@@ -18,13 +19,7 @@ using PetriNet::Coloured::Colour;
 using PetriNet::Coloured::CPN_Marking;
 namespace CGraph = ReachabilityGraph::Coloured;
 
-CPN_Marking Vehicles(int v1, int v2, int v3) {
-  CPN_Marking m = PetriNet::Coloured::Empty_Marking();
-  if (v1 >= 0) m[static_cast<std::size_t>(v1)] = Colour::V1;
-  if (v2 >= 0) m[static_cast<std::size_t>(v2)] = Colour::V2;
-  if (v3 >= 0) m[static_cast<std::size_t>(v3)] = Colour::V3;
-  return m;
-}
+using Testing::Vehicles;
 
 std::vector<int> Members(Firing f) {
   std::vector<int> members;

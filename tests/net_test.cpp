@@ -14,6 +14,7 @@
 #include "petrinet/petrinet-simple.hpp"
 #include "petrinet/petrinet.hpp"
 #include "reachability/reachabilitygraph-simple.hpp"
+#include "support/markings.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-logger.hpp"
 
@@ -71,13 +72,7 @@ Simple::PN_Marking Tokens(std::initializer_list<int> places) {
   return m;
 }
 
-CPN_Marking Vehicles(int v1, int v2, int v3) {
-  CPN_Marking m = PetriNet::Coloured::Empty_Marking();
-  if (v1 >= 0) m[static_cast<std::size_t>(v1)] = Colour::V1;
-  if (v2 >= 0) m[static_cast<std::size_t>(v2)] = Colour::V2;
-  if (v3 >= 0) m[static_cast<std::size_t>(v3)] = Colour::V3;
-  return m;
-}
+using Testing::Vehicles;
 
 // Runs a block with logging on at threshold DEBUG in a temporary directory and returns the
 // messages of the records it wrote.

@@ -12,6 +12,7 @@
 #include "petrinet/petrinet-coloured.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
 #include "search/search-dstarlite.hpp"
+#include "support/markings.hpp"
 #include "support/plan_checker.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-logger.hpp"
@@ -25,11 +26,7 @@ using PetriNet::Coloured::Colour;
 using PetriNet::Coloured::CPN_Marking;
 
 CPN_Marking M(int v1, int v2, int v3) {
-  CPN_Marking m = PetriNet::Coloured::Empty_Marking();
-  m[static_cast<std::size_t>(v1)] = Colour::V1;
-  m[static_cast<std::size_t>(v2)] = Colour::V2;
-  m[static_cast<std::size_t>(v3)] = Colour::V3;
-  return m;
+  return Testing::Vehicles(v1, v2, v3);
 }
 
 enum class Kind { One_Way, One_Lane, Two_Lanes };

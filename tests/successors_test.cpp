@@ -13,6 +13,7 @@
 #include "petrinet/petrinet-coloured.hpp"
 #include "petrinet/petrinet.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
+#include "support/markings.hpp"
 
 namespace {
 
@@ -94,13 +95,7 @@ std::size_t Check_Marking(const CPN_Marking& marking, const std::string& context
   return expected.successors.size();
 }
 
-CPN_Marking Vehicles(int v1, int v2, int v3) {
-  CPN_Marking m = PetriNet::Coloured::Empty_Marking();
-  if (v1 >= 0) m[static_cast<std::size_t>(v1)] = Colour::V1;
-  if (v2 >= 0) m[static_cast<std::size_t>(v2)] = Colour::V2;
-  if (v3 >= 0) m[static_cast<std::size_t>(v3)] = Colour::V3;
-  return m;
-}
+using Testing::Vehicles;
 
 // Every placement of the three vehicles on distinct places, plus markings missing a vehicle.
 std::size_t Check_All_Markings(const std::string& context) {

@@ -437,12 +437,6 @@ CPN_Marking Get_Marking(Key_CPN key) {
   return Stored(key).CPN_MARKING;
 }
 
-void Copy_Successors(Key_CPN key, CPN_Successor_List& into) {
-  const CPN_Successor_List& list = Stored(key).CPN_SUCCESSORS;
-  into.resize(list.size());
-  if (!list.empty()) std::memcpy(into.data(), list.data(), list.size() * sizeof(CPN_Successor));
-}
-
 bool Contains(Key_CPN key) {
   return graph.Contains(key);
 }

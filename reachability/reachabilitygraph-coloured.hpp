@@ -73,7 +73,6 @@ CPN_Vertex Get_Vertex(Key_CPN key);
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex);
 CPN_Values Get_Values(Key_CPN key);
 void Replace_Values(Key_CPN key, const CPN_Values& values);  // the marking is not changed
-void Copy_Successors(Key_CPN key, CPN_Successor_List& into);
 // The successor list of `key` in place; valid until a vertex is added, removed or replaced.
 const CPN_Successor_List& Successors(Key_CPN key);
 CPN_Costs Get_Costs(Key_CPN key);

@@ -253,10 +253,10 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       planner.queue.pop();
       if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
       const Graph::CPN_Values u = Graph::Get_Values(key);
-      // Nothing in the loop below adds, removes or replaces a vertex.
+      // Nothing in the loop below adds, removes or replaces a vertex: the list stays valid and
+      // the graph's memory use stays what it is now.
       const Graph::CPN_Successor_List& successors = Graph::Successors(key);
       const Watched_Vehicles watched = Watch(u.CPN_MARKING, blocked);
-      // Nothing below adds to the graph, so its memory use stays what it is now.
       const bool out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
       const int base = planner.key_modifier + u.G;
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 #include "petrinet/math-combinatorics.hpp"
 #include "utils/utils-keymap.hpp"
@@ -17,10 +18,28 @@ using PetriNet::Coloured::Colour;
 using Utils::Integer_Image;
 using Utils::Logger::Severity;
 
-Utils::Key_Map<CPN_Vertex> graph;
+// A vertex as the map keeps it. Successor lists are shared and never change once made: a vertex
+// expanded through the enumeration holds the list remembered for its placement, so expanding it
+// copies nothing, and an enumeration for a changed net makes a new list.
+using Shared_List = std::shared_ptr<const CPN_Successor_List>;
+struct Stored_Vertex {
+  CPN_Marking marking{};
+  Shared_List successors;  // null: no successors
+  Key_CPN PARENT = -1;
+  Utils::Cost G = Utils::Infinite_Cost;
+  Utils::Cost H = Utils::Infinite_Cost;
+  Utils::Cost F = Utils::Infinite_Cost;
+};
 
-CPN_Vertex& Stored(Key_CPN key) {
-  CPN_Vertex* vertex = graph.Find(key);
+Utils::Key_Map<Stored_Vertex> graph;
+const CPN_Successor_List no_successors;
+
+const CPN_Successor_List& List_Of(const Stored_Vertex& v) {
+  return v.successors ? *v.successors : no_successors;
+}
+
+Stored_Vertex& Stored(Key_CPN key) {
+  Stored_Vertex* vertex = graph.Find(key);
   Utils::Require(vertex != nullptr, "key missing from the coloured graph");
   return *vertex;
 }
@@ -36,12 +55,12 @@ bool Compact(Key_CPN key) {
   return key >= 0 && key < Compact_Keys;
 }
 
-CPN_Costs Figures(Key_CPN key, const CPN_Vertex& v) {
+CPN_Costs Figures(Key_CPN key, const Stored_Vertex& v) {
   if (Compact(key)) return compact_figures[static_cast<std::size_t>(key)];
   return {v.PARENT, v.G, v.H, v.F};
 }
 
-void Set_Figures(Key_CPN key, CPN_Vertex& v, const CPN_Costs& f) {
+void Set_Figures(Key_CPN key, Stored_Vertex& v, const CPN_Costs& f) {
   if (Compact(key)) {
     compact_figures[static_cast<std::size_t>(key)] = f;
     return;
@@ -52,9 +71,11 @@ void Set_Figures(Key_CPN key, CPN_Vertex& v, const CPN_Costs& f) {
   v.F = f.F;
 }
 
-// A stored vertex with its figures in place.
-CPN_Vertex Whole(Key_CPN key, const CPN_Vertex& v) {
-  CPN_Vertex whole = v;
+// A stored vertex as callers see it, figures and a copy of its successor list included.
+CPN_Vertex Whole(Key_CPN key, const Stored_Vertex& v) {
+  CPN_Vertex whole;
+  whole.CPN_MARKING = v.marking;
+  whole.CPN_SUCCESSORS = List_Of(v);
   const CPN_Costs f = Figures(key, v);
   whole.PARENT = f.PARENT;
   whole.G = f.G;
@@ -63,10 +84,12 @@ CPN_Vertex Whole(Key_CPN key, const CPN_Vertex& v) {
   return whole;
 }
 
-// Stores a new vertex under `key`, figures included.
-void Insert_Vertex(Key_CPN key, CPN_Vertex vertex) {
-  const CPN_Costs f{vertex.PARENT, vertex.G, vertex.H, vertex.F};
-  Set_Figures(key, graph.Insert(key, std::move(vertex)), f);
+// Stores a new vertex with `marking`, no successors, PARENT `parent` and infinite costs.
+void Insert_Vertex(Key_CPN key, const CPN_Marking& marking, Key_CPN parent = -1) {
+  Stored_Vertex fresh;
+  fresh.marking = marking;
+  Set_Figures(key, graph.Insert(key, std::move(fresh)),
+              {parent, Utils::Infinite_Cost, Utils::Infinite_Cost, Utils::Infinite_Cost});
 }
 
 // The rank formula, for any marking.
@@ -167,7 +190,7 @@ int found_count = 0;
 // enumerating again would.
 struct Remembered {
   std::uint64_t net_version = 0;  // 0: nothing remembered
-  CPN_Successor_List successors;
+  Shared_List successors;
   std::vector<std::int16_t> codes;
 };
 std::vector<Remembered> remembered;  // by placement code, once used
@@ -221,13 +244,12 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
 // returns its key.
 [[gnu::always_inline]] inline Key_CPN Ensure_Vertex(int code) {
   const Key_CPN key = consistent_ranks[static_cast<std::size_t>(code)];
-  if (graph.Find(key) != nullptr) return key;
-  CPN_Vertex fresh;
-  fresh.CPN_MARKING = PetriNet::Coloured::Empty_Marking();
-  fresh.CPN_MARKING[static_cast<std::size_t>(code / 144)] = Colour::V1;
-  fresh.CPN_MARKING[static_cast<std::size_t>(code / 12 % 12)] = Colour::V2;
-  fresh.CPN_MARKING[static_cast<std::size_t>(code % 12)] = Colour::V3;
-  Insert_Vertex(key, std::move(fresh));
+  if (graph.Contains(key)) return key;
+  CPN_Marking marking = PetriNet::Coloured::Empty_Marking();
+  marking[static_cast<std::size_t>(code / 144)] = Colour::V1;
+  marking[static_cast<std::size_t>(code / 12 % 12)] = Colour::V2;
+  marking[static_cast<std::size_t>(code % 12)] = Colour::V3;
+  Insert_Vertex(key, marking);
   return key;
 }
 
@@ -289,27 +311,32 @@ void Successors_Into_Groups(const CPN_Marking& marking, const int places[3], boo
     if (!Vehicle_Places(outcome.Marking, at)) continue;
     const Key_CPN key =
         consistent_ranks[static_cast<std::size_t>((at[0] * 12 + at[1]) * 12 + at[2])];
-    if (graph.Find(key) == nullptr) {
-      CPN_Vertex fresh;
-      fresh.CPN_MARKING = outcome.Marking;
-      Insert_Vertex(key, std::move(fresh));
-    }
+    if (!graph.Contains(key)) Insert_Vertex(key, outcome.Marking);
     if (outcome.Movements >= 1 && outcome.Movements <= 3)
       groups[outcome.Movements - 1].push_back({key, outcome.Movements, *f});
   }
 }
 
-void Copy_List(const CPN_Successor_List& from, CPN_Successor_List& to) {
-  to.resize(from.size());
-  if (!from.empty()) std::memcpy(to.data(), from.data(), from.size() * sizeof(CPN_Successor));
+// The groups one after the other.
+Shared_List Join_Groups() {
+  const CPN_Successor* parts[3];
+  std::size_t sizes[3];
+  for (int g = 0; g < 3; ++g) {
+    parts[g] = fast_used ? fast_groups[g].data() : groups[g].data();
+    sizes[g] = fast_used ? static_cast<std::size_t>(fast_count[g]) : groups[g].size();
+  }
+  auto out = std::make_shared<CPN_Successor_List>(sizes[0] + sizes[1] + sizes[2]);
+  CPN_Successor* into = out->data();
+  for (int g = 0; g < 3; ++g) {
+    if (sizes[g] != 0) std::memcpy(into, parts[g], sizes[g] * sizeof(CPN_Successor));
+    into += sizes[g];
+  }
+  return out;
 }
 
-void Join_Groups(CPN_Successor_List& out);
-
 // Compute_Successors, from what is remembered for the marking when the net has not changed
-// since; the list stays valid until the next call.
-const CPN_Successor_List& Find_Successors(const CPN_Marking& marking) {
-  static CPN_Successor_List out;
+// since.
+Shared_List Find_Successors(const CPN_Marking& marking) {
   int places[3];
   const bool three = Three_Vehicles(marking, places);
   Remembered* memory = nullptr;
@@ -322,29 +349,13 @@ const CPN_Successor_List& Find_Successors(const CPN_Marking& marking) {
     }
   }
   Successors_Into_Groups(marking, places, three);
-  Join_Groups(out);
+  Shared_List found = Join_Groups();
   if (fast_used) {
     memory->net_version = PetriNet::Version();
-    Copy_List(out, memory->successors);
+    memory->successors = found;
     memory->codes.assign(found_codes.begin(), found_codes.begin() + found_count);
   }
-  return out;
-}
-
-// The groups one after the other, into `out`.
-void Join_Groups(CPN_Successor_List& out) {
-  const CPN_Successor* parts[3];
-  std::size_t sizes[3];
-  for (int g = 0; g < 3; ++g) {
-    parts[g] = fast_used ? fast_groups[g].data() : groups[g].data();
-    sizes[g] = fast_used ? static_cast<std::size_t>(fast_count[g]) : groups[g].size();
-  }
-  out.resize(sizes[0] + sizes[1] + sizes[2]);
-  CPN_Successor* into = out.data();
-  for (int g = 0; g < 3; ++g) {
-    if (sizes[g] != 0) std::memcpy(into, parts[g], sizes[g] * sizeof(CPN_Successor));
-    into += sizes[g];
-  }
+  return found;
 }
 
 }  // namespace
@@ -359,34 +370,29 @@ Key_CPN Compute_Key_CPN(const CPN_Marking& marking) {
 
 Key_CPN Init_Vertex(const CPN_Marking& marking) {
   const Key_CPN key = Compute_Key_CPN(marking);
-  if (CPN_Vertex* vertex = graph.Find(key)) {
+  if (Stored_Vertex* vertex = graph.Find(key)) {
     CPN_Costs f = Figures(key, *vertex);
     f.G = f.H = f.F = Utils::Infinite_Cost;
     Set_Figures(key, *vertex, f);
   } else {
-    CPN_Vertex root;
-    root.CPN_MARKING = marking;
-    root.PARENT = key;
-    Insert_Vertex(key, std::move(root));
+    Insert_Vertex(key, marking, key);
   }
   return key;
 }
 
 CPN_Successor_List Compute_Successors(const CPN_Marking& marking) {
-  CPN_Successor_List result;
-  Copy_List(Find_Successors(marking), result);
-  return result;
+  return *Find_Successors(marking);
 }
 
 void Expand_Vertex(Key_CPN key) {
-  const CPN_Marking marking = Stored(key).CPN_MARKING;
-  const CPN_Successor_List& found = Find_Successors(marking);
+  const CPN_Marking marking = Stored(key).marking;
+  Shared_List found = Find_Successors(marking);
   // Finding the successors may have grown the map; look the vertex up again.
-  Copy_List(found, Stored(key).CPN_SUCCESSORS);
+  Stored(key).successors = std::move(found);
 }
 
 bool Successors_Empty(Key_CPN key) {
-  return Stored(key).CPN_SUCCESSORS.empty();
+  return List_Of(Stored(key)).empty();
 }
 
 CPN_Vertex Get_Vertex(Key_CPN key) {
@@ -394,15 +400,18 @@ CPN_Vertex Get_Vertex(Key_CPN key) {
 }
 
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) {
-  CPN_Vertex& v = Stored(key);
-  v = vertex;
+  Stored_Vertex& v = Stored(key);
+  v.marking = vertex.CPN_MARKING;
+  v.successors = vertex.CPN_SUCCESSORS.empty()
+                     ? nullptr
+                     : std::make_shared<const CPN_Successor_List>(vertex.CPN_SUCCESSORS);
   Set_Figures(key, v, {vertex.PARENT, vertex.G, vertex.H, vertex.F});
 }
 
 CPN_Values Get_Values(Key_CPN key) {
-  const CPN_Vertex& v = Stored(key);
+  const Stored_Vertex& v = Stored(key);
   const CPN_Costs f = Figures(key, v);
-  return {v.CPN_MARKING, f.PARENT, f.G, f.H, f.F};
+  return {v.marking, f.PARENT, f.G, f.H, f.F};
 }
 
 void Replace_Values(Key_CPN key, const CPN_Values& values) {
@@ -430,11 +439,11 @@ Utils::Cost Get_F(Key_CPN key) {
 }
 
 const CPN_Successor_List& Successors(Key_CPN key) {
-  return Stored(key).CPN_SUCCESSORS;
+  return List_Of(Stored(key));
 }
 
 CPN_Marking Get_Marking(Key_CPN key) {
-  return Stored(key).CPN_MARKING;
+  return Stored(key).marking;
 }
 
 bool Contains(Key_CPN key) {
@@ -480,7 +489,7 @@ void Print_Successors(const CPN_Successor_List& list) {
             << "\n\n";
   for (const CPN_Successor& s : list)
     std::cout << "CPN Successor " << Integer_Image(s.SUCCESSOR_KEY) << "    "
-              << PetriNet::Coloured::Label(Stored(s.SUCCESSOR_KEY).CPN_MARKING) << '\n';
+              << PetriNet::Coloured::Label(Stored(s.SUCCESSOR_KEY).marking) << '\n';
 }
 
 void Print_Vertex(const CPN_Vertex& vertex) {
@@ -496,7 +505,7 @@ void Print_Graph() {
     Utils::Logger::Log(Severity::ERROR, "Graph empty");
     return;
   }
-  graph.For_Each([](Key_CPN key, const CPN_Vertex& vertex) {
+  graph.For_Each([](Key_CPN key, const Stored_Vertex& vertex) {
     std::cout << "\n-----------------\nCPN_Vertex: " << Integer_Image(key) << '\n';
     Print_Vertex(Whole(key, vertex));
     std::cout << "-----------------\n";

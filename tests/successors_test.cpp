@@ -190,4 +190,43 @@ TEST(SuccessorsTest, WellFormedRoadsAfterACleanGiveTheDefinedPredecessors) {
   Check_All_Markings("built again");
 }
 
+TEST(SuccessorsTest, ExpandedVertexKeepsItsListWhenTheNetChangesAndReplacedListsStayPrivate) {
+  Mova::Reset_All();
+  Mova::Environment_Clean();
+  Mova::Environment_Add_Two_Way_Road_Two_Lanes(0, 1);
+  Mova::Environment_Add_Two_Way_Road_One_Lane(1, 2);
+  Mova::Environment_Add_One_Way_Road(3, 4);
+  Mova::Environment_Build();
+  const CPN_Marking marking = Vehicles(1, 4, 7);
+  Graph::Clear_Graph();
+  const Graph::Key_CPN key = Graph::Init_Vertex(marking);
+  Graph::Expand_Vertex(key);
+  const std::string before = Describe(Graph::Successors(key));
+  ASSERT_FALSE(before.empty());
+
+  // A one-way road 8 -> 7 on transition 6, which the three roads leave free, and the net
+  // prepared again: the same placement now has more predecessors.
+  PetriNet::Add_Pre(8, 6);
+  PetriNet::Add_Post(7, 6);
+  PetriNet::Initialize();
+  PetriNet::Compute_Constraints();
+  const std::string now = Describe(Graph::Compute_Successors(marking));
+  ASSERT_NE(now, before);
+  EXPECT_EQ(Describe(Graph::Successors(key)), before);
+  EXPECT_EQ(Describe(Graph::Get_Vertex(key).CPN_SUCCESSORS), before);
+  Graph::Expand_Vertex(key);
+  EXPECT_EQ(Describe(Graph::Successors(key)), now);
+
+  // A list put in through Replace_Vertex belongs to that vertex alone: the placement's own list
+  // comes back when the graph is explored again.
+  Graph::CPN_Vertex replaced = Graph::Get_Vertex(key);
+  replaced.CPN_SUCCESSORS.resize(1);
+  Graph::Replace_Vertex(key, replaced);
+  EXPECT_EQ(Graph::Successors(key).size(), 1u);
+  Graph::Clear_Graph();
+  const Graph::Key_CPN again = Graph::Init_Vertex(marking);
+  Graph::Expand_Vertex(again);
+  EXPECT_EQ(Describe(Graph::Successors(again)), now);
+}
+
 }  // namespace

@@ -264,14 +264,29 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
 bool Enumerate_Predecessors(const int places[3]) {
   Steps_Table table;
   if (!Steps_Back(places, table)) return false;
-  CPN_Successor* tail[3] = {fast_groups[0].data(), fast_groups[1].data(), fast_groups[2].data()};
+  // Kept in locals so that the compiler can hold them in registers.
+  CPN_Successor* tail1 = fast_groups[0].data();
+  CPN_Successor* tail2 = fast_groups[1].data();
+  CPN_Successor* tail3 = fast_groups[2].data();
+  std::int16_t* codes = found_codes.data();
   const int code = places[0] * 144 + places[1] * 12 + places[2];
   // Records the predecessor with placement code `at`, reached by firing `bits` backwards.
-  found_count = 0;
-  const auto add = [&tail](int at, std::uint32_t bits, int movements) {
-    found_codes[static_cast<std::size_t>(found_count++)] = static_cast<std::int16_t>(at);
+  const auto add = [&](int at, std::uint32_t bits, int movements) {
+    *codes++ = static_cast<std::int16_t>(at);
     const Key_CPN key = Ensure_Vertex(at);
-    if (movements >= 1) *tail[movements - 1]++ = {key, movements, Firing{bits}};
+    switch (movements) {
+      case 1:
+        *tail1++ = {key, 1, Firing{bits}};
+        break;
+      case 2:
+        *tail2++ = {key, 2, Firing{bits}};
+        break;
+      case 3:
+        *tail3++ = {key, 3, Firing{bits}};
+        break;
+      default:
+        break;
+    }
   };
   for (int i = 0; i < table.count; ++i) {
     const Step_Back& x = table.all[i];
@@ -293,7 +308,10 @@ bool Enumerate_Predecessors(const int places[3]) {
     }
     if (x.alone) add(at_x, x.bit, x.moves);
   }
-  for (int g = 0; g < 3; ++g) fast_count[g] = static_cast<int>(tail[g] - fast_groups[g].data());
+  fast_count[0] = static_cast<int>(tail1 - fast_groups[0].data());
+  fast_count[1] = static_cast<int>(tail2 - fast_groups[1].data());
+  fast_count[2] = static_cast<int>(tail3 - fast_groups[2].data());
+  found_count = static_cast<int>(codes - found_codes.data());
   return true;
 }
 

@@ -183,14 +183,48 @@ Watched_Vehicles Watch(const CPN_Marking& a, const Blocked_Roads& blocked) {
   return watched;
 }
 
-// Is_Blocked over the prepared list: some vehicle stands on o in a and on d in b for a
-// blocked pair (o, d).
-bool Blocked(const Watched_Vehicles& a, const CPN_Marking& b, const Blocked_Roads& blocked) {
+// Per vertex key, the places that hold V1, V2 and V3 in its marking, one bit per place; worked
+// out when first needed in a computation (Unknown_Places: not yet), like the heuristic values.
+using Vehicle_Places = std::array<std::uint16_t, 3>;
+constexpr std::uint16_t Unknown_Places = 0xFFFF;
+std::array<Vehicle_Places, Heuristic_Cache_Size> places_cache;
+
+Vehicle_Places Places_Of(const CPN_Marking& m) {
+  Vehicle_Places places{0, 0, 0};
+  for (int p = 0; p < Max_Places; ++p) {
+    const Colour c = m[static_cast<std::size_t>(p)];
+    if (c == Colour::V1 || c == Colour::V2 || c == Colour::V3)
+      places[static_cast<std::size_t>(static_cast<int>(c) - 1)] |=
+          static_cast<std::uint16_t>(1u << p);
+  }
+  return places;
+}
+
+Vehicle_Places Cached_Places(Key_CPN key) {
+  if (key < 0 || key >= Heuristic_Cache_Size) return Places_Of(Graph::Get_Marking(key));
+  Vehicle_Places& cached = places_cache[static_cast<std::size_t>(key)];
+  if (cached[0] == Unknown_Places) cached = Places_Of(Graph::Get_Marking(key));
+  return cached;
+}
+
+// Is_Blocked over the prepared list for the step into the marking of vertex `b`: some vehicle
+// stands on o in a and on d in b for a blocked pair (o, d). The marking of `b` is read only when
+// some vehicle of `a` stands at the end of an obstacle.
+bool Blocked(const Watched_Vehicles& a, Key_CPN b, const Blocked_Roads& blocked) {
   Utils::Require(!blocked.invalid, "obstacle outside 0..11");
+  if (a.count == 0) return false;
+  const Vehicle_Places places = Cached_Places(b);
   for (int i = 0; i < a.count; ++i) {
     const Colour vehicle = a.vehicle[static_cast<std::size_t>(i)];
-    for (unsigned ends = a.ends[static_cast<std::size_t>(i)]; ends != 0; ends &= ends - 1)
-      if (b[static_cast<std::size_t>(__builtin_ctz(ends))] == vehicle) return true;
+    const unsigned ends = a.ends[static_cast<std::size_t>(i)];
+    if (vehicle != Colour::V1 && vehicle != Colour::V2 && vehicle != Colour::V3) {
+      // Not a vehicle colour: compare place by place.
+      const CPN_Marking m = Graph::Get_Marking(b);
+      for (unsigned rest = ends; rest != 0; rest &= rest - 1)
+        if (m[static_cast<std::size_t>(__builtin_ctz(rest))] == vehicle) return true;
+      continue;
+    }
+    if ((places[static_cast<std::size_t>(static_cast<int>(vehicle) - 1)] & ends) != 0) return true;
   }
   return false;
 }
@@ -238,6 +272,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
     const Blocked_Roads blocked = Prepare_Obstacles(obstacles);
     const Heuristic_Columns heuristic = Prepare_Heuristic();
     heuristic_cache.fill(-1);
+    if (blocked.any) places_cache.fill({Unknown_Places, Unknown_Places, Unknown_Places});
     const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
     Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
     Enqueue(Utils::Infinite_Cost, goal_key);
@@ -273,7 +308,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
         }
         // Most successors are not improved; their other figures are read only when needed.
         const Cost s_f = Graph::Get_F(e.SUCCESSOR_KEY);
-        if (!blocked.any || !Blocked(watched, Graph::Get_Marking(e.SUCCESSOR_KEY), blocked)) {
+        if (!blocked.any || !Blocked(watched, e.SUCCESSOR_KEY, blocked)) {
           // key_modifier + (G + movements) + heuristic, every sum modulo 32768.
           const Cost f =
               Utils::Cost_Add(base + e.MOVEMENTS, Cached_Heuristic(e.SUCCESSOR_KEY, heuristic));

@@ -205,6 +205,26 @@ TEST_F(PlannerTest, BlockedStepsInEitherDirectionAndEveryObstacleIsChecked) {
   EXPECT_THROW(Planner::Is_Blocked(a, b, {{2, 3}, {12, 0}}), Utils::Range_Error);
 }
 
+TEST_F(PlannerTest, ObstacleStopsATokenThatIsNoVehicleLikeAVehicle) {
+  // A marking put in by hand may hold a code that is no vehicle colour (4 counts as empty in
+  // the key); the inner loop's obstacle check must compare it place by place as Is_Blocked does.
+  // From the goal, vehicle 1 steps back 0 <- 1 together with the token 3 <- 4.
+  Build({{Kind::One_Way, 4, 3}, {Kind::One_Way, 1, 0}});
+  CPN_Marking current = M(1, 5, 9);
+  CPN_Marking goal = M(0, 5, 9);
+  current[4] = static_cast<PetriNet::Coloured::Colour>(4);
+  goal[3] = static_cast<PetriNet::Coloured::Colour>(4);
+  ASSERT_TRUE(Planner::Is_Blocked(goal, current, {{3, 4}}));
+  Place(current, goal);
+  EXPECT_TRUE(Planner::Compute_Solution(No_Obstacles));
+  for (const Obstacles::Obstacles_List& obstacles :
+       {Obstacles::Obstacles_List{{3, 4}}, Obstacles::Obstacles_List{{4, 3}}}) {
+    Planner::Reset_Search();
+    Place(current, goal);
+    EXPECT_FALSE(Planner::Compute_Solution(obstacles));
+  }
+}
+
 TEST_F(PlannerTest, PlanWalkThatNeverReachesTheGoalRaisesRangeError) {
   Worked_Example();
   ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));

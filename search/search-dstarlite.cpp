@@ -24,10 +24,11 @@ using Utils::Logger::Log;
 using Utils::Logger::Log_Parts;
 using Utils::Logger::Severity;
 
-// Greater PRIORITY first; equal priorities in insertion order.
+// Greater PRIORITY first; equal priorities in insertion order. The wide field first, so that a
+// node takes 16 bytes.
 struct Queue_Node {
-  std::int32_t PRIORITY;
   std::int64_t SEQUENCE_NUMBER;
+  std::int32_t PRIORITY;
   Key_CPN CONTENT;
 };
 struct Queue_Order {
@@ -125,17 +126,38 @@ Cost Fast_Heuristic(const CPN_Marking& m, const Heuristic_Columns& columns) {
   return sum;
 }
 
-// Heuristic values already worked out in this computation, by vertex key (-1: not yet). A
-// vertex keeps its marking for as long as a computation runs, so its value does not change.
-constexpr Key_CPN Heuristic_Cache_Size = 2048;
-std::array<std::int32_t, Heuristic_Cache_Size> heuristic_cache;
+// What the running computation has learnt per vertex key below Known_Keys: the heuristic value
+// of its marking and its F as last read or written (Unknown: not yet). A vertex keeps its marking
+// for as long as a computation runs, and within one only the search loop changes an F, writing
+// it here too; so both stay true. Other keys take the graph's figures each time.
+constexpr Key_CPN Known_Keys = 2048;
+constexpr Cost Unknown = 0xFFFF;
+struct Known_Figures {
+  Cost heuristic = Unknown;
+  Cost f = Unknown;
+};
+std::array<Known_Figures, Known_Keys> known;
+
+bool Knowable(Key_CPN key) {
+  return key >= 0 && key < Known_Keys;
+}
 
 Cost Cached_Heuristic(Key_CPN key, const Heuristic_Columns& columns) {
-  if (key < 0 || key >= Heuristic_Cache_Size)
-    return Fast_Heuristic(Graph::Get_Marking(key), columns);
-  std::int32_t& cached = heuristic_cache[static_cast<std::size_t>(key)];
-  if (cached < 0) cached = Fast_Heuristic(Graph::Get_Marking(key), columns);
-  return static_cast<Cost>(cached);
+  if (!Knowable(key)) return Fast_Heuristic(Graph::Get_Marking(key), columns);
+  Cost& cached = known[static_cast<std::size_t>(key)].heuristic;
+  if (cached == Unknown) cached = Fast_Heuristic(Graph::Get_Marking(key), columns);
+  return cached;
+}
+
+Cost Known_F(Key_CPN key) {
+  if (!Knowable(key)) return Graph::Get_F(key);
+  Cost& cached = known[static_cast<std::size_t>(key)].f;
+  if (cached == Unknown) cached = Graph::Get_F(key);
+  return cached;
+}
+
+void Set_Known_F(Key_CPN key, Cost f) {
+  if (Knowable(key)) known[static_cast<std::size_t>(key)].f = f;
 }
 
 // The obstacle list as the main loop needs it: a blocked pair of places in either direction,
@@ -165,9 +187,11 @@ Blocked_Roads Prepare_Obstacles(const Obstacles::Obstacles_List& obstacles) {
 // The vehicles of one marking that stand at the end of some obstacle, with the places on the
 // other ends: Blocked(a, b) in a few steps for a fixed `a`.
 struct Watched_Vehicles {
-  std::array<Colour, Max_Places> vehicle{};
-  std::array<std::uint16_t, Max_Places> ends{};
-  int count = 0;
+  std::array<std::uint16_t, 3> ends_of{};  // per vehicle V1..V3: the far ends, one bit each
+  std::array<Colour, Max_Places> other{};  // tokens of no vehicle colour, rare
+  std::array<std::uint16_t, Max_Places> other_ends{};
+  int others = 0;
+  bool any = false;
 };
 
 Watched_Vehicles Watch(const CPN_Marking& a, const Blocked_Roads& blocked) {
@@ -176,9 +200,14 @@ Watched_Vehicles Watch(const CPN_Marking& a, const Blocked_Roads& blocked) {
     const std::uint16_t ends = blocked.pairs[static_cast<std::size_t>(o)];
     const Colour vehicle = a[static_cast<std::size_t>(o)];
     if (ends == 0 || vehicle == Colour::EMPTY) continue;
-    const auto i = static_cast<std::size_t>(watched.count++);
-    watched.vehicle[i] = vehicle;
-    watched.ends[i] = ends;
+    watched.any = true;
+    if (vehicle == Colour::V1 || vehicle == Colour::V2 || vehicle == Colour::V3) {
+      watched.ends_of[static_cast<std::size_t>(static_cast<int>(vehicle) - 1)] |= ends;
+      continue;
+    }
+    const auto i = static_cast<std::size_t>(watched.others++);
+    watched.other[i] = vehicle;
+    watched.other_ends[i] = ends;
   }
   return watched;
 }
@@ -187,7 +216,7 @@ Watched_Vehicles Watch(const CPN_Marking& a, const Blocked_Roads& blocked) {
 // out when first needed in a computation (Unknown_Places: not yet), like the heuristic values.
 using Vehicle_Places = std::array<std::uint16_t, 3>;
 constexpr std::uint16_t Unknown_Places = 0xFFFF;
-std::array<Vehicle_Places, Heuristic_Cache_Size> places_cache;
+std::array<Vehicle_Places, Known_Keys> places_cache;
 
 Vehicle_Places Places_Of(const CPN_Marking& m) {
   Vehicle_Places places{0, 0, 0};
@@ -201,7 +230,7 @@ Vehicle_Places Places_Of(const CPN_Marking& m) {
 }
 
 Vehicle_Places Cached_Places(Key_CPN key) {
-  if (key < 0 || key >= Heuristic_Cache_Size) return Places_Of(Graph::Get_Marking(key));
+  if (!Knowable(key)) return Places_Of(Graph::Get_Marking(key));
   Vehicle_Places& cached = places_cache[static_cast<std::size_t>(key)];
   if (cached[0] == Unknown_Places) cached = Places_Of(Graph::Get_Marking(key));
   return cached;
@@ -212,20 +241,17 @@ Vehicle_Places Cached_Places(Key_CPN key) {
 // some vehicle of `a` stands at the end of an obstacle.
 bool Blocked(const Watched_Vehicles& a, Key_CPN b, const Blocked_Roads& blocked) {
   Utils::Require(!blocked.invalid, "obstacle outside 0..11");
-  if (a.count == 0) return false;
+  if (!a.any) return false;
   const Vehicle_Places places = Cached_Places(b);
-  for (int i = 0; i < a.count; ++i) {
-    const Colour vehicle = a.vehicle[static_cast<std::size_t>(i)];
-    const unsigned ends = a.ends[static_cast<std::size_t>(i)];
-    if (vehicle != Colour::V1 && vehicle != Colour::V2 && vehicle != Colour::V3) {
-      // Not a vehicle colour: compare place by place.
-      const CPN_Marking m = Graph::Get_Marking(b);
-      for (unsigned rest = ends; rest != 0; rest &= rest - 1)
-        if (m[static_cast<std::size_t>(__builtin_ctz(rest))] == vehicle) return true;
-      continue;
-    }
-    if ((places[static_cast<std::size_t>(static_cast<int>(vehicle) - 1)] & ends) != 0) return true;
-  }
+  if (((places[0] & a.ends_of[0]) | (places[1] & a.ends_of[1]) | (places[2] & a.ends_of[2])) != 0)
+    return true;
+  if (a.others == 0) return false;
+  // Tokens of no vehicle colour, compared place by place.
+  const CPN_Marking m = Graph::Get_Marking(b);
+  for (int i = 0; i < a.others; ++i)
+    for (unsigned ends = a.other_ends[static_cast<std::size_t>(i)]; ends != 0; ends &= ends - 1)
+      if (m[static_cast<std::size_t>(__builtin_ctz(ends))] == a.other[static_cast<std::size_t>(i)])
+        return true;
   return false;
 }
 
@@ -250,7 +276,7 @@ bool Plan_Reaches_Goal(Key_CPN key) {
 }
 
 void Enqueue(std::int32_t priority, Key_CPN key) {
-  planner.queue.push({priority, planner.sequence++, key});
+  planner.queue.push({planner.sequence++, priority, key});
 }
 
 }  // namespace
@@ -271,7 +297,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
   if (!Misses_A_Vehicle(planner.current)) {
     const Blocked_Roads blocked = Prepare_Obstacles(obstacles);
     const Heuristic_Columns heuristic = Prepare_Heuristic();
-    heuristic_cache.fill(-1);
+    known.fill({});
     if (blocked.any) places_cache.fill({Unknown_Places, Unknown_Places, Unknown_Places});
     const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
     Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
@@ -307,7 +333,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
           limit = true;
         }
         // Most successors are not improved; their other figures are read only when needed.
-        const Cost s_f = Graph::Get_F(e.SUCCESSOR_KEY);
+        const Cost s_f = Known_F(e.SUCCESSOR_KEY);
         if (!blocked.any || !Blocked(watched, e.SUCCESSOR_KEY, blocked)) {
           // key_modifier + (G + movements) + heuristic, every sum modulo 32768.
           const Cost f =
@@ -320,6 +346,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
             s.F = f;
             s.PARENT = key;
             Graph::Replace_Costs(e.SUCCESSOR_KEY, s);
+            Set_Known_F(e.SUCCESSOR_KEY, f);
             Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
             s_parent = key;
             parent_known = true;

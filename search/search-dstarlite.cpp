@@ -1,6 +1,7 @@
 // The mission planner and its plan queries.
 #include "search/search-dstarlite.hpp"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -236,23 +237,28 @@ Vehicle_Places Cached_Places(Key_CPN key) {
   return cached;
 }
 
-// Is_Blocked over the prepared list for the step into the marking of vertex `b`: some vehicle
-// stands on o in a and on d in b for a blocked pair (o, d). The marking of `b` is read only when
-// some vehicle of `a` stands at the end of an obstacle.
-bool Blocked(const Watched_Vehicles& a, Key_CPN b, const Blocked_Roads& blocked) {
-  Utils::Require(!blocked.invalid, "obstacle outside 0..11");
-  if (!a.any) return false;
-  const Vehicle_Places places = Cached_Places(b);
-  if (((places[0] & a.ends_of[0]) | (places[1] & a.ends_of[1]) | (places[2] & a.ends_of[2])) != 0)
-    return true;
-  if (a.others == 0) return false;
-  // Tokens of no vehicle colour, compared place by place.
+// Whether a token of no vehicle colour in `a` stands on o, and the same code on d in the marking
+// of vertex `b`, for a blocked pair (o, d); such markings come only from outside the console.
+[[gnu::noinline]] bool Blocked_Other_Token(const Watched_Vehicles& a, Key_CPN b) {
   const CPN_Marking m = Graph::Get_Marking(b);
   for (int i = 0; i < a.others; ++i)
     for (unsigned ends = a.other_ends[static_cast<std::size_t>(i)]; ends != 0; ends &= ends - 1)
       if (m[static_cast<std::size_t>(__builtin_ctz(ends))] == a.other[static_cast<std::size_t>(i)])
         return true;
   return false;
+}
+
+// Is_Blocked over the prepared list for the step into the marking of vertex `b`: some vehicle
+// stands on o in a and on d in b for a blocked pair (o, d). The marking of `b` is read only when
+// some vehicle of `a` stands at the end of an obstacle.
+[[gnu::always_inline]] inline bool Blocked(const Watched_Vehicles& a, Key_CPN b,
+                                           const Blocked_Roads& blocked) {
+  Utils::Require(!blocked.invalid, "obstacle outside 0..11");
+  if (!a.any) return false;
+  const Vehicle_Places places = Cached_Places(b);
+  if (((places[0] & a.ends_of[0]) | (places[1] & a.ends_of[1]) | (places[2] & a.ends_of[2])) != 0)
+    return true;
+  return a.others != 0 && Blocked_Other_Token(a, b);
 }
 
 std::int64_t Nanoseconds_Since(std::chrono::steady_clock::time_point start) {
@@ -321,9 +327,43 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       const bool out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
       const int base = planner.key_modifier + u.G;
 
-      bool limit = false;
-      for (const Graph::CPN_Successor& e : successors) {
-        limit = false;
+      // One successor: true when it is the current marking, linked to the goal.
+      const auto visit = [&](const Graph::CPN_Successor& e) __attribute__((always_inline)) {
+        // Most successors are not improved; their other figures are read only when needed.
+        const Cost s_f = Known_F(e.SUCCESSOR_KEY);
+        if (blocked.any && Blocked(watched, e.SUCCESSOR_KEY, blocked)) return false;
+        // key_modifier + (G + movements) + heuristic, every sum modulo 32768.
+        const Cost f =
+            Utils::Cost_Add(base + e.MOVEMENTS, Cached_Heuristic(e.SUCCESSOR_KEY, heuristic));
+        Key_CPN s_parent = -1;
+        bool parent_known = false;
+        if (f < s_f) {
+          Graph::CPN_Costs s = Graph::Get_Costs(e.SUCCESSOR_KEY);
+          s.G = Utils::Cost_Add(u.G, e.MOVEMENTS);
+          s.F = f;
+          s.PARENT = key;
+          Graph::Replace_Costs(e.SUCCESSOR_KEY, s);
+          Set_Known_F(e.SUCCESSOR_KEY, f);
+          Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
+          s_parent = key;
+          parent_known = true;
+        }
+        // The current marking counts only once it is linked to a parent and its chain of
+        // links leads to the goal.
+        if (e.SUCCESSOR_KEY != start_key) return false;
+        if (!parent_known) s_parent = Graph::Get_Costs(e.SUCCESSOR_KEY).PARENT;
+        if (s_parent == -1 || !Plan_Reaches_Goal(start_key)) return false;
+        planner.solution_found = true;
+        Log(Severity::DEBUG, "Search OK");
+        planner.next = Graph::Get_Values(s_parent).CPN_MARKING;
+        return true;
+      };
+
+      const Graph::CPN_Successor* e = successors.data();
+      const Graph::CPN_Successor* const end = e + successors.size();
+      while (!stop && e != end) {
+        // A successor with the limit checks; a limit hit stops the search after it.
+        bool limit = false;
         if ((successors_seen++ & 31u) == 0 && Nanoseconds_Since(start) >= planner.timeout) {
           Log(Severity::ERROR, "Timeout");
           limit = true;
@@ -332,42 +372,12 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
           Log(Severity::ERROR, "Out of memory");
           limit = true;
         }
-        // Most successors are not improved; their other figures are read only when needed.
-        const Cost s_f = Known_F(e.SUCCESSOR_KEY);
-        if (!blocked.any || !Blocked(watched, e.SUCCESSOR_KEY, blocked)) {
-          // key_modifier + (G + movements) + heuristic, every sum modulo 32768.
-          const Cost f =
-              Utils::Cost_Add(base + e.MOVEMENTS, Cached_Heuristic(e.SUCCESSOR_KEY, heuristic));
-          Key_CPN s_parent = -1;
-          bool parent_known = false;
-          if (f < s_f) {
-            Graph::CPN_Costs s = Graph::Get_Costs(e.SUCCESSOR_KEY);
-            s.G = Utils::Cost_Add(u.G, e.MOVEMENTS);
-            s.F = f;
-            s.PARENT = key;
-            Graph::Replace_Costs(e.SUCCESSOR_KEY, s);
-            Set_Known_F(e.SUCCESSOR_KEY, f);
-            Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
-            s_parent = key;
-            parent_known = true;
-          }
-          // The current marking counts only once it is linked to a parent and its chain of
-          // links leads to the goal.
-          if (e.SUCCESSOR_KEY == start_key) {
-            if (!parent_known) s_parent = Graph::Get_Costs(e.SUCCESSOR_KEY).PARENT;
-            if (s_parent != -1 && Plan_Reaches_Goal(start_key)) {
-              planner.solution_found = true;
-              Log(Severity::DEBUG, "Search OK");
-              planner.next = Graph::Get_Values(s_parent).CPN_MARKING;
-              stop = true;
-              break;
-            }
-          }
-        }
-        if (limit) {
-          stop = true;
-          break;
-        }
+        stop = visit(*e++) || limit;
+        // Then the successors before the next clock read, which need no check: the memory
+        // limit was not hit, or the search has stopped.
+        auto run = std::min<std::ptrdiff_t>(end - e, (32 - (successors_seen & 31u)) & 31u);
+        successors_seen += static_cast<std::uint32_t>(run);
+        for (; !stop && run > 0; --run) stop = visit(*e++);
       }
     }
   }

@@ -25,6 +25,7 @@ using Shared_List = std::shared_ptr<const CPN_Successor_List>;
 struct Stored_Vertex {
   CPN_Marking marking{};
   Shared_List successors;  // null: no successors
+  std::int16_t code = -1;  // a * 144 + b * 12 + c for exactly V1, V2, V3 on a, b, c; else -1
   Key_CPN PARENT = -1;
   Utils::Cost G = Utils::Infinite_Cost;
   Utils::Cost H = Utils::Infinite_Cost;
@@ -84,10 +85,12 @@ CPN_Vertex Whole(Key_CPN key, const Stored_Vertex& v) {
   return whole;
 }
 
-// Stores a new vertex with `marking`, no successors, PARENT `parent` and infinite costs.
-void Insert_Vertex(Key_CPN key, const CPN_Marking& marking, Key_CPN parent = -1) {
+// Stores a new vertex with `marking` (placement code `code`), no successors, PARENT `parent` and
+// infinite costs.
+void Insert_Vertex(Key_CPN key, const CPN_Marking& marking, int code, Key_CPN parent = -1) {
   Stored_Vertex fresh;
   fresh.marking = marking;
+  fresh.code = static_cast<std::int16_t>(code);
   Set_Figures(key, graph.Insert(key, std::move(fresh)),
               {parent, Utils::Infinite_Cost, Utils::Infinite_Cost, Utils::Infinite_Cost});
 }
@@ -126,6 +129,20 @@ std::array<std::int16_t, 12 * 12 * 12> Build_Consistent_Ranks() {
 }
 const std::array<std::int16_t, 12 * 12 * 12> consistent_ranks = Build_Consistent_Ranks();
 
+// The other way round: the placement code of each consistent key 0..1319.
+constexpr int Consistent_Keys = 12 * 11 * 10;
+std::array<std::int16_t, Consistent_Keys> Build_Consistent_Codes() {
+  std::array<std::int16_t, Consistent_Keys> codes{};
+  for (int code = 0; code < 12 * 12 * 12; ++code) {
+    const int a = code / 144, b = code / 12 % 12, c = code % 12;
+    if (a == b || a == c || b == c) continue;
+    codes[static_cast<std::size_t>(consistent_ranks[static_cast<std::size_t>(code)])] =
+        static_cast<std::int16_t>(code);
+  }
+  return codes;
+}
+const std::array<std::int16_t, Consistent_Keys> consistent_codes = Build_Consistent_Codes();
+
 // Places of V1, V2, V3 when each stands exactly once; false otherwise.
 bool Vehicle_Places(const CPN_Marking& m, int places[3]) {
   int counts[4] = {0, 0, 0, 0};
@@ -147,6 +164,13 @@ bool Three_Vehicles(const CPN_Marking& m, int places[3]) {
     if (code != 0) places[code - 1] = p;
   }
   return counts[1] == 1 && counts[2] == 1 && counts[3] == 1;
+}
+
+// The placement code of a marking that holds exactly V1, V2 and V3 and nothing else; else -1.
+int Placement_Code(const CPN_Marking& m) {
+  int places[3];
+  if (!Three_Vehicles(m, places)) return -1;
+  return places[0] * 144 + places[1] * 12 + places[2];
 }
 
 // A transition entering the place of one vehicle: firing it backwards brings that vehicle back
@@ -180,18 +204,18 @@ CPN_Successor_List groups[3];  // successors with 1, 2 and 3 movements, in order
 std::array<CPN_Successor, Max_Fast_Successors> fast_groups[3];
 int fast_count[3] = {0, 0, 0};
 bool fast_used = false;
-// The placement codes of every consistent predecessor the enumeration found, in order.
-std::array<std::int16_t, Max_Fast_Successors> found_codes;
+// The keys of every consistent predecessor the enumeration found, in order.
+std::array<std::int16_t, Max_Fast_Successors> found_keys;
 int found_count = 0;
 
 // What the enumeration found for a placement of the three vehicles, kept while the net stays
-// the same: the successor list and, in the order their vertices are added, the placement codes
+// the same: the successor list and, in the order their vertices are added, the keys
 // of every consistent predecessor. Replaying them adds the same vertices in the same order as
 // enumerating again would.
 struct Remembered {
   std::uint64_t net_version = 0;  // 0: nothing remembered
   Shared_List successors;
-  std::vector<std::int16_t> codes;
+  std::vector<std::int16_t> keys;
 };
 std::vector<Remembered> remembered;  // by placement code, once used
 
@@ -249,8 +273,13 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
   marking[static_cast<std::size_t>(code / 144)] = Colour::V1;
   marking[static_cast<std::size_t>(code / 12 % 12)] = Colour::V2;
   marking[static_cast<std::size_t>(code % 12)] = Colour::V3;
-  Insert_Vertex(key, marking);
+  Insert_Vertex(key, marking, code);
   return key;
+}
+
+// The same for a consistent key.
+[[gnu::always_inline]] inline void Ensure_Key(Key_CPN key) {
+  if (!graph.Contains(key)) Ensure_Vertex(consistent_codes[static_cast<std::size_t>(key)]);
 }
 
 // The consistent predecessors of a marking with the three vehicles on `places`: the outcome of
@@ -268,12 +297,12 @@ bool Enumerate_Predecessors(const int places[3]) {
   CPN_Successor* tail1 = fast_groups[0].data();
   CPN_Successor* tail2 = fast_groups[1].data();
   CPN_Successor* tail3 = fast_groups[2].data();
-  std::int16_t* codes = found_codes.data();
+  std::int16_t* keys = found_keys.data();
   const int code = places[0] * 144 + places[1] * 12 + places[2];
   // Records the predecessor with placement code `at`, reached by firing `bits` backwards.
   const auto add = [&](int at, std::uint32_t bits, int movements) {
-    *codes++ = static_cast<std::int16_t>(at);
     const Key_CPN key = Ensure_Vertex(at);
+    *keys++ = static_cast<std::int16_t>(key);
     switch (movements) {
       case 1:
         *tail1++ = {key, 1, Firing{bits}};
@@ -311,7 +340,7 @@ bool Enumerate_Predecessors(const int places[3]) {
   fast_count[0] = static_cast<int>(tail1 - fast_groups[0].data());
   fast_count[1] = static_cast<int>(tail2 - fast_groups[1].data());
   fast_count[2] = static_cast<int>(tail3 - fast_groups[2].data());
-  found_count = static_cast<int>(codes - found_codes.data());
+  found_count = static_cast<int>(keys - found_keys.data());
   return true;
 }
 
@@ -329,7 +358,7 @@ void Successors_Into_Groups(const CPN_Marking& marking, const int places[3], boo
     if (!Vehicle_Places(outcome.Marking, at)) continue;
     const Key_CPN key =
         consistent_ranks[static_cast<std::size_t>((at[0] * 12 + at[1]) * 12 + at[2])];
-    if (!graph.Contains(key)) Insert_Vertex(key, outcome.Marking);
+    if (!graph.Contains(key)) Insert_Vertex(key, outcome.Marking, Placement_Code(outcome.Marking));
     if (outcome.Movements >= 1 && outcome.Movements <= 3)
       groups[outcome.Movements - 1].push_back({key, outcome.Movements, *f});
   }
@@ -352,17 +381,17 @@ Shared_List Join_Groups() {
   return out;
 }
 
-// Compute_Successors, from what is remembered for the marking when the net has not changed
-// since.
-Shared_List Find_Successors(const CPN_Marking& marking) {
-  int places[3];
-  const bool three = Three_Vehicles(marking, places);
+// Compute_Successors of a marking with placement code `code`, from what is remembered for it when
+// the net has not changed since.
+Shared_List Find_Successors(const CPN_Marking& marking, int code) {
+  const bool three = code >= 0;
+  const int places[3] = {code / 144, code / 12 % 12, code % 12};
   Remembered* memory = nullptr;
   if (three) {
     if (remembered.empty()) remembered.resize(12 * 12 * 12);
-    memory = &remembered[static_cast<std::size_t>(places[0] * 144 + places[1] * 12 + places[2])];
+    memory = &remembered[static_cast<std::size_t>(code)];
     if (memory->net_version == PetriNet::Version()) {
-      for (const std::int16_t code : memory->codes) Ensure_Vertex(code);
+      for (const std::int16_t key : memory->keys) Ensure_Key(key);
       return memory->successors;
     }
   }
@@ -371,7 +400,7 @@ Shared_List Find_Successors(const CPN_Marking& marking) {
   if (fast_used) {
     memory->net_version = PetriNet::Version();
     memory->successors = found;
-    memory->codes.assign(found_codes.begin(), found_codes.begin() + found_count);
+    memory->keys.assign(found_keys.begin(), found_keys.begin() + found_count);
   }
   return found;
 }
@@ -393,18 +422,21 @@ Key_CPN Init_Vertex(const CPN_Marking& marking) {
     f.G = f.H = f.F = Utils::Infinite_Cost;
     Set_Figures(key, *vertex, f);
   } else {
-    Insert_Vertex(key, marking, key);
+    Insert_Vertex(key, marking, Placement_Code(marking), key);
   }
   return key;
 }
 
 CPN_Successor_List Compute_Successors(const CPN_Marking& marking) {
-  return *Find_Successors(marking);
+  return *Find_Successors(marking, Placement_Code(marking));
 }
 
 void Expand_Vertex(Key_CPN key) {
-  const CPN_Marking marking = Stored(key).marking;
-  Shared_List found = Find_Successors(marking);
+  // Copied out: finding the successors may grow the map and move the vertex.
+  const Stored_Vertex& v = Stored(key);
+  const CPN_Marking marking = v.marking;
+  const int code = v.code;
+  Shared_List found = Find_Successors(marking, code);
   // Finding the successors may have grown the map; look the vertex up again.
   Stored(key).successors = std::move(found);
 }
@@ -420,6 +452,7 @@ CPN_Vertex Get_Vertex(Key_CPN key) {
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) {
   Stored_Vertex& v = Stored(key);
   v.marking = vertex.CPN_MARKING;
+  v.code = static_cast<std::int16_t>(Placement_Code(vertex.CPN_MARKING));
   v.successors = vertex.CPN_SUCCESSORS.empty()
                      ? nullptr
                      : std::make_shared<const CPN_Successor_List>(vertex.CPN_SUCCESSORS);

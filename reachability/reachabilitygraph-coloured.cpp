@@ -221,43 +221,83 @@ std::vector<Remembered> remembered;  // by placement code, once used
 
 constexpr int Code_Weight[3] = {144, 12, 1};
 
-// The transitions entering the three vehicles' places, highest first; false when the net's
-// tables lack the shape the per-vehicle enumeration relies on: every transition entering a
-// vehicle's place has that place as its destination (or lacks an end), no transition enters two
-// of the places, and any two entering one place conflict, so that a feasible firing moves each
-// vehicle at most once. A transition that conflicts with itself can never fire and is left out.
-bool Steps_Back(const int places[3], Steps_Table& table) {
-  std::uint32_t entering[3];
-  for (int v = 0; v < 3; ++v) entering[v] = PetriNet::Post_Transitions(places[v]).bits;
-  if ((entering[0] & entering[1]) != 0 || (entering[0] & entering[2]) != 0 ||
-      (entering[1] & entering[2]) != 0)
-    return false;
-  const std::uint32_t all = entering[0] | entering[1] | entering[2];
-  for (std::uint32_t rest = all; rest != 0;) {
-    const int t = 31 - __builtin_clz(rest);
-    const std::uint32_t bit = 1u << t;
-    rest &= ~bit;
-    const int v = (entering[0] & bit) != 0 ? 0 : (entering[1] & bit) != 0 ? 1 : 2;
-    const std::uint32_t conflicts = PetriNet::Conflicts(t).bits;
-    const std::uint32_t lower_same_place = entering[v] & (bit - 1u);
-    if ((conflicts & lower_same_place) != lower_same_place) return false;
-    const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
-    int from = places[v];
-    int moves = 0;
-    if (ends.source >= 0 && ends.destination >= 0) {
-      if (ends.destination != places[v]) return false;
-      from = ends.source;
-      moves = 1;
+// The transitions entering one place, highest first, as steps back for a vehicle there: the
+// place it comes from (its own when the transition lacks an end) and whether it moves. Worked out
+// for every place once per version of the net.
+struct Place_Steps {
+  std::uint32_t entering = 0;  // every transition entering the place
+  bool usable = false;         // the place has the shape the enumeration relies on
+  int count = 0;               // steps; a transition that conflicts with itself is left out
+  std::uint32_t bit[PetriNet::Max_Transitions];
+  std::uint32_t conflicts[PetriNet::Max_Transitions];
+  std::int8_t from[PetriNet::Max_Transitions];
+  std::int8_t moves[PetriNet::Max_Transitions];
+};
+std::array<Place_Steps, Max_Places> place_steps;
+std::uint64_t place_steps_version = 0;  // 0: not worked out
+
+// A place is usable when every transition entering it has it as its destination (or lacks an
+// end) and any two entering it conflict, so that a feasible firing moves the vehicle there at
+// most once.
+void Prepare_Place_Steps() {
+  for (int p = 0; p < Max_Places; ++p) {
+    Place_Steps& ps = place_steps[static_cast<std::size_t>(p)];
+    ps.entering = PetriNet::Post_Transitions(p).bits;
+    ps.usable = true;
+    ps.count = 0;
+    for (std::uint32_t rest = ps.entering; rest != 0;) {
+      const int t = 31 - __builtin_clz(rest);
+      const std::uint32_t bit = 1u << t;
+      rest &= ~bit;
+      const std::uint32_t conflicts = PetriNet::Conflicts(t).bits;
+      const std::uint32_t lower = ps.entering & (bit - 1u);
+      const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
+      const bool moves = ends.source >= 0 && ends.destination >= 0;
+      if ((conflicts & lower) != lower || (moves && ends.destination != p)) {
+        ps.usable = false;
+        break;
+      }
+      if ((conflicts & bit) != 0) continue;
+      const auto i = static_cast<std::size_t>(ps.count++);
+      ps.bit[i] = bit;
+      ps.conflicts[i] = conflicts;
+      ps.from[i] = static_cast<std::int8_t>(moves ? ends.source : p);
+      ps.moves[i] = static_cast<std::int8_t>(moves ? 1 : 0);
     }
-    if ((conflicts & bit) != 0) continue;
+  }
+  place_steps_version = PetriNet::Version();
+}
+
+// The steps back of the three vehicles on `places`, highest transition first; false when a place
+// is not usable or a transition enters two of the places.
+bool Steps_Back(const int places[3], Steps_Table& table) {
+  if (place_steps_version != PetriNet::Version()) Prepare_Place_Steps();
+  const Place_Steps* ps[3];
+  for (int v = 0; v < 3; ++v) {
+    ps[v] = &place_steps[static_cast<std::size_t>(places[v])];
+    if (!ps[v]->usable) return false;
+  }
+  if ((ps[0]->entering & ps[1]->entering) != 0 || (ps[0]->entering & ps[2]->entering) != 0 ||
+      (ps[1]->entering & ps[2]->entering) != 0)
+    return false;
+  int next[3] = {0, 0, 0};
+  for (;;) {
+    // The three lists hold distinct transitions: the highest head comes next.
+    std::uint32_t head[3];
+    for (int v = 0; v < 3; ++v)
+      head[v] = next[v] < ps[v]->count ? ps[v]->bit[static_cast<std::size_t>(next[v])] : 0u;
+    if ((head[0] | head[1] | head[2]) == 0) break;
+    const int v = head[0] > head[1] ? (head[0] > head[2] ? 0 : 2) : (head[1] > head[2] ? 1 : 2);
+    const auto k = static_cast<std::size_t>(next[v]++);
+    const int from = ps[v]->from[k];
     Step_Back& step = table.all[table.count++];
-    step.bit = bit;
-    step.conflicts = conflicts;
+    step.bit = head[v];
+    step.conflicts = ps[v]->conflicts[k];
     step.shift = static_cast<std::int16_t>((from - places[v]) * Code_Weight[v]);
     step.vehicle = static_cast<std::int8_t>(v);
     step.from = static_cast<std::int8_t>(from);
-    step.moves = static_cast<std::int8_t>(moves);
-    step.alone = moves == 0 || (from != places[0] && from != places[1] && from != places[2]);
+    step.moves = ps[v]->moves[k];
+    step.alone = step.moves == 0 || (from != places[0] && from != places[1] && from != places[2]);
     table.of[v][table.count_of[v]++] = &step;
     for (int w = 0; w < 3; ++w) step.later[w] = static_cast<std::int8_t>(table.count_of[w]);
   }

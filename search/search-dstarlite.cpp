@@ -324,6 +324,9 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       // the graph's memory use stays what it is now.
       const Graph::CPN_Successor_List& successors = Graph::Successors(key);
       const Watched_Vehicles watched = Watch(u.CPN_MARKING, blocked);
+      // Without a vehicle at an obstacle's end no step from here is blocked; an obstacle outside
+      // the places still fails the check.
+      const bool check_blocked = blocked.any && (watched.any || blocked.invalid);
       const bool out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
       const int base = planner.key_modifier + u.G;
 
@@ -331,7 +334,7 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       const auto visit = [&](const Graph::CPN_Successor& e) __attribute__((always_inline)) {
         // Most successors are not improved; their other figures are read only when needed.
         const Cost s_f = Known_F(e.SUCCESSOR_KEY);
-        if (blocked.any && Blocked(watched, e.SUCCESSOR_KEY, blocked)) return false;
+        if (check_blocked && Blocked(watched, e.SUCCESSOR_KEY, blocked)) return false;
         // key_modifier + (G + movements) + heuristic, every sum modulo 32768.
         const Cost f =
             Utils::Cost_Add(base + e.MOVEMENTS, Cached_Heuristic(e.SUCCESSOR_KEY, heuristic));

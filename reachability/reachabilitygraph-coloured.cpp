@@ -192,6 +192,7 @@ struct Steps_Table {
   int count = 0;
   const Step_Back* of[3][PetriNet::Max_Transitions];
   int count_of[3] = {0, 0, 0};
+  bool all_move = true;  // every step moves its vehicle (every transition has both ends)
 };
 
 // At most one step back per vehicle and transitions entering disjoint places: at most
@@ -297,6 +298,7 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
     step.vehicle = static_cast<std::int8_t>(v);
     step.from = static_cast<std::int8_t>(from);
     step.moves = ps[v]->moves[k];
+    table.all_move = table.all_move && step.moves == 1;
     step.alone = step.moves == 0 || (from != places[0] && from != places[1] && from != places[2]);
     table.of[v][table.count_of[v]++] = &step;
     for (int w = 0; w < 3; ++w) step.later[w] = static_cast<std::int8_t>(table.count_of[w]);
@@ -329,10 +331,10 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
 // {x, y, z} with x > y > z come before {x, y}, which comes before {x, y'} for y' < y, and {x}
 // closes the firings whose highest transition is x. A vehicle that steps back onto a place
 // stays overrun unless the vehicle there steps back too, so such outcomes are left out as soon
-// as no lower step can free the place. False when the enumeration does not apply.
-bool Enumerate_Predecessors(const int places[3]) {
-  Steps_Table table;
-  if (!Steps_Back(places, table)) return false;
+// as no lower step can free the place. With All_Move, every step moves its vehicle, so that a
+// firing's movements are its number of steps.
+template <bool All_Move>
+void Combine_Steps(const Steps_Table& table, const int places[3]) {
   // Kept in locals so that the compiler can hold them in registers.
   CPN_Successor* tail1 = fast_groups[0].data();
   CPN_Successor* tail2 = fast_groups[1].data();
@@ -370,17 +372,27 @@ bool Enumerate_Predecessors(const int places[3]) {
       for (int k = y.later[zv]; k < table.count_of[zv]; ++k) {
         const Step_Back& z = *table.of[zv][k];
         if ((taken & z.bit) != 0 || z.from == x.from || z.from == y.from) continue;
-        add(at_xy + z.shift, x.bit | y.bit | z.bit, x.moves + y.moves + z.moves);
+        add(at_xy + z.shift, x.bit | y.bit | z.bit, All_Move ? 3 : x.moves + y.moves + z.moves);
       }
       if (places[zv] != x.from && places[zv] != y.from)
-        add(at_xy, x.bit | y.bit, x.moves + y.moves);
+        add(at_xy, x.bit | y.bit, All_Move ? 2 : x.moves + y.moves);
     }
-    if (x.alone) add(at_x, x.bit, x.moves);
+    if (x.alone) add(at_x, x.bit, All_Move ? 1 : x.moves);
   }
   fast_count[0] = static_cast<int>(tail1 - fast_groups[0].data());
   fast_count[1] = static_cast<int>(tail2 - fast_groups[1].data());
   fast_count[2] = static_cast<int>(tail3 - fast_groups[2].data());
   found_count = static_cast<int>(keys - found_keys.data());
+}
+
+// Combine_Steps for the vehicles on `places`; false when the enumeration does not apply.
+bool Enumerate_Predecessors(const int places[3]) {
+  Steps_Table table;
+  if (!Steps_Back(places, table)) return false;
+  if (table.all_move)
+    Combine_Steps<true>(table, places);
+  else
+    Combine_Steps<false>(table, places);
   return true;
 }
 

@@ -222,48 +222,46 @@ std::vector<Remembered> remembered;  // by placement code, once used
 
 constexpr int Code_Weight[3] = {144, 12, 1};
 
-// The transitions entering one place, highest first, as steps back for a vehicle there: the
-// place it comes from (its own when the transition lacks an end) and whether it moves. Worked out
-// for every place once per version of the net.
+// The transitions entering each place as steps back for a vehicle there, worked out once per
+// version of the net: per place whether it has the shape the enumeration relies on (every
+// transition entering it has it as its destination or lacks an end, and any two entering it
+// conflict, so that a feasible firing moves the vehicle there at most once), and per transition
+// entering a usable place the place the vehicle comes from (its own when the transition lacks an
+// end). A transition that conflicts with itself can never fire and is no step.
 struct Place_Steps {
   std::uint32_t entering = 0;  // every transition entering the place
-  bool usable = false;         // the place has the shape the enumeration relies on
-  int count = 0;               // steps; a transition that conflicts with itself is left out
-  std::uint32_t bit[PetriNet::Max_Transitions];
-  std::uint32_t conflicts[PetriNet::Max_Transitions];
-  std::int8_t from[PetriNet::Max_Transitions];
-  std::int8_t moves[PetriNet::Max_Transitions];
+  std::uint32_t steps = 0;     // those that are steps
+  bool usable = false;
+};
+struct Transition_Step {
+  std::uint32_t conflicts = 0;
+  std::int8_t from = 0;   // when it moves; it enters only its destination then
+  std::int8_t moves = 0;  // 1 when the vehicle moves, else 0 (it may enter several places)
 };
 std::array<Place_Steps, Max_Places> place_steps;
+std::array<Transition_Step, PetriNet::Max_Transitions> transition_steps;
 std::uint64_t place_steps_version = 0;  // 0: not worked out
 
-// A place is usable when every transition entering it has it as its destination (or lacks an
-// end) and any two entering it conflict, so that a feasible firing moves the vehicle there at
-// most once.
 void Prepare_Place_Steps() {
   for (int p = 0; p < Max_Places; ++p) {
     Place_Steps& ps = place_steps[static_cast<std::size_t>(p)];
     ps.entering = PetriNet::Post_Transitions(p).bits;
+    ps.steps = 0;
     ps.usable = true;
-    ps.count = 0;
-    for (std::uint32_t rest = ps.entering; rest != 0;) {
-      const int t = 31 - __builtin_clz(rest);
+    for (std::uint32_t rest = ps.entering; rest != 0; rest &= rest - 1) {
+      const int t = __builtin_ctz(rest);
       const std::uint32_t bit = 1u << t;
-      rest &= ~bit;
       const std::uint32_t conflicts = PetriNet::Conflicts(t).bits;
       const std::uint32_t lower = ps.entering & (bit - 1u);
       const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
       const bool moves = ends.source >= 0 && ends.destination >= 0;
-      if ((conflicts & lower) != lower || (moves && ends.destination != p)) {
-        ps.usable = false;
-        break;
-      }
+      if ((conflicts & lower) != lower || (moves && ends.destination != p)) ps.usable = false;
       if ((conflicts & bit) != 0) continue;
-      const auto i = static_cast<std::size_t>(ps.count++);
-      ps.bit[i] = bit;
-      ps.conflicts[i] = conflicts;
-      ps.from[i] = static_cast<std::int8_t>(moves ? ends.source : p);
-      ps.moves[i] = static_cast<std::int8_t>(moves ? 1 : 0);
+      ps.steps |= bit;
+      Transition_Step& ts = transition_steps[static_cast<std::size_t>(t)];
+      ts.conflicts = conflicts;
+      ts.from = static_cast<std::int8_t>(moves ? ends.source : p);
+      ts.moves = static_cast<std::int8_t>(moves ? 1 : 0);
     }
   }
   place_steps_version = PetriNet::Version();
@@ -281,25 +279,26 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
   if ((ps[0]->entering & ps[1]->entering) != 0 || (ps[0]->entering & ps[2]->entering) != 0 ||
       (ps[1]->entering & ps[2]->entering) != 0)
     return false;
-  int next[3] = {0, 0, 0};
-  for (;;) {
-    // The three lists hold distinct transitions: the highest head comes next.
-    std::uint32_t head[3];
-    for (int v = 0; v < 3; ++v)
-      head[v] = next[v] < ps[v]->count ? ps[v]->bit[static_cast<std::size_t>(next[v])] : 0u;
-    if ((head[0] | head[1] | head[2]) == 0) break;
-    const int v = head[0] > head[1] ? (head[0] > head[2] ? 0 : 2) : (head[1] > head[2] ? 1 : 2);
-    const auto k = static_cast<std::size_t>(next[v]++);
-    const int from = ps[v]->from[k];
+  // The vehicle on each place, -1 for none.
+  std::int8_t vehicle_at[Max_Places];
+  std::memset(vehicle_at, -1, sizeof vehicle_at);
+  for (int v = 0; v < 3; ++v) vehicle_at[places[v]] = static_cast<std::int8_t>(v);
+  for (std::uint32_t rest = ps[0]->steps | ps[1]->steps | ps[2]->steps; rest != 0;) {
+    const int t = 31 - __builtin_clz(rest);
+    const std::uint32_t bit = 1u << t;
+    rest ^= bit;
+    const Transition_Step& ts = transition_steps[static_cast<std::size_t>(t)];
+    const int v = (ps[0]->steps & bit) != 0 ? 0 : (ps[1]->steps & bit) != 0 ? 1 : 2;
+    const int from = ts.moves == 1 ? ts.from : places[v];
     Step_Back& step = table.all[table.count++];
-    step.bit = head[v];
-    step.conflicts = ps[v]->conflicts[k];
+    step.bit = bit;
+    step.conflicts = ts.conflicts;
     step.shift = static_cast<std::int16_t>((from - places[v]) * Code_Weight[v]);
     step.vehicle = static_cast<std::int8_t>(v);
     step.from = static_cast<std::int8_t>(from);
-    step.moves = ps[v]->moves[k];
-    table.all_move = table.all_move && step.moves == 1;
-    step.alone = step.moves == 0 || (from != places[0] && from != places[1] && from != places[2]);
+    step.moves = ts.moves;
+    table.all_move = table.all_move && ts.moves == 1;
+    step.alone = ts.moves == 0 || vehicle_at[from] < 0;
     table.of[v][table.count_of[v]++] = &step;
     for (int w = 0; w < 3; ++w) step.later[w] = static_cast<std::int8_t>(table.count_of[w]);
   }

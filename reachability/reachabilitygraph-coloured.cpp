@@ -544,6 +544,17 @@ const CPN_Successor_List& Successors(Key_CPN key) {
   return List_Of(Stored(key));
 }
 
+const CPN_Successor_List& Expanded_Successors(Key_CPN key) {
+  const Stored_Vertex& v = Stored(key);
+  if (!List_Of(v).empty()) return List_Of(v);
+  Expand_Vertex(key);
+  return List_Of(Stored(key));
+}
+
+int Placement_Code(Key_CPN key) {
+  return Stored(key).code;
+}
+
 CPN_Marking Get_Marking(Key_CPN key) {
   return Stored(key).marking;
 }

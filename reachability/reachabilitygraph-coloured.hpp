@@ -75,6 +75,11 @@ CPN_Values Get_Values(Key_CPN key);
 void Replace_Values(Key_CPN key, const CPN_Values& values);  // the marking is not changed
 // The successor list of `key` in place; valid until a vertex is added, removed or replaced.
 const CPN_Successor_List& Successors(Key_CPN key);
+// Expand_Vertex(key) when its successor list is empty, then Successors(key).
+const CPN_Successor_List& Expanded_Successors(Key_CPN key);
+// a * 144 + b * 12 + c when the marking of `key` holds exactly V1 on a, V2 on b and V3 on c and
+// nothing else; -1 otherwise.
+int Placement_Code(Key_CPN key);
 CPN_Costs Get_Costs(Key_CPN key);
 Utils::Cost Get_F(Key_CPN key);  // Get_Costs(key).F
 void Replace_Costs(Key_CPN key, const CPN_Costs& costs);

@@ -143,10 +143,25 @@ bool Knowable(Key_CPN key) {
   return key >= 0 && key < Known_Keys;
 }
 
+// Fast_Heuristic of the marking of vertex `key`, from its placement code when it has one.
+Cost Vertex_Heuristic(Key_CPN key, const Heuristic_Columns& columns) {
+  const int code = Graph::Placement_Code(key);
+  if (code < 0) return Fast_Heuristic(Graph::Get_Marking(key), columns);
+  const int places[3] = {code / 144, code / 12 % 12, code % 12};
+  Cost sum = 0;
+  for (int v = 0; v < 3; ++v) {
+    const auto vi = static_cast<std::size_t>(v);
+    const auto fi = static_cast<std::size_t>(places[v]);
+    Utils::Require(columns.valid[vi][fi], "distance entry out of range");
+    sum = Utils::Cost_Add(sum, columns.value[vi][fi]);
+  }
+  return sum;
+}
+
 Cost Cached_Heuristic(Key_CPN key, const Heuristic_Columns& columns) {
-  if (!Knowable(key)) return Fast_Heuristic(Graph::Get_Marking(key), columns);
+  if (!Knowable(key)) return Vertex_Heuristic(key, columns);
   Cost& cached = known[static_cast<std::size_t>(key)].heuristic;
-  if (cached == Unknown) cached = Fast_Heuristic(Graph::Get_Marking(key), columns);
+  if (cached == Unknown) cached = Vertex_Heuristic(key, columns);
   return cached;
 }
 
@@ -230,10 +245,19 @@ Vehicle_Places Places_Of(const CPN_Marking& m) {
   return places;
 }
 
+// Places_Of the marking of vertex `key`, from its placement code when it has one.
+Vehicle_Places Vertex_Places(Key_CPN key) {
+  const int code = Graph::Placement_Code(key);
+  if (code < 0) return Places_Of(Graph::Get_Marking(key));
+  return {static_cast<std::uint16_t>(1u << (code / 144)),
+          static_cast<std::uint16_t>(1u << (code / 12 % 12)),
+          static_cast<std::uint16_t>(1u << (code % 12))};
+}
+
 Vehicle_Places Cached_Places(Key_CPN key) {
-  if (!Knowable(key)) return Places_Of(Graph::Get_Marking(key));
+  if (!Knowable(key)) return Vertex_Places(key);
   Vehicle_Places& cached = places_cache[static_cast<std::size_t>(key)];
-  if (cached[0] == Unknown_Places) cached = Places_Of(Graph::Get_Marking(key));
+  if (cached[0] == Unknown_Places) cached = Vertex_Places(key);
   return cached;
 }
 
@@ -318,12 +342,12 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       ++evaluations;
       const Key_CPN key = planner.queue.top().CONTENT;
       planner.queue.pop();
-      if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
-      const Graph::CPN_Values u = Graph::Get_Values(key);
       // Nothing in the loop below adds, removes or replaces a vertex: the list stays valid and
       // the graph's memory use stays what it is now.
-      const Graph::CPN_Successor_List& successors = Graph::Successors(key);
-      const Watched_Vehicles watched = Watch(u.CPN_MARKING, blocked);
+      const Graph::CPN_Successor_List& successors = Graph::Expanded_Successors(key);
+      const Graph::CPN_Values u = Graph::Get_Values(key);
+      const Watched_Vehicles watched =
+          blocked.any ? Watch(u.CPN_MARKING, blocked) : Watched_Vehicles{};
       // Without a vehicle at an obstacle's end no step from here is blocked; an obstacle outside
       // the places still fails the check.
       const bool check_blocked = blocked.any && (watched.any || blocked.invalid);

@@ -520,24 +520,32 @@ void Replace_Values(Key_CPN key, const CPN_Values& values) {
   Set_Figures(key, Stored(key), {values.PARENT, values.G, values.H, values.F});
 }
 
-CPN_Costs Get_Costs(Key_CPN key) {
+// The figures of a compact key are read and written without touching its slot in the map;
+// other keys go the long way, kept out of line so that the common case stays short.
+namespace {
+[[gnu::noinline]] CPN_Costs Stored_Costs(Key_CPN key) {
   return Figures(key, Stored(key));
 }
-
-void Replace_Costs(Key_CPN key, const CPN_Costs& costs) {
+[[gnu::noinline]] void Store_Costs(Key_CPN key, const CPN_Costs& costs) {
   Set_Figures(key, Stored(key), costs);
-}
-
-namespace {
-// Get_F for a key without a compact entry, kept out of line so that the common case stays short.
-[[gnu::noinline]] Utils::Cost Stored_F(Key_CPN key) {
-  return Figures(key, Stored(key)).F;
 }
 }  // namespace
 
+CPN_Costs Get_Costs(Key_CPN key) {
+  if (Compact(key) && graph.Contains(key)) return compact_figures[static_cast<std::size_t>(key)];
+  return Stored_Costs(key);
+}
+
+void Replace_Costs(Key_CPN key, const CPN_Costs& costs) {
+  if (Compact(key) && graph.Contains(key)) {
+    compact_figures[static_cast<std::size_t>(key)] = costs;
+    return;
+  }
+  Store_Costs(key, costs);
+}
+
 Utils::Cost Get_F(Key_CPN key) {
-  if (Compact(key) && graph.Contains(key)) return compact_figures[static_cast<std::size_t>(key)].F;
-  return Stored_F(key);
+  return Get_Costs(key).F;
 }
 
 const CPN_Successor_List& Successors(Key_CPN key) {

@@ -345,9 +345,9 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       // Nothing in the loop below adds, removes or replaces a vertex: the list stays valid and
       // the graph's memory use stays what it is now.
       const Graph::CPN_Successor_List& successors = Graph::Expanded_Successors(key);
-      const Graph::CPN_Values u = Graph::Get_Values(key);
+      const Graph::CPN_Costs u = Graph::Get_Costs(key);
       const Watched_Vehicles watched =
-          blocked.any ? Watch(u.CPN_MARKING, blocked) : Watched_Vehicles{};
+          blocked.any ? Watch(Graph::Get_Marking(key), blocked) : Watched_Vehicles{};
       // Without a vehicle at an obstacle's end no step from here is blocked; an obstacle outside
       // the places still fails the check.
       const bool check_blocked = blocked.any && (watched.any || blocked.invalid);

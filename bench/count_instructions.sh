@@ -1,0 +1,31 @@
+#!/bin/bash
+# Instructions per computation on the full-exploration (unsolvable) missions, counted with
+# callgrind, which unlike wall time does not drift between runs: the inclusive cost of the calls
+# the benchmark loops make to the planner and to the reference search, over their number.
+#   bench/count_instructions.sh [benchmark binary, default build-bench/bench/mova_bench]
+# Takes a few minutes (every benchmark runs under valgrind).
+set -euo pipefail
+bin=${1:-build-bench/bench/mova_bench}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# count FILTER FUNCTION: mean instructions per call of FUNCTION made from the benchmark loop.
+count() {
+  valgrind --tool=callgrind --callgrind-out-file="$scratch/out" "$bin" \
+    --benchmark_filter="$1" >/dev/null 2>&1
+  callgrind_annotate --inclusive=yes "$scratch/out" 2>/dev/null |
+    grep -E "^ *[0-9,]+ .*=> .*$2.*\([0-9,]+x\)$" |
+    sed -E 's/^ *([0-9,]+) .*\(([0-9,]+)x\)$/\1 \2/' | tr -d , |
+    awk '{ir += $1; calls += $2} END {if (calls > 0) printf "%.2f", ir / calls / 1e6; else printf "?"}'
+  rm -f "$scratch/out"
+}
+
+printf '%-16s %12s %12s %12s %10s\n' network "first (M)" "re-plan (M)" "BFS (M)" "re-plan/BFS"
+for net in line ring-one-lane ring-two-lanes dense-15 one-way-loops; do
+  planner='search-dstarlite.cpp:Search::DStarLite::Compute_Solution\(std::vector'
+  first=$(count "Compute_First/$net/unsolvable" "$planner")
+  replan=$(count "Compute_Replan/$net/unsolvable" "$planner")
+  bfs=$(count "Reference_BFS/$net/unsolvable" 'Bench::Reference_Search\(')
+  ratio=$(awk -v a="$replan" -v b="$bfs" 'BEGIN {if (b > 0) printf "%.1f", a / b; else printf "?"}')
+  printf '%-16s %12s %12s %12s %10s\n' "$net" "$first" "$replan" "$bfs" "$ratio"
+done

@@ -306,10 +306,10 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
 }
 
 // Adds the vertex of the consistent marking with placement code `code` unless it is stored;
-// returns its key.
+// returns its key. Consistent keys lie in 0..1319, so the small-key look-up applies.
 [[gnu::always_inline]] inline Key_CPN Ensure_Vertex(int code) {
   const Key_CPN key = consistent_ranks[static_cast<std::size_t>(code)];
-  if (graph.Contains(key)) return key;
+  if (graph.Contains_Small(key)) return key;
   CPN_Marking marking = PetriNet::Coloured::Empty_Marking();
   marking[static_cast<std::size_t>(code / 144)] = Colour::V1;
   marking[static_cast<std::size_t>(code / 12 % 12)] = Colour::V2;
@@ -320,7 +320,7 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
 
 // The same for a consistent key.
 [[gnu::always_inline]] inline void Ensure_Key(Key_CPN key) {
-  if (!graph.Contains(key)) Ensure_Vertex(consistent_codes[static_cast<std::size_t>(key)]);
+  if (!graph.Contains_Small(key)) Ensure_Vertex(consistent_codes[static_cast<std::size_t>(key)]);
 }
 
 // The consistent predecessors of a marking with the three vehicles on `places`: the outcome of

@@ -107,6 +107,11 @@ struct Key_Map {
     return Find(key) != nullptr;
   }
 
+  // Contains for a key known to lie in 0..2047.
+  bool Contains_Small(std::int32_t key) const {
+    return direct_[static_cast<std::size_t>(key)] != 0;
+  }
+
   // Stores `value` under `key`, which must be absent; returns the stored value.
   Value& Insert(std::int32_t key, Value value) {
     if (2 * (count_ + 1) > slots_.size()) Rehash(slots_.empty() ? 16 : 2 * slots_.size());

@@ -173,26 +173,18 @@ int Placement_Code(const CPN_Marking& m) {
   return places[0] * 144 + places[1] * 12 + places[2];
 }
 
-// A transition entering the place of one vehicle: firing it backwards brings that vehicle back
-// to `from`, or leaves it where it is when the transition lacks an end.
-struct Step_Back {
-  std::uint32_t bit;        // the transition
-  std::uint32_t conflicts;  // its conflict set
-  std::int16_t shift;       // what the step adds to the placement code (a * 144 + b * 12 + c)
-  std::int8_t vehicle;      // 0..2 for V1..V3
-  std::int8_t from;         // the vehicle's place in the predecessor
-  std::int8_t moves;        // 1 when the vehicle moves, else 0
-  bool alone;               // the step alone overruns no vehicle
-  std::int8_t later[3];     // per vehicle: how many of its steps are at or before this one
-};
-
-// The steps back of one marking: all of them highest transition first, and per vehicle.
+// The steps back of one placement: transitions entering the three vehicles' places, each of
+// which, fired backwards, brings its vehicle back to `from` (or leaves it where it is when the
+// transition lacks an end). As bit sets, and per transition.
 struct Steps_Table {
-  Step_Back all[PetriNet::Max_Transitions];
-  int count = 0;
-  const Step_Back* of[3][PetriNet::Max_Transitions];
-  int count_of[3] = {0, 0, 0};
-  bool all_move = true;  // every step moves its vehicle (every transition has both ends)
+  std::uint32_t all = 0;                           // every step
+  std::uint32_t of_vehicle[3] = {0, 0, 0};         // the steps of V1, V2, V3
+  std::uint32_t from_place[Max_Places] = {};       // the steps whose vehicle comes from a place
+  std::int16_t shift[PetriNet::Max_Transitions];   // what the step adds to the placement code
+  std::int8_t vehicle[PetriNet::Max_Transitions];  // 0..2 for V1..V3
+  std::int8_t from[PetriNet::Max_Transitions];
+  std::int8_t moves[PetriNet::Max_Transitions];  // 1 when the vehicle moves, else 0
+  bool all_move = true;                          // every step moves its vehicle
 };
 
 // At most one step back per vehicle and transitions entering disjoint places: at most
@@ -267,8 +259,8 @@ void Prepare_Place_Steps() {
   place_steps_version = PetriNet::Version();
 }
 
-// The steps back of the three vehicles on `places`, highest transition first; false when a place
-// is not usable or a transition enters two of the places.
+// The steps back of the three vehicles on `places`; false when a place is not usable or a
+// transition enters two of the places.
 bool Steps_Back(const int places[3], Steps_Table& table) {
   if (place_steps_version != PetriNet::Version()) Prepare_Place_Steps();
   const Place_Steps* ps[3];
@@ -279,28 +271,21 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
   if ((ps[0]->entering & ps[1]->entering) != 0 || (ps[0]->entering & ps[2]->entering) != 0 ||
       (ps[1]->entering & ps[2]->entering) != 0)
     return false;
-  // The vehicle on each place, -1 for none.
-  std::int8_t vehicle_at[Max_Places];
-  std::memset(vehicle_at, -1, sizeof vehicle_at);
-  for (int v = 0; v < 3; ++v) vehicle_at[places[v]] = static_cast<std::int8_t>(v);
-  for (std::uint32_t rest = ps[0]->steps | ps[1]->steps | ps[2]->steps; rest != 0;) {
-    const int t = 31 - __builtin_clz(rest);
-    const std::uint32_t bit = 1u << t;
-    rest ^= bit;
-    const Transition_Step& ts = transition_steps[static_cast<std::size_t>(t)];
-    const int v = (ps[0]->steps & bit) != 0 ? 0 : (ps[1]->steps & bit) != 0 ? 1 : 2;
-    const int from = ts.moves == 1 ? ts.from : places[v];
-    Step_Back& step = table.all[table.count++];
-    step.bit = bit;
-    step.conflicts = ts.conflicts;
-    step.shift = static_cast<std::int16_t>((from - places[v]) * Code_Weight[v]);
-    step.vehicle = static_cast<std::int8_t>(v);
-    step.from = static_cast<std::int8_t>(from);
-    step.moves = ts.moves;
-    table.all_move = table.all_move && ts.moves == 1;
-    step.alone = ts.moves == 0 || vehicle_at[from] < 0;
-    table.of[v][table.count_of[v]++] = &step;
-    for (int w = 0; w < 3; ++w) step.later[w] = static_cast<std::int8_t>(table.count_of[w]);
+  for (int v = 0; v < 3; ++v) {
+    table.of_vehicle[v] = ps[v]->steps;
+    table.all |= ps[v]->steps;
+    for (std::uint32_t rest = ps[v]->steps; rest != 0; rest &= rest - 1) {
+      const int t = __builtin_ctz(rest);
+      const auto i = static_cast<std::size_t>(t);
+      const Transition_Step& ts = transition_steps[i];
+      const int from = ts.moves == 1 ? ts.from : places[v];
+      table.shift[i] = static_cast<std::int16_t>((from - places[v]) * Code_Weight[v]);
+      table.vehicle[i] = static_cast<std::int8_t>(v);
+      table.from[i] = static_cast<std::int8_t>(from);
+      table.moves[i] = ts.moves;
+      table.all_move = table.all_move && ts.moves == 1;
+      table.from_place[from] |= 1u << t;
+    }
   }
   return true;
 }
@@ -340,6 +325,8 @@ void Combine_Steps(const Steps_Table& table, const int places[3]) {
   CPN_Successor* tail3 = fast_groups[2].data();
   std::int16_t* keys = found_keys.data();
   const int code = places[0] * 144 + places[1] * 12 + places[2];
+  const std::uint32_t place_bit[3] = {1u << places[0], 1u << places[1], 1u << places[2]};
+  const std::uint32_t placed = place_bit[0] | place_bit[1] | place_bit[2];
   // Records the predecessor with placement code `at`, reached by firing `bits` backwards.
   const auto add = [&](int at, std::uint32_t bits, int movements) {
     const Key_CPN key = Ensure_Vertex(at);
@@ -358,25 +345,45 @@ void Combine_Steps(const Steps_Table& table, const int places[3]) {
         break;
     }
   };
-  for (int i = 0; i < table.count; ++i) {
-    const Step_Back& x = table.all[i];
-    const int at_x = code + x.shift;
-    for (int j = i + 1; j < table.count; ++j) {
-      const Step_Back& y = table.all[j];
-      // Two vehicles on one place: no third step can part them.
-      if (y.vehicle == x.vehicle || (x.conflicts & y.bit) != 0 || y.from == x.from) continue;
-      const int at_xy = at_x + y.shift;
-      const int zv = 3 - x.vehicle - y.vehicle;
-      const std::uint32_t taken = x.conflicts | y.conflicts;
-      for (int k = y.later[zv]; k < table.count_of[zv]; ++k) {
-        const Step_Back& z = *table.of[zv][k];
-        if ((taken & z.bit) != 0 || z.from == x.from || z.from == y.from) continue;
-        add(at_xy + z.shift, x.bit | y.bit | z.bit, All_Move ? 3 : x.moves + y.moves + z.moves);
+  const auto highest = [](std::uint32_t bits) { return 31 - __builtin_clz(bits); };
+  for (std::uint32_t xs = table.all; xs != 0;) {
+    const int tx = highest(xs);
+    const std::uint32_t bx = 1u << tx;
+    xs ^= bx;
+    const auto ix = static_cast<std::size_t>(tx);
+    const std::uint32_t cx = transition_steps[ix].conflicts;
+    const int vx = table.vehicle[ix];
+    const int fx = table.from[ix];
+    const int at_x = code + table.shift[ix];
+    // Lower steps of another vehicle that x does not conflict with and that do not bring their
+    // vehicle to x's place of origin too.
+    for (std::uint32_t ys =
+             table.all & (bx - 1u) & ~cx & ~table.of_vehicle[vx] & ~table.from_place[fx];
+         ys != 0;) {
+      const int ty = highest(ys);
+      const std::uint32_t by = 1u << ty;
+      ys ^= by;
+      const auto iy = static_cast<std::size_t>(ty);
+      const int fy = table.from[iy];
+      const int zv = 3 - vx - table.vehicle[iy];
+      const int at_xy = at_x + table.shift[iy];
+      for (std::uint32_t zs = table.of_vehicle[zv] & (by - 1u) &
+                              ~(cx | transition_steps[iy].conflicts) & ~table.from_place[fx] &
+                              ~table.from_place[fy];
+           zs != 0;) {
+        const int tz = highest(zs);
+        const std::uint32_t bz = 1u << tz;
+        zs ^= bz;
+        const auto iz = static_cast<std::size_t>(tz);
+        add(at_xy + table.shift[iz], bx | by | bz,
+            All_Move ? 3 : table.moves[ix] + table.moves[iy] + table.moves[iz]);
       }
-      if (places[zv] != x.from && places[zv] != y.from)
-        add(at_xy, x.bit | y.bit, All_Move ? 2 : x.moves + y.moves);
+      // Without a step of the third vehicle: x and y must not bring theirs onto its place.
+      if ((place_bit[zv] & ((1u << fx) | (1u << fy))) == 0)
+        add(at_xy, bx | by, All_Move ? 2 : table.moves[ix] + table.moves[iy]);
     }
-    if (x.alone) add(at_x, x.bit, All_Move ? 1 : x.moves);
+    if (table.moves[ix] == 0 || ((1u << fx) & placed) == 0)
+      add(at_x, bx, All_Move ? 1 : table.moves[ix]);
   }
   fast_count[0] = static_cast<int>(tail1 - fast_groups[0].data());
   fast_count[1] = static_cast<int>(tail2 - fast_groups[1].data());

@@ -110,6 +110,10 @@ Heuristic_Columns Prepare_Heuristic() {
   return columns;
 }
 
+// A read of the clock takes about 50 ns, the work of several successors; 256 successors take a
+// few microseconds, far below the millisecond steps of the time limit. A power of two.
+constexpr std::uint32_t Successors_Per_Clock_Read = 256;
+
 // Heuristic(marking) over the prepared columns: the same sum and the same refusals.
 Cost Fast_Heuristic(const CPN_Marking& m, const Heuristic_Columns& columns) {
   int places[4] = {-1, -1, -1, -1};  // the highest place of each colour
@@ -333,9 +337,8 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
     Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
     Enqueue(Utils::Infinite_Cost, goal_key);
 
-    // The clock is read before every 32nd successor, starting with the first: a read costs as
-    // much as the rest of a successor's work, and 32 successors take a few microseconds at
-    // most, far below the millisecond steps of the time limit.
+    // The clock is read before every Successors_Per_Clock_Read-th successor, starting with the
+    // first.
     std::uint32_t successors_seen = 0;
     bool stop = false;
     while (evaluations < Max_Evaluations && !stop && !planner.queue.empty()) {
@@ -391,7 +394,8 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
       while (!stop && e != end) {
         // A successor with the limit checks; a limit hit stops the search after it.
         bool limit = false;
-        if ((successors_seen++ & 31u) == 0 && Nanoseconds_Since(start) >= planner.timeout) {
+        if ((successors_seen++ & (Successors_Per_Clock_Read - 1)) == 0 &&
+            Nanoseconds_Since(start) >= planner.timeout) {
           Log(Severity::ERROR, "Timeout");
           limit = true;
         }
@@ -402,7 +406,10 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
         stop = visit(*e++) || limit;
         // Then the successors before the next clock read, which need no check: the memory
         // limit was not hit, or the search has stopped.
-        auto run = std::min<std::ptrdiff_t>(end - e, (32 - (successors_seen & 31u)) & 31u);
+        auto run = std::min<std::ptrdiff_t>(
+            end - e,
+            (Successors_Per_Clock_Read - (successors_seen & (Successors_Per_Clock_Read - 1))) &
+                (Successors_Per_Clock_Read - 1));
         successors_seen += static_cast<std::uint32_t>(run);
         for (; !stop && run > 0; --run) stop = visit(*e++);
       }

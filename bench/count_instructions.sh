@@ -20,12 +20,14 @@ count() {
   rm -f "$scratch/out"
 }
 
-printf '%-16s %12s %12s %12s %10s\n' network "first (M)" "re-plan (M)" "BFS (M)" "re-plan/BFS"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.1f", a / b; else printf "?"}'; }
+
+printf '%-16s %10s %12s %8s %10s %12s\n' network "first (M)" "re-plan (M)" "BFS (M)" "first/BFS" "re-plan/BFS"
 for net in line ring-one-lane ring-two-lanes dense-15 one-way-loops; do
   planner='search-dstarlite.cpp:Search::DStarLite::Compute_Solution\(std::vector'
   first=$(count "Compute_First/$net/unsolvable" "$planner")
   replan=$(count "Compute_Replan/$net/unsolvable" "$planner")
   bfs=$(count "Reference_BFS/$net/unsolvable" 'Bench::Reference_Search\(')
-  ratio=$(awk -v a="$replan" -v b="$bfs" 'BEGIN {if (b > 0) printf "%.1f", a / b; else printf "?"}')
-  printf '%-16s %12s %12s %12s %10s\n' "$net" "$first" "$replan" "$bfs" "$ratio"
+  printf '%-16s %10s %12s %8s %10s %12s\n' "$net" "$first" "$replan" "$bfs" "$(ratio "$first" "$bfs")" \
+    "$(ratio "$replan" "$bfs")"
 done

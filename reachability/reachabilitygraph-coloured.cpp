@@ -292,14 +292,18 @@ bool Steps_Back(const int places[3], Steps_Table& table) {
 
 // Adds the vertex of the consistent marking with placement code `code` unless it is stored;
 // returns its key. Consistent keys lie in 0..1319, so the small-key look-up applies.
-[[gnu::always_inline]] inline Key_CPN Ensure_Vertex(int code) {
-  const Key_CPN key = consistent_ranks[static_cast<std::size_t>(code)];
-  if (graph.Contains_Small(key)) return key;
+[[gnu::noinline]] void Insert_Consistent(Key_CPN key, int code) {
   CPN_Marking marking = PetriNet::Coloured::Empty_Marking();
   marking[static_cast<std::size_t>(code / 144)] = Colour::V1;
   marking[static_cast<std::size_t>(code / 12 % 12)] = Colour::V2;
   marking[static_cast<std::size_t>(code % 12)] = Colour::V3;
   Insert_Vertex(key, marking, code);
+}
+
+[[gnu::always_inline]] inline Key_CPN Ensure_Vertex(int code) {
+  const Key_CPN key = consistent_ranks[static_cast<std::size_t>(code)];
+  if (!graph.Contains_Small(key)) [[unlikely]]
+    Insert_Consistent(key, code);
   return key;
 }
 

@@ -207,7 +207,8 @@ int found_count = 0;
 // enumerating again would.
 struct Remembered {
   std::uint64_t net_version = 0;  // 0: nothing remembered
-  Shared_List successors;
+  // Handed out to vertices as Shared_List; filled again in place only when no vertex holds it.
+  std::shared_ptr<CPN_Successor_List> successors;
   std::vector<std::int16_t> keys;
 };
 std::vector<Remembered> remembered;  // by placement code, once used
@@ -427,20 +428,19 @@ void Successors_Into_Groups(const CPN_Marking& marking, const int places[3], boo
 }
 
 // The groups one after the other.
-Shared_List Join_Groups() {
+void Join_Groups(CPN_Successor_List& out) {
   const CPN_Successor* parts[3];
   std::size_t sizes[3];
   for (int g = 0; g < 3; ++g) {
     parts[g] = fast_used ? fast_groups[g].data() : groups[g].data();
     sizes[g] = fast_used ? static_cast<std::size_t>(fast_count[g]) : groups[g].size();
   }
-  auto out = std::make_shared<CPN_Successor_List>(sizes[0] + sizes[1] + sizes[2]);
-  CPN_Successor* into = out->data();
+  out.resize(sizes[0] + sizes[1] + sizes[2]);
+  CPN_Successor* into = out.data();
   for (int g = 0; g < 3; ++g) {
     if (sizes[g] != 0) std::memcpy(into, parts[g], sizes[g] * sizeof(CPN_Successor));
     into += sizes[g];
   }
-  return out;
 }
 
 // Compute_Successors of a marking with placement code `code`, from what is remembered for it when
@@ -458,13 +458,18 @@ Shared_List Find_Successors(const CPN_Marking& marking, int code) {
     }
   }
   Successors_Into_Groups(marking, places, three);
-  Shared_List found = Join_Groups();
-  if (fast_used) {
-    memory->net_version = PetriNet::Version();
-    memory->successors = found;
-    memory->keys.assign(found_keys.begin(), found_keys.begin() + found_count);
+  if (!fast_used) {
+    auto found = std::make_shared<CPN_Successor_List>();
+    Join_Groups(*found);
+    return found;
   }
-  return found;
+  // A list no vertex holds any more (the graph was cleared since) is filled again in place.
+  if (!memory->successors || memory->successors.use_count() != 1)
+    memory->successors = std::make_shared<CPN_Successor_List>();
+  Join_Groups(*memory->successors);
+  memory->net_version = PetriNet::Version();
+  memory->keys.assign(found_keys.begin(), found_keys.begin() + found_count);
+  return memory->successors;
 }
 
 }  // namespace

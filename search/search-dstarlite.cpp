@@ -114,14 +114,12 @@ Heuristic_Columns Prepare_Heuristic() {
 // few microseconds, far below the millisecond steps of the time limit. A power of two.
 constexpr std::uint32_t Successors_Per_Clock_Read = 256;
 
-// Heuristic(marking) over the prepared columns: the same sum and the same refusals.
-Cost Fast_Heuristic(const CPN_Marking& m, const Heuristic_Columns& columns) {
-  int places[4] = {-1, -1, -1, -1};  // the highest place of each colour
-  for (int p = 0; p < Max_Places; ++p)
-    places[static_cast<int>(m[static_cast<std::size_t>(p)]) & 3] = p;
+// The heuristic sum for V1, V2 and V3 on `places` over the prepared columns, with the refusals
+// of Heuristic.
+Cost Places_Heuristic(const int places[3], const Heuristic_Columns& columns) {
   Cost sum = 0;
   for (int v = 0; v < 3; ++v) {
-    const int from = places[v + 1];
+    const int from = places[v];
     Utils::Require(from >= 0, "distance index outside 0..11");
     const auto vi = static_cast<std::size_t>(v);
     const auto fi = static_cast<std::size_t>(from);
@@ -129,6 +127,14 @@ Cost Fast_Heuristic(const CPN_Marking& m, const Heuristic_Columns& columns) {
     sum = Utils::Cost_Add(sum, columns.value[vi][fi]);
   }
   return sum;
+}
+
+// Heuristic(marking) over the prepared columns: the same sum and the same refusals.
+Cost Fast_Heuristic(const CPN_Marking& m, const Heuristic_Columns& columns) {
+  int highest[4] = {-1, -1, -1, -1};  // the highest place of each colour
+  for (int p = 0; p < Max_Places; ++p)
+    highest[static_cast<int>(m[static_cast<std::size_t>(p)]) & 3] = p;
+  return Places_Heuristic(highest + 1, columns);
 }
 
 // What the running computation has learnt per vertex key below Known_Keys: the heuristic value
@@ -152,14 +158,7 @@ Cost Vertex_Heuristic(Key_CPN key, const Heuristic_Columns& columns) {
   const int code = Graph::Placement_Code(key);
   if (code < 0) return Fast_Heuristic(Graph::Get_Marking(key), columns);
   const int places[3] = {code / 144, code / 12 % 12, code % 12};
-  Cost sum = 0;
-  for (int v = 0; v < 3; ++v) {
-    const auto vi = static_cast<std::size_t>(v);
-    const auto fi = static_cast<std::size_t>(places[v]);
-    Utils::Require(columns.valid[vi][fi], "distance entry out of range");
-    sum = Utils::Cost_Add(sum, columns.value[vi][fi]);
-  }
-  return sum;
+  return Places_Heuristic(places, columns);
 }
 
 Cost Cached_Heuristic(Key_CPN key, const Heuristic_Columns& columns) {

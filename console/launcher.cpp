@@ -215,6 +215,7 @@ int Run(std::istream& input) {
   std::string line;
   try {
     Mova::Reset_All();
+    Utils::ArgParser::Reset();
     Mova::Settings_Disable_Logging();
     Utils::ArgParser::Set_Separator(' ');
     std::streambuf* buffer = input.rdbuf();

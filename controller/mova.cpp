@@ -10,7 +10,6 @@
 #include <string>
 #include <thread>
 
-#include "console/utils-argparser.hpp"
 #include "controller/obstacles.hpp"
 #include "petrinet/petrinet-coloured.hpp"
 #include "petrinet/petrinet-simple.hpp"
@@ -63,12 +62,11 @@ void Check_Position(std::int32_t position) {
   Utils::Require(position >= 0 && position < Max_Pos, "position outside 0..11");
 }
 
-// The highest position from `lowest` to 11 holding the vehicle's colour, else `none`.
-std::int32_t Scan(const CPN_Marking& m, std::int32_t vehicle, int lowest, std::int32_t none) {
-  const Colour colour = PetriNet::Coloured::Vehicle_Colour(vehicle);
-  for (int p = Max_Pos - 1; p >= lowest; --p)
-    if (m[static_cast<std::size_t>(p)] == colour) return p;
-  return none;
+// The place of the vehicle in `m` (the highest when it stands on several) when it is at least
+// `lowest`, else `none`.
+std::int32_t Position(const CPN_Marking& m, std::int32_t vehicle, int lowest, std::int32_t none) {
+  const int place = PetriNet::Coloured::Locate(m).place[static_cast<std::size_t>(vehicle - 1)];
+  return place >= lowest ? place : none;
 }
 
 void Remove_Vehicle(CPN_Marking& m, std::int32_t vehicle) {
@@ -150,7 +148,7 @@ void Init() {
 bool Start_Mission() {
   Log(Severity::INFORMATIONAL, "Start mission");
   const bool result = DStar::Compute_Solution(Obstacles::List());
-  const DStar::Search_Statistics stats = DStar::Get_Statistics();
+  const Utils::Search_Statistics stats = DStar::Get_Statistics();
   Log_Parts(Severity::INFORMATIONAL, "Solution computed ", result ? "TRUE" : "FALSE",
             ", CPU time: ", Utils::Duration_Image(stats.CPU_Time), " (s)");
   return result;
@@ -173,7 +171,7 @@ void Vehicle_Set_Current_Pos(std::int32_t vehicle, std::int32_t position) {
 }
 
 std::int32_t Vehicle_Get_Current_Pos(std::int32_t vehicle) {
-  const std::int32_t position = Scan(DStar::Get_Current_Marking(), vehicle, 0, -1);
+  const std::int32_t position = Position(DStar::Get_Current_Marking(), vehicle, 0, -1);
   Log_Parts(Severity::INFORMATIONAL, "Current for vehicle ", vehicle, " is ", position);
   return position;
 }
@@ -202,11 +200,11 @@ void Vehicle_Set_Goal_Pos(std::int32_t vehicle, std::int32_t position) {
 }
 
 std::int32_t Vehicle_Get_Next_Pos(std::int32_t vehicle) {
-  return Scan(DStar::Get_Next_Marking(), vehicle, 1, 0);
+  return Position(DStar::Get_Next_Marking(), vehicle, 1, 0);
 }
 
 std::int32_t Vehicle_Get_Step_Pos(std::int32_t vehicle, std::int32_t step) {
-  return Scan(DStar::Get_Step_Marking(step), vehicle, 1, 0);
+  return Position(DStar::Get_Step_Marking(step), vehicle, 1, 0);
 }
 
 bool Vehicle_Moved_Forward() {
@@ -303,7 +301,7 @@ bool Obstacles_Confirm() {
   Log(Severity::INFORMATIONAL, "Obstacles confirmed");
   DStar::Reset_Search();
   const bool result = DStar::Compute_Solution(Obstacles::List());
-  const DStar::Search_Statistics stats = DStar::Get_Statistics();
+  const Utils::Search_Statistics stats = DStar::Get_Statistics();
   Log_Parts(Severity::INFORMATIONAL, "Solution recomputed ", result ? "TRUE" : "FALSE",
             ", CPU time: ", Utils::Duration_Image(stats.CPU_Time), " (s)");
   return result;
@@ -371,7 +369,6 @@ void Reset_All() {
   ReachabilityGraph::Simple::Clear_Graph();
   DStar::Reset();
   Utils::Logger::Reset();
-  Utils::ArgParser::Reset();
 }
 
 }  // namespace Mova

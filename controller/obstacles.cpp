@@ -4,7 +4,7 @@
 namespace Obstacles {
 namespace {
 
-Obstacles_List obstacles;
+Utils::Obstacles_List obstacles;
 
 }  // namespace
 
@@ -16,11 +16,11 @@ std::int32_t Count() { return static_cast<std::int32_t>(obstacles.size()); }
 
 bool Present(std::int32_t a, std::int32_t b) {
   bool present = false;
-  for (const Obstacle& o : obstacles)
+  for (const Utils::Obstacle& o : obstacles)
     if ((o.ORIGIN == a && o.DESTINY == b) || (o.ORIGIN == b && o.DESTINY == a)) present = true;
   return present;
 }
 
-const Obstacles_List& List() { return obstacles; }
+const Utils::Obstacles_List& List() { return obstacles; }
 
 }  // namespace Obstacles

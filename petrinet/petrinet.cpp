@@ -165,9 +165,6 @@ float Post(int place, int transition) {
 float C(int place, int transition) {
   return Math::LinearAlgebra::Element(net.c, place, transition);
 }
-const Matrix& Pre_Matrix() { return net.pre; }
-const Matrix& Post_Matrix() { return net.post; }
-const Matrix& C_Matrix() { return net.c; }
 
 Constraints_Firings_List Constraints(int transition) {
   Check_Transition(transition);

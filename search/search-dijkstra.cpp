@@ -4,8 +4,6 @@
 #include <array>
 #include <chrono>
 #include <limits>
-#include <queue>
-#include <vector>
 
 #include "search/search-dstarlite.hpp"
 
@@ -17,19 +15,6 @@ namespace Graph = ReachabilityGraph::Simple;
 Key_PN source_key = 0;
 Key_PN target_key = 0;
 
-// Greater PRIORITY first; equal priorities first in, first out.
-struct Node {
-  std::int32_t priority;
-  std::int64_t sequence;
-  Key_PN content;
-};
-struct Node_Order {
-  bool operator()(const Node& a, const Node& b) const {
-    if (a.priority != b.priority) return a.priority < b.priority;
-    return a.sequence > b.sequence;
-  }
-};
-
 }  // namespace
 
 void Prepare() { Graph::Build_Graph(); }
@@ -39,18 +24,16 @@ void Set_Target(Key_PN key) { target_key = key; }
 
 bool Find_Path() {
   const auto start = std::chrono::steady_clock::now();
-  std::priority_queue<Node, std::vector<Node>, Node_Order> queue;
-  std::int64_t sequence = 0;
+  Utils::Priority_Queue queue;
 
   Graph::Replace_Values(source_key, source_key, 0);
-  queue.push({Utils::Infinite_Cost, sequence++, source_key});
+  queue.Enqueue(Utils::Infinite_Cost, source_key);
 
   int evaluations = 0;
   bool found = false;
-  while (evaluations < Max_Distance_Evaluations && !found && !queue.empty()) {
+  while (evaluations < Max_Distance_Evaluations && !found && !queue.Empty()) {
     ++evaluations;
-    const Key_PN key = queue.top().content;
-    queue.pop();
+    const Key_PN key = queue.Dequeue().CONTENT;
     // The vertex's F as it stood when it was dequeued, and its successors.
     const Utils::Cost u_f = Graph::Get_Values(key).F;
     std::array<Key_PN, PetriNet::Max_Transitions> successors;
@@ -61,7 +44,7 @@ bool Find_Path() {
       const Utils::Cost f = Utils::Cost_Add(u_f, 1);
       if (f < s.F) {
         Graph::Replace_Values(s_key, key, f);
-        queue.push({Utils::Infinite_Cost - f, sequence++, s_key});
+        queue.Enqueue(Utils::Infinite_Cost - f, s_key);
       }
       if (s_key == target_key) {
         found = true;
@@ -70,12 +53,12 @@ bool Find_Path() {
     }
   }
 
-  Search::DStarLite::Search_Statistics stats = Search::DStarLite::Get_Statistics();
+  Utils::Search_Statistics stats = Search::DStarLite::Get_Statistics();
   stats.Evaluations = evaluations;
   stats.CPU_Time = std::chrono::duration_cast<std::chrono::nanoseconds>(
                        std::chrono::steady_clock::now() - start)
                        .count();
-  stats.Queue_Size = static_cast<std::int32_t>(queue.size());
+  stats.Queue_Size = static_cast<std::int32_t>(queue.Size());
   Search::DStarLite::Set_Statistics(stats);
   return found;
 }

@@ -400,7 +400,7 @@ void Expect_Slices(const std::string& line, const std::vector<Slice>& expected) 
 }
 
 TEST(Splitter, SlicesCountFromOneAndSeparatorsAreNeverMerged) {
-  Mova::Reset_All();
+  Utils::ArgParser::Reset();
   Utils::ArgParser::Set_Separator(' ');
   Expect_Slices("", {{1, 0}});
   Expect_Slices("MOVA_INIT", {{1, 9}});
@@ -439,7 +439,7 @@ TEST(Splitter, SlicesCountFromOneAndSeparatorsAreNeverMerged) {
 }
 
 TEST(Splitter, SeparatorIsCodeZeroUntilSetAndOnlyTheSeparatorCuts) {
-  Mova::Reset_All();
+  Utils::ArgParser::Reset();
   const std::string blanks = "A B C";
   Utils::ArgParser::Parse(blanks);
   EXPECT_EQ(Utils::ArgParser::Get_Count(), 1);
@@ -458,7 +458,7 @@ TEST(Splitter, SeparatorIsCodeZeroUntilSetAndOnlyTheSeparatorCuts) {
   EXPECT_EQ(Utils::ArgParser::Get_Argument(commas, 1), "");
   EXPECT_EQ(Utils::ArgParser::Get_Argument(commas, 2), "y z");
   EXPECT_EQ(Utils::ArgParser::Get_Argument(commas, 3), "");
-  Mova::Reset_All();
+  Utils::ArgParser::Reset();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -75,7 +75,7 @@ class PlannerTest : public ::testing::Test {
   std::string directory_;
 };
 
-const Obstacles::Obstacles_List No_Obstacles;
+const Utils::Obstacles_List No_Obstacles;
 
 void Worked_Example() {
   Mova::Environment_Clean();
@@ -106,7 +106,7 @@ TEST_F(PlannerTest, WorkedExampleCostsWrapAndTheMoveAddsTheTableDistances) {
   ASSERT_EQ(Graph::Compute_Key_CPN(M(0, 5, 9)), 1022);
   ASSERT_EQ(Graph::Compute_Key_CPN(M(1, 5, 9)), 752);
   EXPECT_TRUE(Planner::Compute_Solution(No_Obstacles));
-  const Planner::Search_Statistics s = Planner::Get_Statistics();
+  const Utils::Search_Statistics s = Planner::Get_Statistics();
   EXPECT_EQ(s.Evaluations, 1);
   EXPECT_EQ(s.Queue_Size, 1);
   EXPECT_EQ(s.RAM_Usage, 0);
@@ -205,24 +205,25 @@ TEST_F(PlannerTest, BlockedStepsInEitherDirectionAndEveryObstacleIsChecked) {
   EXPECT_THROW(Planner::Is_Blocked(a, b, {{2, 3}, {12, 0}}), Utils::Range_Error);
 }
 
-TEST_F(PlannerTest, ObstacleStopsATokenThatIsNoVehicleLikeAVehicle) {
-  // A marking put in by hand may hold a code that is no vehicle colour (4 counts as empty in
-  // the key); the inner loop's obstacle check must compare it place by place as Is_Blocked does.
-  // From the goal, vehicle 1 steps back 0 <- 1 together with the token 3 <- 4.
-  Build({{Kind::One_Way, 4, 3}, {Kind::One_Way, 1, 0}});
-  CPN_Marking current = M(1, 5, 9);
-  CPN_Marking goal = M(0, 5, 9);
-  current[4] = static_cast<PetriNet::Coloured::Colour>(4);
-  goal[3] = static_cast<PetriNet::Coloured::Colour>(4);
-  ASSERT_TRUE(Planner::Is_Blocked(goal, current, {{3, 4}}));
-  Place(current, goal);
-  EXPECT_TRUE(Planner::Compute_Solution(No_Obstacles));
-  for (const Obstacles::Obstacles_List& obstacles :
-       {Obstacles::Obstacles_List{{3, 4}}, Obstacles::Obstacles_List{{4, 3}}}) {
-    Planner::Reset_Search();
-    Place(current, goal);
-    EXPECT_FALSE(Planner::Compute_Solution(obstacles));
-  }
+TEST_F(PlannerTest, MarkingsWithAColourOfNoVehicleAreRefusedWhereTheyEnter) {
+  CPN_Marking odd = M(1, 5, 9);
+  odd[4] = static_cast<Colour>(4);
+  Place(M(0, 5, 9), M(2, 5, 9));
+  EXPECT_THROW(Planner::Set_Current_Marking(odd), Utils::Range_Error);
+  EXPECT_THROW(Planner::Set_Goal_Marking(odd), Utils::Range_Error);
+  EXPECT_EQ(Planner::Get_Current_Marking(), M(0, 5, 9));
+  EXPECT_EQ(Planner::Get_Goal_Marking(), M(2, 5, 9));
+
+  EXPECT_THROW(Graph::Init_Vertex(odd), Utils::Range_Error);
+  EXPECT_THROW(Graph::Compute_Successors(odd), Utils::Range_Error);
+  EXPECT_EQ(Graph::Graph_Length(), 0);
+  const Graph::Key_CPN key = Graph::Init_Vertex(M(1, 5, 9));
+  Graph::CPN_Vertex v = Graph::Get_Vertex(key);
+  v.CPN_MARKING = odd;
+  v.PARENT = 7;
+  EXPECT_THROW(Graph::Replace_Vertex(key, v), Utils::Range_Error);
+  EXPECT_EQ(Graph::Get_Vertex(key).CPN_MARKING, M(1, 5, 9));
+  EXPECT_EQ(Graph::Get_Vertex(key).PARENT, key);
 }
 
 TEST_F(PlannerTest, PlanWalkThatNeverReachesTheGoalRaisesRangeError) {
@@ -292,7 +293,7 @@ TEST_F(PlannerTest, CurrentMarkingMissingAVehicleMakesNoSearch) {
   Planner::Set_Current_Marking(missing);
   Planner::Set_Statistics({7, 5, 1.0f, 3, 4});
   EXPECT_FALSE(Planner::Compute_Solution(No_Obstacles));
-  const Planner::Search_Statistics s = Planner::Get_Statistics();
+  const Utils::Search_Statistics s = Planner::Get_Statistics();
   EXPECT_EQ(s.Evaluations, 0);
   EXPECT_EQ(s.Time_Per_Evaluation, 0.0f);
   EXPECT_EQ(s.RAM_Usage, 0);

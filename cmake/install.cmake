@@ -25,9 +25,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "traffic controller for three autonomous vehicles on a road network\n\
-mova is a console program driven by a host process through its standard input and\n\
+set(CPACK_PACKAGE_DESCRIPTION
+    "mova is a console program driven by a host process through its standard input and\n\
 output: the host describes a network of 12 positions and up to 15 roads, places three\n\
 vehicles and their goals, and asks for a joint plan, which it then reads step by step,\n\
 follows, and re-plans around blocked roads.")

@@ -148,7 +148,7 @@ bool Moves_Along(const Watched& a, const CPN_Marking& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Compute_Solution, in its steps, over the state of one run.
+// Compute_Solution, then its steps over the state of one run.
 
 constexpr Cost Unknown = 0xFFFF;
 // A read of the clock costs as much as several successors; 256 successors take a few
@@ -181,13 +181,45 @@ struct Expanding {
   Watched watched;
 };
 
+void Start(Run& run);
+void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles);
+void Evaluate_Next(Run& run);
+void Report(const Run& run);
+
+}  // namespace
+
+// The goal's vertex is queued and the vertices taken from the queue in the order of their F,
+// each visiting its successors, until the current marking turns up, a limit is hit, the queue
+// runs empty or Max_Evaluations vertices were taken.
+bool Compute_Solution(const Utils::Obstacles_List& obstacles) {
+  Run run;
+  Start(run);
+  // A current marking that misses a vehicle has no heuristic: no search is made.
+  if (run.current.All_Placed()) {
+    Queue_Goal(run, obstacles);
+    while (run.evaluations < Max_Evaluations && !run.stop && !planner.queue.Empty())
+      Evaluate_Next(run);
+  }
+  Report(run);
+  return planner.solution_found;
+}
+
+namespace {
+
+bool Limit_Reached(Run& run);
+bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e);
+Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s);
+bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s);
+bool Plan_Reaches_Goal(Key_CPN key);
+
 std::int64_t Nanoseconds_Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
                                                               start)
       .count();
 }
 
-// Steps 1 to 4: the start, the first records and the checks of the two markings.
+// The start of a run: the clock, the key of the current marking, the first records and the
+// checks of both markings.
 void Start(Run& run) {
   run.start = std::chrono::steady_clock::now();
   planner.solution_found = false;
@@ -199,7 +231,7 @@ void Start(Run& run) {
   if (!Locate(planner.goal).consistent) Log(Severity::ERROR, "Inconsistent goal vehicle positions");
 }
 
-// Steps 5 to 7: the goal vertex queued, with the rules prepared for the run.
+// The rules prepared for the run, and the goal's vertex prepared and queued.
 void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
   run.towards_current = Distances_Towards(run.current);
   run.blocked = Prepare_Obstacles(obstacles);
@@ -210,78 +242,9 @@ void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
   planner.queue.Enqueue(Utils::Infinite_Cost, goal_key);
 }
 
-// Steps 8.4.1 and 8.4.2 before a successor: whether a limit is hit. The memory limit cannot
-// change while a run lasts, and a hit ends the run at its first successor, where the clock is
-// read too; so both are checked there.
-[[gnu::noinline]] bool Check_Limits(const Run& run) {
-  bool hit = false;
-  if (Nanoseconds_Since(run.start) >= planner.timeout) {
-    Log(Severity::ERROR, "Timeout");
-    hit = true;
-  }
-  if (run.out_of_memory) {
-    Log(Severity::ERROR, "Out of memory");
-    hit = true;
-  }
-  return hit;
-}
-
-bool Limit_Reached(Run& run) {
-  return run.successors_seen++ % Successors_Per_Clock_Read == 0 && Check_Limits(run);
-}
-
-Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s) {
-  if (static_cast<std::uint32_t>(key) >= static_cast<std::uint32_t>(Graph::Consistent_Keys))
-    return Distance_Sum(run.towards_current, s.placement);
-  Cost& known = run.heuristic_of[static_cast<std::size_t>(key)];
-  if (known == Unknown) known = Distance_Sum(run.towards_current, s.placement);
-  return known;
-}
-
-// Whether the PARENT links from `key` lead to a vertex holding the goal marking. Costs taken
-// modulo 32768 can improve a vertex from one of its own descendants, which closes a loop of
-// links that never meets the goal; such a chain is no plan.
-bool Plan_Reaches_Goal(Key_CPN key) {
-  const int bound = Graph::Graph_Length();
-  for (int links = 0; links <= bound; ++links) {
-    if (!Graph::Contains(key)) return false;
-    const Graph::Stored_Vertex& v = Graph::Stored(key);
-    if (v.CPN_MARKING == planner.goal) return true;
-    key = v.PARENT;
-  }
-  return false;
-}
-
-// Step 8.4.6 for the current marking met as a successor: it counts once it is linked and its
-// links lead to the goal.
-[[gnu::noinline]] bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s) {
-  if (s.PARENT == -1 || !Plan_Reaches_Goal(run.start_key)) return false;
-  planner.solution_found = true;
-  Log(Severity::DEBUG, "Search OK");
-  planner.next = Graph::Stored(s.PARENT).CPN_MARKING;
-  return true;
-}
-
-// Steps 8.4.3 to 8.4.6 for the successor entry `e` of the vertex being expanded: true when it
-// is the current marking and counts as reached.
-bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e) {
-  Graph::Stored_Vertex& s = run.vertices[e.SUCCESSOR_KEY];
-  if (u.check_blocked) {
-    Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
-    if (Moves_Along(u.watched, s.CPN_MARKING)) return false;
-  }
-  const Cost f = Utils::Cost_Add(u.base + e.MOVEMENTS, Heuristic_Of(run, e.SUCCESSOR_KEY, s));
-  if (f < s.F) {
-    s.G = Utils::Cost_Add(u.g, e.MOVEMENTS);
-    s.F = f;
-    s.PARENT = u.key;
-    planner.queue.Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
-  }
-  return e.SUCCESSOR_KEY == run.start_key && Reached_Current(run, s);
-}
-
-// Step 8 for the vertex next in the queue: expanded when it has no successors yet, then its
-// successors visited in list order, each after the limit checks.
+// The vertex next in the queue: expanded when it has no successors yet, then its successors
+// visited in list order, each after the limit checks. A limit hit or the current marking reached
+// stops the run after that successor.
 void Evaluate_Next(Run& run) {
   ++run.evaluations;
   const Key_CPN key = planner.queue.Dequeue().CONTENT;
@@ -301,7 +264,82 @@ void Evaluate_Next(Run& run) {
   }
 }
 
-// Step 9: the statistics, the pause and the last records.
+// One successor entry `e` of the vertex being expanded: passed over when the step is blocked,
+// improved and queued when its new F is smaller. True when it is the current marking and counts
+// as reached.
+bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e) {
+  Graph::Stored_Vertex& s = run.vertices[e.SUCCESSOR_KEY];
+  if (u.check_blocked) {
+    Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+    if (Moves_Along(u.watched, s.CPN_MARKING)) return false;
+  }
+  const Cost f = Utils::Cost_Add(u.base + e.MOVEMENTS, Heuristic_Of(run, e.SUCCESSOR_KEY, s));
+  if (f < s.F) {
+    s.G = Utils::Cost_Add(u.g, e.MOVEMENTS);
+    s.F = f;
+    s.PARENT = u.key;
+    planner.queue.Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
+  }
+  return e.SUCCESSOR_KEY == run.start_key && Reached_Current(run, s);
+}
+
+// The clock read and the two limit checks, out of the successor loop.
+[[gnu::noinline]] bool Check_Limits(const Run& run) {
+  bool hit = false;
+  if (Nanoseconds_Since(run.start) >= planner.timeout) {
+    Log(Severity::ERROR, "Timeout");
+    hit = true;
+  }
+  if (run.out_of_memory) {
+    Log(Severity::ERROR, "Out of memory");
+    hit = true;
+  }
+  return hit;
+}
+
+// Whether a time or memory limit is hit before the next successor. The clock is read before every
+// Successors_Per_Clock_Read-th successor, starting with the first. The memory limit cannot change
+// while a run lasts, and a hit ends the run at its first successor, where the clock is read too;
+// so both are checked there.
+bool Limit_Reached(Run& run) {
+  return run.successors_seen++ % Successors_Per_Clock_Read == 0 && Check_Limits(run);
+}
+
+// Distance_Sum towards the current marking for the successor `s` under `key`, learnt once per
+// run for a consistent key.
+Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s) {
+  if (static_cast<std::uint32_t>(key) >= static_cast<std::uint32_t>(Graph::Consistent_Keys))
+    return Distance_Sum(run.towards_current, s.placement);
+  Cost& known = run.heuristic_of[static_cast<std::size_t>(key)];
+  if (known == Unknown) known = Distance_Sum(run.towards_current, s.placement);
+  return known;
+}
+
+// The current marking met as a successor counts as reached once it is linked and its links lead
+// to the goal; then the marking one step ahead becomes the next marking.
+[[gnu::noinline]] bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s) {
+  if (s.PARENT == -1 || !Plan_Reaches_Goal(run.start_key)) return false;
+  planner.solution_found = true;
+  Log(Severity::DEBUG, "Search OK");
+  planner.next = Graph::Stored(s.PARENT).CPN_MARKING;
+  return true;
+}
+
+// Whether the PARENT links from `key` lead to a vertex holding the goal marking. Costs taken
+// modulo 32768 can improve a vertex from one of its own descendants, which closes a loop of
+// links that never meets the goal; such a chain is no plan.
+bool Plan_Reaches_Goal(Key_CPN key) {
+  const int bound = Graph::Graph_Length();
+  for (int links = 0; links <= bound; ++links) {
+    if (!Graph::Contains(key)) return false;
+    const Graph::Stored_Vertex& v = Graph::Stored(key);
+    if (v.CPN_MARKING == planner.goal) return true;
+    key = v.PARENT;
+  }
+  return false;
+}
+
+// After the search: the statistics, the pause and the last records.
 void Report(const Run& run) {
   Utils::Search_Statistics& stats = planner.statistics;
   stats.Evaluations = run.evaluations;
@@ -318,19 +356,6 @@ void Report(const Run& run) {
 }
 
 }  // namespace
-
-bool Compute_Solution(const Utils::Obstacles_List& obstacles) {
-  Run run;
-  Start(run);
-  // A current marking that misses a vehicle has no heuristic: no search is made.
-  if (run.current.All_Placed()) {
-    Queue_Goal(run, obstacles);
-    while (run.evaluations < Max_Evaluations && !run.stop && !planner.queue.Empty())
-      Evaluate_Next(run);
-  }
-  Report(run);
-  return planner.solution_found;
-}
 
 void Reset_Search() {
   planner.queue.Clear();

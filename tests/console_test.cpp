@@ -11,6 +11,7 @@
 #include "console/utils-argparser.hpp"
 #include "controller/mova.hpp"
 #include "mova_build_id.hpp"
+#include "support/exchanges.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-types.hpp"
 
@@ -341,11 +342,14 @@ TEST(Console, AcceptedLineFormsAndAnswerFormats) {
                                                    "INFORMATIONAL : Max RAM set to  0 Mb"}));
 
   // Integer answers carry a blank before zero and positive values; the CPU time has none.
-  const auto answers = Run_Mova(
-      Lines({"VEHICLE_SET_CURRENT_POS 3 0", "VEHICLE_GET_CURRENT_POS 3",
-             "VEHICLE_GET_CURRENT_POS 2", "MONITORING_GET_EVALUATIONS", "MONITORING_GET_CPU_TIME",
-             "MONITORING_GET_RAM_USAGE", "OBSTACLES_GET_NUM", "OBSTACLES_PRESENT -1 12"}));
-  EXPECT_EQ(answers.out, Lines({" 0", "-1", " 0", "0.00000", " 0", " 0", "FALSE"}));
+  Testing::Run_Exchanges({{"VEHICLE_SET_CURRENT_POS 3 0"},
+                          {"VEHICLE_GET_CURRENT_POS 3", " 0"},
+                          {"VEHICLE_GET_CURRENT_POS 2", "-1"},
+                          {"MONITORING_GET_EVALUATIONS", " 0"},
+                          {"MONITORING_GET_CPU_TIME", "0.00000"},
+                          {"MONITORING_GET_RAM_USAGE", " 0"},
+                          {"OBSTACLES_GET_NUM", " 0"},
+                          {"OBSTACLES_PRESENT -1 12", "FALSE"}});
 
   // The last line is executed without a line end, also after lines ended by CR LF.
   const auto last = Run_Mova("VEHICLE_SET_CURRENT_POS 1 7\r\nVEHICLE_GET_CURRENT_POS 1");

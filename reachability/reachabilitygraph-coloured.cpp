@@ -1,5 +1,5 @@
 // The lazily explored coloured reachability graph. From the top: where the vertices are kept,
-// the marking keys, the specified operations, the in-place access of the planner, and last how
+// the marking keys, the graph's operations, the in-place access of the planner, and last how
 // the predecessors of a marking are found.
 #include "reachability/reachabilitygraph-coloured.hpp"
 
@@ -102,14 +102,14 @@ Key_CPN Key_Of(const Placement& placement) {
 }
 
 // The successor list of `marking`, whose placement is `placement`, with a vertex added for every
-// new predecessor; below the specified operations.
+// new predecessor; below the graph's operations.
 std::shared_ptr<const CPN_Successor_List> Find_Successors(const CPN_Marking& marking,
                                                           const Placement& placement);
 
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// The specified operations.
+// The graph's operations.
 
 Key_CPN Compute_Key_CPN(const CPN_Marking& marking) {
   const Placement placement = Locate(marking);

@@ -312,14 +312,18 @@ void Add_Vertices(const Predecessors& found) {
     if (!graph.dense[static_cast<std::size_t>(key)].present) Insert_Consistent(key);
 }
 
-std::shared_ptr<const CPN_Successor_List> Find_Successors(const CPN_Marking& marking,
-                                                          const Placement& placement) {
-  std::shared_ptr<Predecessors> found = placement.consistent
-                                            ? Remembered_Predecessors(placement)
-                                            : std::make_shared<Predecessors>(Define_Predecessors(marking));
+// The list of `found` for a vertex, sharing the ownership of `found`, after adding the vertices
+// that it names.
+std::shared_ptr<const CPN_Successor_List> Take(const std::shared_ptr<Predecessors>& found) {
   Add_Vertices(*found);
   if (found->successors.empty()) return nullptr;
-  return {found, &found->successors};  // shares the ownership of `found`
+  return {found, &found->successors};
+}
+
+std::shared_ptr<const CPN_Successor_List> Find_Successors(const CPN_Marking& marking,
+                                                          const Placement& placement) {
+  if (placement.consistent) return Take(Remembered_Predecessors(placement));
+  return Take(std::make_shared<Predecessors>(Define_Predecessors(marking)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -434,10 +438,6 @@ struct Room {
   void Empty() {
     for (std::size_t m = 0; m < 4; ++m) tail[m] = by_movements[m].data();
   }
-  void Add(int code, std::uint32_t bits, int movements) {
-    const Key_CPN key = key_tables.key_of_code[static_cast<std::size_t>(code)];
-    *tail[static_cast<std::size_t>(movements)]++ = {key, movements, Firing{bits}};
-  }
   // The entries with MOVEMENTS 1, 2, 3 in this order as the successor list, those with 0 as
   // unlisted keys.
   void Move_To(Predecessors& found) const {
@@ -474,6 +474,13 @@ void Combine_Steps(const Steps_Table& table, const Placement& placement, Room& r
   const int code = placement.Code();
   std::uint32_t placed = 0;
   for (const std::int8_t p : placement.place) placed |= 1u << p;
+  // The tails in a local, so that the compiler can hold them in registers.
+  std::array<CPN_Successor*, 4> tail = room.tail;
+  // The predecessor with placement code `at`, reached by firing `bits` backwards.
+  const auto add = [&tail](int at, std::uint32_t bits, int movements) {
+    const Key_CPN key = key_tables.key_of_code[static_cast<std::size_t>(at)];
+    *tail[static_cast<std::size_t>(movements)]++ = {key, movements, Firing{bits}};
+  };
   for (std::uint32_t xs = table.all; xs != 0;) {
     const int tx = Take_Highest(xs);
     const Step& x = table.step[static_cast<std::size_t>(tx)];
@@ -491,17 +498,18 @@ void Combine_Steps(const Steps_Table& table, const Placement& placement, Room& r
            zs != 0;) {
         const int tz = Take_Highest(zs);
         const Step& z = table.step[static_cast<std::size_t>(tz)];
-        room.Add(code + x.shift + y.shift + z.shift, (1u << tx) | (1u << ty) | (1u << tz),
+        add(code + x.shift + y.shift + z.shift, (1u << tx) | (1u << ty) | (1u << tz),
                  All_Move ? 3 : x.moves + y.moves + z.moves);
       }
       // Without a step of the third vehicle: x and y must not bring theirs onto its place.
       if (((1u << placement.place[static_cast<std::size_t>(third)]) &
            ((1u << x.from) | (1u << y.from))) == 0)
-        room.Add(code + x.shift + y.shift, (1u << tx) | (1u << ty), All_Move ? 2 : x.moves + y.moves);
+        add(code + x.shift + y.shift, (1u << tx) | (1u << ty), All_Move ? 2 : x.moves + y.moves);
     }
     if (x.moves == 0 || ((1u << x.from) & placed) == 0)
-      room.Add(code + x.shift, 1u << tx, All_Move ? 1 : x.moves);
+      add(code + x.shift, 1u << tx, All_Move ? 1 : x.moves);
   }
+  room.tail = tail;
 }
 
 // Fills `found` with the predecessors of the vehicles on the consistent `placement`; false when

@@ -1,6 +1,7 @@
 // The hashed map from vertex keys to vertices used by the reachability graphs.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -27,7 +28,9 @@ constexpr std::uint32_t Key_Hash(std::int32_t key) {
 // An open-addressing hash map from 32-bit keys to values: the bucket of a key is Key_Hash(key)
 // modulo the number of buckets (a power of two, at least twice the number of keys); collisions
 // probe linearly. Values are owned by the map; Find hands out a pointer that stays valid until
-// the next Insert, Erase or Clear.
+// the next Insert, Erase or Clear. The slots of the keys below Small_Keys (every key of the
+// simple graph) are also kept by key, so that finding one reads its slot instead of hashing its
+// digits and probing.
 template <class Value>
 class Key_Map {
  public:
@@ -37,6 +40,7 @@ class Key_Map {
   void Clear() {
     for (Slot& slot : slots_)
       if (slot.used) slot = Slot{};
+    small_slot_.fill(0);
     count_ = 0;
   }
 
@@ -49,19 +53,22 @@ class Key_Map {
 
   // The stored value of `key`, or nullptr.
   Value* Find(std::int32_t key) {
-    if (slots_.empty()) return nullptr;
-    Slot& slot = slots_[Probe(key)];
-    return slot.used ? &slot.value : nullptr;
+    if (Small(key)) {
+      const std::int32_t at = small_slot_[static_cast<std::size_t>(key)];
+      return at == 0 ? nullptr : &slots_[static_cast<std::size_t>(at - 1)].value;
+    }
+    return Find_Hashed(key);
   }
   const Value* Find(std::int32_t key) const { return const_cast<Key_Map*>(this)->Find(key); }
 
   // Stores `value` under `key`, which must be absent; returns the stored value.
   Value& Insert(std::int32_t key, Value value) {
     if (2 * (count_ + 1) > slots_.size()) Rehash(slots_.empty() ? 16 : 2 * slots_.size());
-    Slot& slot = slots_[Probe(key)];
-    slot = {key, true, std::move(value)};
+    const std::size_t i = Probe(key);
+    slots_[i] = {key, true, std::move(value)};
+    Index(i);
     ++count_;
-    return slot.value;
+    return slots_[i].value;
   }
 
   // Removes `key`; false when it was absent.
@@ -69,6 +76,7 @@ class Key_Map {
     if (slots_.empty()) return false;
     std::size_t hole = Probe(key);
     if (!slots_[hole].used) return false;
+    if (Small(key)) small_slot_[static_cast<std::size_t>(key)] = 0;
     slots_[hole] = Slot{};
     --count_;
     // Later members of the probe run move back into the hole unless their home bucket lies
@@ -79,6 +87,7 @@ class Key_Map {
       if (stays) continue;
       slots_[hole] = std::move(slots_[j]);
       slots_[j] = Slot{};
+      Index(hole);
       hole = j;
     }
     return true;
@@ -98,6 +107,21 @@ class Key_Map {
     Value value{};
   };
 
+  // Find for a key that is not small, kept out of line so that Find stays short.
+  [[gnu::noinline]] Value* Find_Hashed(std::int32_t key) {
+    if (slots_.empty()) return nullptr;
+    Slot& slot = slots_[Probe(key)];
+    return slot.used ? &slot.value : nullptr;
+  }
+
+  static constexpr std::int32_t Small_Keys = 16;
+  static bool Small(std::int32_t key) { return key >= 0 && key < Small_Keys; }
+  // Records the slot of the key stored in slot `i` when the key is small.
+  void Index(std::size_t i) {
+    if (Small(slots_[i].key))
+      small_slot_[static_cast<std::size_t>(slots_[i].key)] = static_cast<std::int32_t>(i + 1);
+  }
+
   std::size_t Home(std::int32_t key) const { return Key_Hash(key) & (slots_.size() - 1); }
   std::size_t Next(std::size_t i) const { return (i + 1) & (slots_.size() - 1); }
   // The slot holding `key`, or the free slot that ends its probe run.
@@ -110,6 +134,7 @@ class Key_Map {
   void Rehash(std::size_t buckets) {
     std::vector<Slot> old = std::move(slots_);
     slots_.assign(buckets, Slot{});
+    small_slot_.fill(0);
     count_ = 0;
     for (Slot& slot : old)
       if (slot.used) Insert(slot.key, std::move(slot.value));
@@ -117,6 +142,7 @@ class Key_Map {
 
   std::vector<Slot> slots_;
   std::size_t count_ = 0;
+  std::array<std::int32_t, Small_Keys> small_slot_{};  // slot + 1 of each small key, 0: absent
 };
 
 }  // namespace Utils

@@ -203,6 +203,10 @@ def parser() -> argparse.ArgumentParser:
     plan.add_argument("--frames", help="folder for one picture per step")
     plan.add_argument("--layout", choices=sorted(svg.LAYOUTS), default="grid")
     plan.add_argument("--trace", action="store_true", help="print every command and its answer")
+    from . import server
+    serve = sub.add_parser("serve", parents=[common], help="the workbench: a local web page to design "
+                           "a network, plan a mission and watch it (--workdir: where session folders go)")
+    server.add_arguments(serve)
     return top
 
 
@@ -213,6 +217,9 @@ def main(argv: list[str] | None = None, out: TextIO = sys.stdout) -> int:
         for kind, a, b in args.road:
             if kind not in kinds or integer_word(a) is None or integer_word(b) is None:
                 raise SystemExit(f"plan: bad road {kind} {a} {b}")
+    if args.action == "serve":
+        from . import server
+        return server.serve(args, out)
     try:
         return run_stream(args, out) if args.action == "run" else plan_mission(args, out)
     except ChildExited as error:

@@ -327,8 +327,6 @@ class Session:
         b = position(_field(data, "to", "the second position"), "the second position")
         if a == b:
             raise Refused(f"a road joins two different positions; both ends are {a}")
-        if len(self.roads) >= MAX_ROADS:
-            raise Refused(f"the controller holds at most {MAX_ROADS} roads; remove one before adding another")
         for road in self.roads:
             if road.joins(a, b):
                 both_one_way = road.kind is RoadKind.ONE_WAY and kind is RoadKind.ONE_WAY
@@ -336,6 +334,8 @@ class Session:
                     continue
                 raise Refused(f"positions {a} and {b} are already joined by a {KIND_WORDS[road.kind]}"
                               + (f" from {road.a} to {road.b}" if road.kind is RoadKind.ONE_WAY else ""))
+        if len(self.roads) >= MAX_ROADS:
+            raise Refused(f"the controller holds at most {MAX_ROADS} roads; remove one before adding another")
         self.roads.append(Road(kind, a, b))
         self._network_changed()
         self.message = (f"Added a {KIND_WORDS[kind]} {'from' if kind is RoadKind.ONE_WAY else 'between'} "

@@ -263,6 +263,10 @@ function play() {
       return;
     }
     setStep(app.step + 1);
+    if (app.step >= lastStep()) {
+      stop();
+      renderPlayback(app.state);
+    }
   }, PLAY_MS);
   renderPlayback(app.state);
 }

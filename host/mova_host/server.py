@@ -16,6 +16,7 @@ import argparse
 import json
 import re
 import secrets
+import socket
 import sys
 import threading
 import time
@@ -183,6 +184,8 @@ class WorkbenchServer(ThreadingHTTPServer):
         self.sessions = sessions
         self.quiet = quiet
         self.loopback = address[0] in LOOPBACK_NAMES
+        if ":" in address[0]:
+            self.address_family = socket.AF_INET6
         super().__init__(address, Handler)
 
     @property

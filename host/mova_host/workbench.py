@@ -24,7 +24,7 @@ from pathlib import Path
 from typing import Any, Iterator
 
 from . import svg
-from .client import ChildExited, Exchange, MovaClient, MovaTimeout, ProtocolError, Timeouts
+from .client import ChildExited, CommandDropped, Exchange, MovaClient, MovaTimeout, ProtocolError, Timeouts
 from .mission import Mission, MissionError, Plan, Road, RoadKind
 from .protocol import MAX_POS, MAX_ROADS, NO_PATH, VEHICLES
 
@@ -242,6 +242,11 @@ class Session:
         except ProtocolError as error:
             client.kill()
             self._mark_down(f"the controller wrote something unexpected ({error}) and was stopped", None)
+        except CommandDropped as error:
+            raise Conflict(f"the controller dropped {error.command} without an answer; its log records "
+                           "in the command panel tell why") from None
+        except MissionError as error:
+            raise Conflict(f"the controller does not hold what the workbench sent: {error}") from None
 
     def _mark_down(self, message: str, command: str | None) -> None:
         self.down = message

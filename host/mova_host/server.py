@@ -16,6 +16,7 @@ import argparse
 import json
 import re
 import secrets
+import signal
 import socket
 import sys
 import threading
@@ -62,7 +63,7 @@ class HTTPProblem(Exception):
 class Sessions:
     """The sessions of one server: created on request, looked up by id, ended when idle."""
 
-    def __init__(self, binary: Path, *, max_sessions: int = 8, idle_seconds: float = 1800.0,
+    def __init__(self, binary: Path, *, max_sessions: int = 8, idle_seconds: float = 900.0,
                  timeouts: Timeouts = Timeouts(), root: Path | None = None):
         self.binary = binary
         self.max_sessions = max_sessions
@@ -315,7 +316,11 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             raise HTTPProblem(HTTPStatus.REQUEST_ENTITY_TOO_LARGE,
                               f"the request body is too large: at most {MAX_BODY // 1024} KiB")
-        data = self.rfile.read(length) if length else b""
+        try:
+            data = self.rfile.read(length) if length else b""
+        except OSError:  # the socket's time-out: the body never came
+            self.close_connection = True
+            raise HTTPProblem(HTTPStatus.REQUEST_TIMEOUT, "the request body did not arrive in time") from None
         if len(data) != length:
             self.close_connection = True
             raise HTTPProblem(HTTPStatus.BAD_REQUEST, "the request body ended early")
@@ -491,12 +496,12 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--host", default="127.0.0.1",
                         help="address to listen on (default 127.0.0.1, this machine only)")
     parser.add_argument("--max-sessions", type=int, default=8, help="sessions at once (default 8)")
-    parser.add_argument("--idle-minutes", type=float, default=30.0,
-                        help="end a session idle this long, and its controller (default 30)")
+    parser.add_argument("--idle-minutes", type=float, default=15.0,
+                        help="end a session idle this long, and its controller (default 15)")
 
 
 def make_server(binary: str | Path | None = None, *, host: str = "127.0.0.1", port: int = DEFAULT_PORT,
-                max_sessions: int = 8, idle_seconds: float = 1800.0, timeouts: Timeouts = Timeouts(),
+                max_sessions: int = 8, idle_seconds: float = 900.0, timeouts: Timeouts = Timeouts(),
                 root: Path | None = None, quiet: bool = True) -> WorkbenchServer:
     sessions = Sessions(find_binary(binary).resolve(), max_sessions=max_sessions, idle_seconds=idle_seconds,
                         timeouts=timeouts, root=root)
@@ -525,11 +530,16 @@ def serve(args: argparse.Namespace, out: TextIO = sys.stdout) -> int:
     if not server.loopback:
         print("note: listening beyond this machine; anyone who reaches it can drive controllers",
               file=out, flush=True)
+    def terminate(signum: int, frame: object) -> None:
+        raise SystemExit(0)
+
+    previous = signal.signal(signal.SIGTERM, terminate)
     try:
         server.serve_forever()
-    except KeyboardInterrupt:
+    except (KeyboardInterrupt, SystemExit):
         pass
     finally:
+        signal.signal(signal.SIGTERM, previous)
         server.server_close()
         server.sessions.close_all()
     return 0

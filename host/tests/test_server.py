@@ -143,11 +143,13 @@ class PageTest(ServerCase):
         self.assertEqual(config["colours"], {str(v): c for v, c in svg.COLOURS.items()})
         self.assertEqual((config["positions"], config["max_roads"]), (12, 15))
 
-    def test_serve_on_the_command_line_prints_its_address_and_answers_there(self):
+    def test_serve_on_the_command_line_answers_at_its_address_and_ends_its_children_when_stopped(self):
         host = Path(__file__).resolve().parents[1]
-        process = subprocess.Popen([sys.executable, "-m", "mova_host", "serve", "--port", "0",
-                                    "--binary", str(binary().resolve())], cwd=host, stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, text=True)
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        process = subprocess.Popen([sys.executable, "-m", "mova_host", "serve", "--port", "0", "--workdir",
+                                    folder.name, "--binary", str(binary().resolve())], cwd=host,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.addCleanup(process.stdout.close)
         self.addCleanup(process.wait, 10)
         self.addCleanup(process.kill)
@@ -156,8 +158,15 @@ class PageTest(ServerCase):
         self.assertIsNotNone(found, line)
         connection = http.client.HTTPConnection("127.0.0.1", int(found.group(1)), timeout=10)
         connection.request("GET", "/")
-        self.assertEqual(connection.getresponse().status, 200)
+        self.assertEqual(connection.getresponse().read()[:15], b"<!doctype html>")
+        connection.request("POST", "/api/sessions", body="{}", headers=JSON)
+        pid = json.loads(connection.getresponse().read())["controller"]["pid"]
         connection.close()
+        self.assertEqual(len(os.listdir(folder.name)), 1)
+        process.terminate()
+        self.assertEqual(process.wait(10), 0)
+        self.assertTrue(gone(pid))
+        self.assertEqual(os.listdir(folder.name), [])
 
 
 class NetworkTest(ServerCase):

@@ -518,6 +518,8 @@ async function main() {
   wire();
   try {
     app.config = await api.config();
+    const minutes = Math.round(app.config.idle_seconds / 60);
+    $("footer").textContent = `This page drives its own controller process. After ${minutes} minute${minutes === 1 ? "" : "s"} without use the session ends with its controller; the page then starts a new one with the same network and vehicles.`;
     const saved = sessionStorage.getItem("mova-session");
     let state = null;
     if (saved) {

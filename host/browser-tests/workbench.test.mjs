@@ -138,6 +138,13 @@ describe("the workbench page", () => {
     assert.ok(Math.abs(moved.x - (Number(before) - 60 * 900 / (await page.locator("#canvas").boundingBox()).width)) < 3,
       `position 3 moved to ${moved.x}`);
 
+    // A name shows beside its position.
+    await page.selectOption("#name-position", "0");
+    await page.fill("#name-text", "dock A");
+    await page.click("#name-form button");
+    await waitMessage(/Position 0 is called “dock A”/);
+    assert.equal(await position(0).locator("text.name").textContent(), "dock A");
+
     await page.click("#build");
     await waitMessage(/^Built the network of 10 roads/);
     assert.equal(await page.locator("#built").textContent(), "The controller holds this network.");
@@ -266,7 +273,28 @@ describe("the workbench page", () => {
     await waitMessage(/cannot be used: .*roads\[0\]\.kind/);
     assert.equal(await page.locator("#canvas g.road").count(), 2, "a bad file changes nothing");
 
-    const full = { ...impossible, name: "full", roads: [] };
+    // With no time to plan the controller misses a plan that exists; the Why panel shows one.
+    const hurried = { ...impossible, name: "no time", roads: [{ kind: "two-lanes", from: 0, to: 1 },
+      { kind: "two-lanes", from: 1, to: 2 }], vehicles: [{ vehicle: 1, start: 0, goal: 2 },
+      { vehicle: 2, start: 5, goal: 5 }, { vehicle: 3, start: 9, goal: 9 }], settings: { timeout_ms: 0 } };
+    await page.setInputFiles("#load-file", { name: "hurried.json", mimeType: "application/json",
+      buffer: Buffer.from(JSON.stringify(hurried)) });
+    await waitMessage(/^Loaded “no time”/);
+    await page.click("#plan");
+    await waitMessage(/MOVA_START_MISSION answered FALSE/);
+    assert.match(await page.locator("#why").textContent(), /The controller answered FALSE/);
+    await page.click("#show-optimal");
+    assert.match(await page.locator("#caption").textContent(), /^Fewest steps .*: 2 steps/);
+    assert.equal(await stepLabel(), "step 0 of 2");
+    await page.click("#step-forward");
+    await page.click("#step-forward");
+    const at = await page.locator("#canvas g.vehicle").evaluateAll((nodes) => nodes.map((n) => Number(n.dataset.pos)));
+    assert.deepEqual(at, [2, 5, 9]);
+    await shot("6-why-missed");
+    await page.click("#show-optimal");
+    assert.equal(await page.locator("#caption").textContent(), "No plan found");
+
+    const full = { ...impossible, name: "full", roads: [], settings: { timeout_ms: 1000 } };
     for (const [a, b] of [[0, 1], [1, 2], [2, 3], [4, 5], [5, 6], [6, 7], [8, 9], [9, 10], [10, 11], [0, 4], [1, 5],
       [2, 6], [3, 7], [4, 8], [5, 9]]) full.roads.push({ kind: "two-lanes", from: a, to: b });
     await page.setInputFiles("#load-file", { name: "full.json", mimeType: "application/json",
@@ -276,7 +304,7 @@ describe("the workbench page", () => {
     await joinByClicks("one-way", 6, 10);
     assert.match(await message(), /at most 15 roads; remove one before adding another/);
     assert.match(await page.locator("#road-count").textContent(), /15 of 15 roads — the limit/);
-    await shot("6-road-limit");
+    await shot("7-road-limit");
   });
 
   test("reports a controller that died and restarts it", async () => {
@@ -287,7 +315,7 @@ describe("the workbench page", () => {
     await waitMessage(/exited/);
     assert.match(await page.locator("#controller").textContent(), /Controller stopped: the controller exited/);
     assert.equal(await page.locator("#restart").isVisible(), true);
-    await shot("7-controller-died");
+    await shot("8-controller-died");
     await page.click("#restart");
     await waitMessage(/A new controller is running/);
     const again = Number((await page.locator("#controller").textContent()).match(/process (\d+)/)[1]);

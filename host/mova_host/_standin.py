@@ -151,4 +151,5 @@ def explain(roads, starts, goals, obstacles, *, answer, controller_plan, distanc
         category, reason = "unreachable", "(temporary) No plan exists."
     return Explanation({"answer": answer, "plan_exists": best is not None, "optimal_steps": optimal_steps,
                         "optimal_moves": optimal_moves, "steps": steps, "moves": moves,
-                        "category": category, "reason": reason})
+                        "category": category, "reason": reason,
+                        "optimal_plan": [list(p) for p in best] if best else None})

@@ -22,6 +22,7 @@ const app = {
   step: 0,
   timer: null,
   planKey: "",
+  showOptimal: false,
   queue: Promise.resolve(),
 };
 
@@ -43,6 +44,7 @@ function accept(state) {
   if (key !== app.planKey) {
     app.planKey = key;
     app.step = 0;
+    app.showOptimal = false;
     stop();
   }
   render();
@@ -79,7 +81,7 @@ function act(action, body, done) {
     try {
       const state = await api.act(app.state.id, action, typeof body === "function" ? body() : body);
       accept(state);
-      say(state.message, "ok");
+      say(state.message, /answered FALSE/.test(state.message) ? "warn" : "ok");
       if (done) done(state);
     } catch (error) {
       await handle(error);
@@ -132,11 +134,42 @@ function names() {
   return out;
 }
 
+// The plan the picture shows: the controller's, or the exact search's fewest-steps plan.
+function shownPlan() {
+  const plan = app.state.plan;
+  const e = app.state.explanation;
+  if (!plan || !app.showOptimal || !e || !e.optimal_plan) return plan;
+  return { answer: true, exact: true, steps: e.optimal_plan, history: plan.history, goals: plan.goals,
+    obstacles: plan.obstacles, num_steps: e.optimal_plan.length - 1 };
+}
+
+function toggleOptimal() {
+  app.showOptimal = !app.showOptimal;
+  app.step = 0;
+  stop();
+  render();
+}
+
+const plural = (n, word) => `${n} ${word}${n === 1 ? "" : "s"}`;
+
+function caption() {
+  const s = app.state;
+  const plan = shownPlan();
+  if (!plan) return `Road network: ${plural(s.roads.length, "road")}${s.obstacles.length ? `, ${plural(s.obstacles.length, "obstacle")}` : ""}`;
+  if (plan.exact) return `Fewest steps (exact search, not the controller's plan): ${plural(plan.num_steps, "step")}`;
+  if (!plan.answer) return "No plan found";
+  let text = `Plan: ${plural(plan.num_steps, "step")}`;
+  if (plan.history.length) text += ` (after ${plural(plan.history.length, "step")} made)`;
+  if (plan.obstacles.length) text += `, ${plural(plan.obstacles.length, "obstacle")}`;
+  return text;
+}
+
 function drawCanvas() {
   const s = app.state;
   draw($("canvas"), app.config, {
+    caption: caption(),
     coords: coords(), names: names(), roads: s.roads, obstacles: s.obstacles, starts: s.starts, goals: s.goals,
-    plan: s.plan, step: app.step, mode: app.mode, pick: app.pick, drag: app.drag,
+    plan: shownPlan(), step: app.step, mode: app.mode, pick: app.pick, drag: app.drag,
   });
 }
 
@@ -160,7 +193,7 @@ function render() {
   renderNetwork(s);
   renderMission(s);
   renderPlayback(s);
-  panels.why($("why"), s);
+  panels.why($("why"), s, app.showOptimal, toggleOptimal);
   const lastSeq = app.transcript.length ? app.transcript[app.transcript.length - 1].seq : 0;
   if (lastSeq !== app.shownSeq) {
     app.shownSeq = lastSeq;
@@ -183,6 +216,8 @@ function renderNetwork(s) {
   const keepFrom = from.value || "0", keepTo = to.value || "1";
   positionOptions(from, keepFrom);
   positionOptions(to, keepTo);
+  const named = $("name-position");
+  positionOptions(named, named.value || "0");
   const full = s.roads.length >= s.max_roads;
   $("road-count").textContent = `${s.roads.length} of ${s.max_roads} roads` + (full ? " — the limit: remove a road to add another." : "");
   $("road-count").className = `count${full ? " full" : ""}`;
@@ -216,10 +251,10 @@ function renderMission(s) {
 }
 
 function renderPlayback(s) {
-  const plan = s.plan;
+  const plan = shownPlan();
   const show = Boolean(plan && plan.answer && plan.steps.length > 1);
   $("playback").hidden = !show;
-  panels.stepTable($("steps"), s, app.step, app.config.colours, (k) => { stop(); setStep(k); });
+  panels.stepTable($("steps"), { ...s, plan }, app.step, app.config.colours, (k) => { stop(); setStep(k); });
   if (!show) return;
   const n = plan.steps.length - 1;
   const slider = $("slider");
@@ -235,7 +270,8 @@ function renderPlayback(s) {
 // ----- playback --------------------------------------------------------------------------------
 
 function lastStep() {
-  return app.state.plan ? app.state.plan.steps.length - 1 : 0;
+  const plan = shownPlan();
+  return plan ? plan.steps.length - 1 : 0;
 }
 
 function setStep(k) {
@@ -447,8 +483,7 @@ async function exportCommands() {
 }
 
 function savePicture() {
-  const title = app.state.plan ? (app.state.plan.answer ? `Plan: ${app.state.plan.num_steps} steps` : "No plan found") : "Road network";
-  download("mova-workbench.svg", exportSvg($("canvas"), app.config, title), "image/svg+xml");
+  download("mova-workbench.svg", exportSvg($("canvas"), app.config, caption()), "image/svg+xml");
   say("The picture is saved as SVG.", "ok");
 }
 
@@ -480,6 +515,18 @@ function wire() {
     event.preventDefault();
     const kind = document.querySelector("input[name=kind]:checked").value;
     act("road", { kind, from: Number($("road-from").value), to: Number($("road-to").value) });
+  });
+  $("name-form").addEventListener("submit", (event) => {
+    event.preventDefault();
+    const position = Number($("name-position").value);
+    act("position", { position, name: $("name-text").value }, () => {
+      say($("name-text").value.trim() ? `Position ${position} is called “${$("name-text").value.trim()}”.`
+        : `Position ${position} has no name now.`, "ok");
+      $("name-text").value = "";
+    });
+  });
+  $("name-position").addEventListener("change", () => {
+    $("name-text").value = app.state.positions[Number($("name-position").value)].name || "";
   });
   for (const radio of document.querySelectorAll("input[name=kind]")) {
     radio.addEventListener("change", () => {

@@ -188,7 +188,8 @@ export function draw(svg, config, view) {
   const { coords, roads } = view;
   const geometry = new Geometry(coords, roads);
   const colours = config.colours;
-  const layers = [defs(), el("rect", { x: 0, y: 0, width: config.width, height: VIEW_HEIGHT, fill: "#f7f8fa" })];
+  const layers = [defs(), el("rect", { x: 0, y: 0, width: config.width, height: VIEW_HEIGHT, fill: "#f7f8fa" }),
+    el("text", { id: "caption", x: 30, y: 34, "font-size": 20, "font-weight": "bold", fill: DARK }, [view.caption || ""])];
 
   // Roads, and wide invisible strokes to click them.
   const roadLayer = el("g", { id: "roads" });
@@ -227,7 +228,7 @@ export function draw(svg, config, view) {
           paths.append(...vehiclePath(geometry, path.slice(0, step + 1), v, colour, { css: "played", opacity: 0.25 }));
         }
         paths.append(...vehiclePath(geometry, path.slice(step), v, colour,
-          { css: "path", opacity: 0.9, numbers: true, firstStep: step + 1 }));
+          { css: plan.exact ? "path exact" : "path", opacity: 0.9, numbers: true, firstStep: step + 1 }));
       }
     }
   }

@@ -53,9 +53,11 @@ export function stepTable(container, state, step, colours, onPick) {
     rows.push(h("tr", { class: k === step ? "current" : "", "data-step": k, onclick: () => onPick(k) }, [
       h("td", { text: k }), ...positions.map((p) => h("td", { text: p })), h("td", { text: moves })]));
   });
-  const caption = plan.answer
-    ? `${plan.num_steps} step${plan.num_steps === 1 ? "" : "s"} to the goals${done ? `, ${done} made` : ""}`
-    : "no plan: the vehicles stay where they are";
+  const caption = plan.exact
+    ? `A plan of the exact search with the fewest steps: ${plan.num_steps} (not the controller's)`
+    : plan.answer
+      ? `${plan.num_steps} step${plan.num_steps === 1 ? "" : "s"} to the goals${done ? `, ${done} made` : ""}`
+      : "no plan: the vehicles stay where they are";
   container.replaceChildren(h("table", { class: "steps" }, [h("caption", { text: caption }),
     h("thead", {}, [head]), h("tbody", {}, rows)]));
 }
@@ -80,7 +82,7 @@ const CATEGORY_WORDS = {
   obstacles: "No plan: the obstacles cut the way", blocked: "No plan: the vehicles block each other",
 };
 
-export function why(container, state) {
+export function why(container, state, showing = false, onToggle = null) {
   const e = state.explanation;
   if (!state.plan || !e) {
     container.replaceChildren(h("p", { class: "hint",
@@ -93,10 +95,11 @@ export function why(container, state) {
   }
   const answer = state.plan.answer ? "TRUE" : "FALSE";
   const fig = (value) => (value === null || value === undefined ? "–" : String(value));
+  const waits = e.waits !== undefined;
   const rows = [
-    ["", "steps", "vehicle moves"],
-    ["the controller's plan", fig(e.steps), fig(e.moves)],
-    ["the fewest possible", fig(e.optimal_steps), fig(e.optimal_moves)],
+    ["", "steps", "vehicle moves", ...(waits ? ["waits"] : [])],
+    ["the controller's plan", fig(e.steps), fig(e.moves), ...(waits ? [fig(e.waits)] : [])],
+    ["the fewest possible", fig(e.optimal_steps), fig(e.optimal_moves), ...(waits ? [""] : [])],
   ];
   const table = h("table", { class: "quality" }, rows.map((r, i) => h("tr", {},
     r.map((c) => h(i === 0 ? "th" : "td", { text: c })))));
@@ -104,9 +107,19 @@ export function why(container, state) {
     h("p", { class: `verdict ${state.plan.answer ? "yes" : "no"}` }, [
       h("strong", { text: `The controller answered ${answer}. ` }),
       h("span", { text: CATEGORY_WORDS[e.category] || e.category || "" })]),
-    h("p", { class: "reason", text: e.text || e.reason || "" }),
+    h("p", { class: "reason", text: e.reason || "" }),
     table,
   );
+  const better = e.optimal_plan && e.optimal_plan.length > 1
+    && (!state.plan.answer || (e.steps !== null && e.optimal_steps !== null && e.steps > e.optimal_steps));
+  if (better && onToggle) {
+    container.append(h("button", { id: "show-optimal", type: "button", onclick: onToggle,
+      text: showing ? "Show the controller's plan again" : "Show a plan with the fewest steps" }));
+    if (showing) {
+      container.append(h("p", { class: "hint",
+        text: "The picture and the step table now show a plan of the exact search; the controller was not asked for it and Move still follows the controller's plan." }));
+    }
+  }
 }
 
 // The transcript, grouped by what the person did; the latest group stays open.

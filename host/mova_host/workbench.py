@@ -332,13 +332,14 @@ class Session:
         b = position(_field(data, "to", "the second position"), "the second position")
         if a == b:
             raise Refused(f"a road joins two different positions; both ends are {a}")
+        # Roads may run side by side (a second one-lane road lets vehicles pass each other), but
+        # the same one-way or two-lane road twice adds nothing.
         for road in self.roads:
-            if road.joins(a, b):
-                both_one_way = road.kind is RoadKind.ONE_WAY and kind is RoadKind.ONE_WAY
-                if both_one_way and (road.a, road.b) == (b, a):
-                    continue
+            same = (road.a, road.b) == (a, b) or (kind is not RoadKind.ONE_WAY and road.joins(a, b))
+            if road.kind is kind and kind is not RoadKind.ONE_LANE and same:
                 raise Refused(f"positions {a} and {b} are already joined by a {KIND_WORDS[road.kind]}"
-                              + (f" from {road.a} to {road.b}" if road.kind is RoadKind.ONE_WAY else ""))
+                              + (f" from {road.a} to {road.b}" if road.kind is RoadKind.ONE_WAY else "")
+                              + "; a second one adds nothing")
         if len(self.roads) >= MAX_ROADS:
             raise Refused(f"the controller holds at most {MAX_ROADS} roads; remove one before adding another")
         self.roads.append(Road(kind, a, b))

@@ -183,10 +183,10 @@ class NetworkTest(ServerCase):
         state = self.act(ident, "remove-road", {"index": 14})
         self.assertEqual(len(state["roads"]), 14)
         self.assertIn("already joined by a two-lane road",
-                      self.refused(ident, "road", {"kind": "one-lane", "from": 1, "to": 0}))
+                      self.refused(ident, "road", {"kind": "two-lanes", "from": 1, "to": 0}))
         # One-way roads in opposite directions are two roads; the same one-way road twice is not.
-        state = self.act(ident, "road", {"kind": "one-way", "from": 9, "to": 8})
         self.assertIn("from 8 to 9", self.refused(ident, "road", {"kind": "one-way", "from": 8, "to": 9}))
+        state = self.act(ident, "road", {"kind": "one-way", "from": 9, "to": 8})
         state = self.act(ident, "build")
         self.assertTrue(state["built"])
         sent = lines_of(state)

@@ -194,9 +194,17 @@ export function draw(svg, config, view) {
   // Roads, and wide invisible strokes to click them.
   const roadLayer = el("g", { id: "roads" });
   const targets = el("g", { id: "road-targets" });
-  const oneWays = new Set(roads.filter((r) => r.kind === "one-way").map((r) => `${r.from}>${r.to}`));
+  // Roads between the same two positions run side by side.
+  const pairs = new Map();
   for (const road of roads) {
-    const side = road.kind === "one-way" && oneWays.has(`${road.to}>${road.from}`) ? 6 : 0;
+    const key = pairKey(road.from, road.to);
+    if (!pairs.has(key)) pairs.set(key, []);
+    pairs.get(key).push(road.index);
+  }
+  for (const road of roads) {
+    const group = pairs.get(pairKey(road.from, road.to));
+    const offset = (group.indexOf(road.index) - (group.length - 1) / 2) * 18;
+    const side = road.from < road.to ? offset : -offset;
     roadLayer.append(roadShape(geometry, road, config, side));
     const blocked = view.obstacles.some(([a, b]) => pairKey(a, b) === pairKey(road.from, road.to));
     targets.append(el("path", { class: "road-target", "data-road": road.index, "data-from": road.from,

@@ -196,7 +196,11 @@ class Session:
         self.client: MovaClient | None = None
         self.down: str | None = None
         self.workdir: Path | None = None
-        self._start()
+        try:
+            self._start()
+        except BaseException:
+            self.close()
+            raise
 
     # ----- the controller ------------------------------------------------------------------
 
@@ -544,16 +548,16 @@ class Session:
             if not any(r.joins(a, b) for r in scenario.roads):
                 raise Refused(f"the scenario file blocks the road between {a} and {b}, but no road joins them")
         coords, scaled = _fit(scenario.positions)
-        for p in range(MAX_POS):
-            info = scenario.positions.get(p)
-            name = text(info.name, f"the name of position {p}", MAX_NAME) if info is not None else None
-            self.names[p] = name
+        names = {p: text(info.name, f"the name of position {p}", MAX_NAME) if info is not None else None
+                 for p in range(MAX_POS) for info in [scenario.positions.get(p)]}
+        name = text(scenario.name, "the scenario's name", MAX_TEXT)
+        description = text(scenario.description, "the description", MAX_TEXT)
+        self.names = names
         self.coords = coords
         self.roads = list(scenario.roads)
         self.starts, self.goals = list(scenario.starts), list(scenario.goals)
         self.obstacles = [tuple(o) for o in scenario.obstacles]  # type: ignore[misc]
-        self.scenario_name = text(scenario.name, "the scenario's name", MAX_TEXT)
-        self.description = text(scenario.description, "the description", MAX_TEXT)
+        self.scenario_name, self.description = name, description
         self._network_changed()
         if scenario.timeout_ms is not None or scenario.memory_mb is not None:
             self.settings({"timeout_ms": scenario.timeout_ms, "memory_mb": scenario.memory_mb})

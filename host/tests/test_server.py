@@ -357,6 +357,9 @@ class ScenarioTest(ServerCase):
         loose["obstacles"] = [{"from": 0, "to": 5}]
         self.assertIn("no road joins them", self.refused(ident, "scenario", loose))
         self.assertIn("cannot be used", self.refused(ident, "scenario", {"format": "something else"}))
+        long_name = json.loads(json.dumps(self.SCENARIO))
+        long_name["positions"][1]["name"] = "n" * 41
+        self.assertIn("longer than 40", self.refused(ident, "scenario", long_name))
         status, state = self.request("GET", f"/api/sessions/{ident}", headers={})
         self.assertEqual(state["roads"], [{"index": 0, "kind": "two-lanes", "from": 0, "to": 1}])
         self.assertEqual(state["starts"], [None, None, None])
@@ -515,6 +518,7 @@ class FaultTest(ServerCase):
         self.assertEqual(status, 503)
         self.assertIn("exited", text)
         self.assertEqual(self.server.sessions.count(), 0)
+        self.assertEqual(list(self.root.iterdir()), [])
 
 
 class SessionTest(ServerCase):

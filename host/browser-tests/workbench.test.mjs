@@ -121,7 +121,7 @@ describe("the workbench page", () => {
 
     // Refusals: the same road again, and a road from a position to itself (a second click on
     // the first position only clears the choice).
-    await joinByClicks("one-lane", 1, 0);
+    await joinByClicks("two-lanes", 1, 0);
     assert.match(await message(), /already joined by a two-lane road/);
     assert.equal(await page.locator("#message").getAttribute("class"), "message error");
     await position(8).click();

@@ -22,7 +22,11 @@
 #include "utils/utils-logger.hpp"
 #include "utils/utils-types.hpp"
 
-#ifndef MOVA_BUILD_ID
+// The build writes the commit it builds from into this header; a build without it (the fuzz
+// targets) names no commit.
+#if __has_include("mova_build_id.hpp")
+#include "mova_build_id.hpp"
+#else
 #define MOVA_BUILD_ID "0000000000000000000000000000000000000000"
 #endif
 
@@ -30,13 +34,18 @@ namespace Mova {
 
 const char* const Author_Text = "The MOVA Traffic Controller Team";
 const char* const Org_Text = "MOVA";
+// The copyright line and the two notices agree with LICENSE and NOTICE at the top of the
+// source tree (a test compares them).
 const char* const Copyright_Text =
-    "Copyright (C) 2024 The MOVA Traffic Controller Team. All rights reserved.";
+    "Copyright (C) 2024 The MOVA Traffic Controller Team. Licensed under the Apache License, "
+    "Version 2.0.";
 const char* const Watermark_Text = "MOVA traffic controller, by The MOVA Traffic Controller Team. ";
 const char* const Disclaimer_Text =
-    "This software is provided as is, without warranty of any kind, express or implied.";
+    "Distributed under the Apache License, Version 2.0, on an \"AS IS\" BASIS, WITHOUT "
+    "WARRANTIES OR CONDITIONS OF ANY KIND, either express or implied.";
 const char* const Safety_Text =
-    "This software is not to be used in safety-critical applications.";
+    "This software is not to be used in safety-critical applications: it is not designed, "
+    "tested or certified for them. This is a warning, not a condition of the License.";
 
 const char* Build_Id() { return MOVA_BUILD_ID; }
 

@@ -10,6 +10,7 @@
 
 #include "console/utils-argparser.hpp"
 #include "controller/mova.hpp"
+#include "mova_build_id.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-types.hpp"
 
@@ -106,7 +107,7 @@ TEST(Console, EveryCommandWordReachesItsOperationInAnyLetterCase) {
   EXPECT_EQ(upper.err, "");
   const std::vector<std::string> out = Testing::Split_Lines(upper.out);
   const std::vector<std::string> expected = {"2024",
-                                             MOVA_EXPECTED_BUILD_ID,
+                                             MOVA_BUILD_ID,
                                              " 12",
                                              " 15",
                                              " 1",

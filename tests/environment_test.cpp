@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "controller/mova.hpp"
+#include "mova_build_id.hpp"
 #include "support/transcript.hpp"
 
 namespace {
@@ -389,7 +390,7 @@ TEST(Information, FixedLinesAndTheNoticeFilesOfInit) {
   ASSERT_EQ(out.size(), 7u);
   EXPECT_EQ(out[0], "2024");
   EXPECT_TRUE(std::regex_match(out[1], std::regex("[0-9a-f]{40}"))) << out[1];
-  EXPECT_EQ(out[1], MOVA_EXPECTED_BUILD_ID);
+  EXPECT_EQ(out[1], MOVA_BUILD_ID);
   EXPECT_EQ(out[2], Mova::Author_Text);
   EXPECT_FALSE(out[2].empty());
   EXPECT_EQ(out[3], Mova::Org_Text);

@@ -6,11 +6,12 @@ Lines that begin with "#" in a command file are comments: the command line does 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import sys
 from pathlib import Path
-from typing import Callable, Iterable, TextIO
+from typing import Callable, Iterable, Iterator, TextIO
 
-from . import svg
+from . import about, svg
 from .client import ChildExited, Exchange, MovaClient, MovaError, MovaTimeout, Timeouts
 from .mission import ROAD_KIND_OF_COMMAND, Mission, MissionError, Plan, RoadKind
 from .protocol import integer_word, parse_line
@@ -98,18 +99,30 @@ def _arguments(line: str) -> list[int]:
     return [v for v in values if v is not None]
 
 
+@contextlib.contextmanager
+def _untraced_reads(client: MovaClient, word: str) -> Iterator[None]:
+    """Traces only the exchange of the script's own command, not the queries the mission helper
+    adds to read the plan and the positions."""
+    hook = client.on_exchange
+    if hook is not None:
+        client.on_exchange = lambda exchange: hook(exchange) if exchange.command == word else None
+    try:
+        yield
+    finally:
+        client.on_exchange = hook
+
+
 def play_mission(lines: Iterable[str], client: MovaClient, draw: Callable[[Plan], None],
                  out: TextIO) -> Mission:
     """Plays a mission script through the mission helper.
 
-    Roads, positions and goals are collected; ENVIRONMENT_BUILD builds, MOVA_START_MISSION
-    places the vehicles and plans, VEHICLE_MOVED_FORWARD follows the plan one step,
+    Roads are collected and ENVIRONMENT_BUILD sends and builds them; positions and goals are
+    sent in their place in the script; MOVA_START_MISSION plans and reads the plan (its queries
+    are not traced), VEHICLE_MOVED_FORWARD follows the plan one step,
     OBSTACLES_ADD_OBSTACLE and OBSTACLES_CONFIRM block a road and plan again. Any other line
     goes to the controller as it is.
     """
     mission = Mission(client)
-    starts: dict[int, int] = {}
-    goals: dict[int, int] = {}
     for line in lines:
         parsed = parse_line(line)
         name = parsed.command.name if parsed.command else None
@@ -121,20 +134,24 @@ def play_mission(lines: Iterable[str], client: MovaClient, draw: Callable[[Plan]
         elif name == "ENVIRONMENT_BUILD":
             mission.build()
         elif name == "VEHICLE_SET_CURRENT_POS" and parsed.problem is None:
-            starts[args[0]] = args[1]
+            mission.set_start(*args)
         elif name == "VEHICLE_SET_GOAL_POS" and parsed.problem is None:
-            goals[args[0]] = args[1]
+            mission.set_goal(*args)
         elif name == "MOVA_START_MISSION":
-            mission.place(starts, goals)
-            draw(mission.plan())
+            with _untraced_reads(client, name):
+                plan = mission.plan()
+            draw(plan)
         elif name == "VEHICLE_MOVED_FORWARD":
-            moves, arrived = mission.advance()
+            with _untraced_reads(client, name):
+                moves, arrived = mission.advance()
             text = ", ".join(f"V{m.vehicle} {m.origin}->{m.destination}" for m in moves) or "nothing moved"
             print(f"   moved: {text}{'; all vehicles on their goals' if arrived else ''}", file=out)
         elif name == "OBSTACLES_ADD_OBSTACLE" and parsed.problem is None:
             mission.add_obstacle(*args)
         elif name == "OBSTACLES_CONFIRM":
-            draw(mission.replan())
+            with _untraced_reads(client, name):
+                plan = mission.replan()
+            draw(plan)
         else:
             client.request(line)
     return mission
@@ -177,7 +194,8 @@ def plan_mission(args: argparse.Namespace, out: TextIO) -> int:
 
 
 def parser() -> argparse.ArgumentParser:
-    top = argparse.ArgumentParser(prog="python3 -m mova_host", description=__doc__)
+    top = argparse.ArgumentParser(prog=about.program_name(), description=__doc__)
+    top.add_argument("--version", action=about.VersionAction)
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument("--binary", help="controller executable (default: $MOVA_BINARY, the "
                         "project build, or mova on the PATH)")

@@ -142,6 +142,7 @@ class Mission:
     history: list[Positions] = field(default_factory=list)
     plan_: Plan | None = None
     _goals_set: dict[int, int] = field(default_factory=dict)
+    _starts_given: dict[int, int] = field(default_factory=dict)
     _built: bool = False
     _searched: bool = False
 
@@ -183,8 +184,32 @@ class Mission:
             raise MissionError(f"the controller holds the vehicles on {found}, not {starts_}")
         self._set_goals(goals_)
         self.starts, self.goals = starts_, goals_
+        self._starts_given = dict(zip(VEHICLES, starts_))
         self.history = []
         self.plan_ = None
+
+    def set_start(self, vehicle: int, position: int) -> None:
+        """Places one vehicle now, as VEHICLE_SET_CURRENT_POS does (a vehicle that stood there
+        loses its place, as in the controller); the mission knows its starts once all three
+        vehicles have a place."""
+        self.client.set_current_pos(vehicle, position)
+        given = {v: p for v, p in self._starts_given.items() if p != position}
+        given[vehicle] = position
+        self._starts_given = given
+        if sorted(given) == list(VEHICLES):
+            self.starts = _positions(given, "starts")
+            self.history = []
+            self.plan_ = None
+
+    def set_goal(self, vehicle: int, position: int) -> None:
+        """Gives one vehicle its goal now, as VEHICLE_SET_GOAL_POS does. Like the controller,
+        it keeps the earlier goal when another vehicle's goal holds the position."""
+        self.client.set_goal_pos(vehicle, position)
+        if any(p == position and v != vehicle for v, p in self._goals_set.items()):
+            return
+        self._goals_set[vehicle] = position
+        if sorted(self._goals_set) == list(VEHICLES):
+            self.goals = _positions(self._goals_set, "goals")
 
     def _set_goals(self, goals: Positions) -> None:
         # A goal can only move onto a position no other goal holds; a cycle of goals is opened

@@ -587,8 +587,8 @@ class Session:
 
     def commands_text(self) -> str:
         lines = ["# Commands a MOVA workbench session sent to its controller, in order.",
-                 "# Lines that begin with \"#\" are comments: `python3 -m mova_host run FILE` does not",
-                 "# send them (and the controller would drop them)."]
+                 "# `mova-host run FILE` plays them again; it does not send the lines that begin with",
+                 "# \"#\" (comments), and the controller would drop them."]
         if self.dropped_entries:
             lines.append(f"# (the first {self.dropped_entries} commands are no longer kept)")
         action = None

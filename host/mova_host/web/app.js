@@ -476,7 +476,7 @@ async function saveScenario() {
 async function exportCommands() {
   try {
     download("mova-commands.txt", await api.commands(app.state.id), "text/plain");
-    say("The command stream is saved; `python3 -m mova_host run FILE` plays it again.", "ok");
+    say("The command stream is saved; `mova-host run FILE` plays it again.", "ok");
   } catch (error) {
     await handle(error);
   }

@@ -265,7 +265,8 @@ export function draw(svg, config, view) {
     const name = view.names[p];
     if (name) {
       children.push(el("text", { class: "name", x: fmt(x), y: fmt(y + NODE_RADIUS + 30), "text-anchor": "middle",
-        "font-size": 12, fill: "#4a525c" }, [name]));
+        "font-size": 12, "font-weight": "bold", fill: "#4a525c", stroke: "#f7f8fa", "stroke-width": 4,
+        "paint-order": "stroke" }, [name]));
     }
     positions.append(el("g", { class: `position${picked ? " picked" : ""}`, "data-pos": p }, children));
   }

@@ -66,7 +66,7 @@ class CommandLineTest(unittest.TestCase):
         bad = self.file("bad.txt", "ENVIRONMENT_BUILD\n")
         err = io.StringIO()
         with unittest.mock.patch("sys.stderr", err):
-            self.assertEqual(main(["plan", bad, *self.common], io.StringIO()), 1)
+            self.assertEqual(main(["plan", bad, *self.common], io.StringIO()), 2)
         self.assertIn("no roads", err.getvalue())
 
 

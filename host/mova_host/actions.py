@@ -181,23 +181,25 @@ class Pictures:
     def of(cls, args: argparse.Namespace) -> "Pictures":
         return cls(getattr(args, "svg", None), getattr(args, "animate", None), getattr(args, "frames", None))
 
-    def write(self, plan: Plan, layout: str | dict, title: str | None) -> list[Path]:
+    def write(self, plan: Plan, s: Scenario, layout: str | dict, title: str | None) -> list[Path]:
+        names = {p: info.name for p, info in s.positions.items() if info.name}
         written = []
         if self.svg:
             path = Path(self.svg)
             path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_text(svg.render_plan(plan, layout=layout, title=title))
+            path.write_text(svg.render_plan(plan, layout=layout, title=title, names=names))
             written.append(path)
         if self.animate and plan.found:
             path = Path(self.animate)
             path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_text(svg.render_animation(plan, layout=layout))
+            path.write_text(svg.render_animation(plan, layout=layout, names=names))
             written.append(path)
         if self.frames and plan.found:
             folder = Path(self.frames)
             folder.mkdir(parents=True, exist_ok=True)
             for step in range(plan.num_steps + 1):
-                (folder / f"plan1-step{step:02d}.svg").write_text(svg.render_plan(plan, layout=layout, step=step))
+                frame = svg.render_plan(plan, layout=layout, step=step, names=names)
+                (folder / f"plan1-step{step:02d}.svg").write_text(frame)
             written.append(folder / "plan1-step*.svg")
         return written
 
@@ -216,7 +218,7 @@ def plan_scenario(args: argparse.Namespace, out: TextIO) -> int:
     with _client(args, out, trace=args.trace and not args.json) as client:
         run = Session(client).run(s)
     plan = run.as_plan()
-    written = Pictures.of(args).write(plan, _layout(s, args), None)
+    written = Pictures.of(args).write(plan, s, _layout(s, args), _title(s, svg.plan_title(plan)))
     if args.json:
         data = run_json(run)
         data["pictures"] = [str(p) for p in written]
@@ -237,13 +239,21 @@ def explain_scenario(s: Scenario, run: Run) -> Explanation:
                    timeout_ms=s.timeout_ms, memory_mb=s.memory_mb, names=names)
 
 
+def picture_title(result: Explanation) -> str:
+    if result.category == "plan":
+        return f"Plan: {result.steps} steps (fewest {result.optimal_steps})"
+    if result.category == "missed":
+        return f"No plan found, though one of {result.optimal_steps} steps exists"
+    return f"No plan exists ({result.category})"
+
+
 def explain_action(args: argparse.Namespace, out: TextIO) -> int:
     s = scenario_of(args, "explain")
     with _client(args, out, trace=args.trace and not args.json) as client:
         run = Session(client, logging=True).run(s, read_distances=True)
     result = explain_scenario(s, run)
-    title = f"{'Plan' if run.answer else 'No plan'} - {result.category}"
-    written = Pictures(svg=args.svg).write(run.as_plan(), _layout(s, args), _title(s, title))
+    title = picture_title(result)
+    written = Pictures(svg=args.svg).write(run.as_plan(), s, _layout(s, args), _title(s, title))
     if args.json:
         data = result.to_json()
         if s.name:

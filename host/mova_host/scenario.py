@@ -64,6 +64,12 @@ class Scenario:
     timeout_ms: int | None = None
     memory_mb: int | None = None
     expect: dict | None = None
+    # The order in which the file lists the vehicles (for messages that name its places).
+    order: tuple[int, ...] = field(default=VEHICLES, compare=False)
+
+    def vehicle_place(self, v: int) -> str:
+        """"vehicles[i]": where vehicle v stands in the file."""
+        return f"vehicles[{self.order.index(v)}]"
 
     def coordinates(self) -> dict[int, tuple[float, float]] | None:
         """Picture coordinates of the positions, when every position the mission uses has them."""
@@ -255,7 +261,7 @@ def parse_scenario(data: object, source: str = "scenario") -> Scenario:
     starts = tuple(seen[v][0] for v in VEHICLES)
     goals = tuple(seen[v][1] for v in VEHICLES)
     return Scenario(roads, starts, goals, obstacles, positions, name, description, timeout,  # type: ignore[arg-type]
-                    memory, expect)
+                    memory, expect, tuple(seen))
 
 
 def loads_scenario(text: str, source: str = "scenario") -> Scenario:
@@ -302,7 +308,7 @@ def scenario_to_json(s: Scenario) -> dict:
             items.append(item)
         data["positions"] = items
     data["roads"] = [{"kind": road.kind.value, "from": road.a, "to": road.b} for road in s.roads]
-    data["vehicles"] = [{"vehicle": v, "start": s.starts[v - 1], "goal": s.goals[v - 1]} for v in VEHICLES]
+    data["vehicles"] = [{"vehicle": v, "start": s.starts[v - 1], "goal": s.goals[v - 1]} for v in s.order]
     if s.obstacles:
         data["obstacles"] = [{"from": a, "to": b} for a, b in s.obstacles]
     settings = {}
@@ -379,39 +385,46 @@ def check_scenario(s: Scenario) -> list[Finding]:
     found: list[Finding] = []
     if not s.roads:
         found.append(Finding("roads", "there are no roads: no vehicle can move"))
+    # A second one-lane road between two positions lets vehicles pass there; a second one-way
+    # road the same way, or any road beside a two-lane road, adds nothing.
     first: dict[tuple, int] = {}
+    wide: dict[frozenset[int], int] = {}
     for i, road in enumerate(s.roads):
-        ends = (road.a, road.b) if road.kind is RoadKind.ONE_WAY else tuple(sorted((road.a, road.b)))
+        pair = frozenset((road.a, road.b))
+        ends = (road.a, road.b) if road.kind is RoadKind.ONE_WAY else tuple(sorted(pair))
         key = (road.kind, ends)
-        if key in first:
+        if key in first and road.kind is not RoadKind.ONE_LANE:
             found.append(Finding(f"roads[{i}]", f"repeats roads[{first[key]}] ({road.kind.value} "
                                  f"{road.a}-{road.b})"))
-        else:
-            first[key] = i
+        elif pair in wide:
+            found.append(Finding(f"roads[{i}]", f"adds nothing to the two-lane road roads[{wide[pair]}] "
+                                 f"between {road.a} and {road.b}"))
+        first.setdefault(key, i)
+        if road.kind is RoadKind.TWO_LANES:
+            wide.setdefault(pair, i)
     touched = {p for road in s.roads for p in (road.a, road.b)}
     for i, p in enumerate(s.positions):  # in the order of the file
         if p not in touched:
             found.append(Finding(f"positions[{i}]", f"position {s.label(p)} has no road"))
     net_free, net = Network(s.roads), Network(s.roads, s.obstacles)
-    for i, v in enumerate(VEHICLES):
-        start, goal = s.starts[i], s.goals[i]
+    for index, v in enumerate(s.order):
+        place = f"vehicles[{index}]"
+        start, goal = s.starts[v - 1], s.goals[v - 1]
         for what, p in (("start", start), ("goal", goal)):
             if p not in touched and not (what == "goal" and goal == start):
                 extra = (" and the vehicle stays there (on a position that lies on no cycle of "
                          "roads the controller often misses a plan)") if start == goal else ""
-                found.append(Finding(f"vehicles[{i}].{what}",
-                                     f"position {s.label(p)} of vehicle {v} has no road{extra}"))
-        for j in range(i):
-            if s.goals[j] == goal:
-                found.append(Finding(f"vehicles[{i}].goal",
-                                     f"position {s.label(goal)} is also the goal of vehicle {j + 1}: "
+                found.append(Finding(f"{place}.{what}", f"position {s.label(p)} of vehicle {v} has no road{extra}"))
+        for w in s.order[:index]:
+            if s.goals[w - 1] == goal:
+                found.append(Finding(f"{place}.goal", f"position {s.label(goal)} is also the goal of vehicle {w}: "
                                      "two vehicles never stand on one position"))
         if goal != start:
             if goal not in net_free.reachable_from(start):
-                found.append(Finding(f"vehicles[{i}].goal", f"vehicle {v} cannot reach its goal "
+                found.append(Finding(f"{place}.goal", f"vehicle {v} cannot reach its goal "
                                      f"{s.label(goal)} from its start {s.label(start)} on the roads"))
             elif goal not in net.reachable_from(start):
-                found.append(Finding(f"vehicles[{i}].goal", f"vehicle {v} cannot reach its goal "
+                found.append(Finding(f"{place}.goal", f"vehicle {v} cannot reach its goal "
                                      f"{s.label(goal)} from its start {s.label(start)} past the obstacles"))
     blocked: dict[frozenset[int], int] = {}
     for i, (a, b) in enumerate(s.obstacles):

@@ -11,14 +11,14 @@ import argparse
 import json
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Callable, TextIO
+from typing import Any, TextIO
 
 from . import svg
-from .client import MovaClient, Timeouts
+from .client import MovaClient
 from .explain import Explanation, explain, plan_figures
 from .mission import Plan, Road, RoadKind
 from .protocol import integer_word
-from .runner import Run, Session, start_client
+from .runner import Run, Session
 from .scenario import Scenario, ScenarioError, check_scenario, command_lines, load_scenario, scenario_from_options
 
 PLAN_FOUND, NO_PLAN, BAD_INPUT, CONTROLLER_FAILED = 0, 1, 2, 3
@@ -151,13 +151,9 @@ def commands_action(args: argparse.Namespace, out: TextIO) -> int:
 
 
 def _client(args: argparse.Namespace, out: TextIO, trace: bool) -> MovaClient:
-    from .cli import format_exchange
+    from .cli import _client as client  # the command line's own way of starting the controller
 
-    timeouts = Timeouts(answer=args.timeout, planning_margin=args.timeout)
-    hook: Callable | None = None
-    if trace:
-        hook = lambda exchange: print(format_exchange(exchange), file=out, flush=True)  # noqa: E731
-    return start_client(args.binary, args.workdir, timeouts=timeouts, on_exchange=hook)
+    return client(args, out, trace)
 
 
 def _layout(s: Scenario, args: argparse.Namespace) -> str | dict:

@@ -184,6 +184,8 @@ def _road_command(kind: str) -> str:
 
 def plan_mission(args: argparse.Namespace, out: TextIO) -> int:
     """Status 1 when the last plan computed was not found (or none was computed)."""
+    if args.file and any((args.road, args.start, args.goal, args.obstacle)):
+        raise actions.UsageError("plan: give a mission FILE or the --road/--start/--goal options, not both")
     if args.file and actions.is_scenario_file(args.file):
         return actions.plan_scenario(args, out)
     if args.file:

@@ -20,11 +20,11 @@ Categories:
 from __future__ import annotations
 
 from dataclasses import dataclass, field
-from typing import Callable, Iterable, Sequence
+from typing import Iterable, Sequence
 
-from .exact import ExactResult, Network, moved, solve
+from .exact import ExactResult, Network, check_plan, distance_table, moved, solve
 from .mission import Road, RoadKind
-from .protocol import MAX_POS, NO_PATH
+from .protocol import NO_PATH
 from .runner import MAX_EVALUATIONS, record_parts
 
 Placement = tuple[int, ...]
@@ -143,8 +143,6 @@ def explain(roads: Iterable[Road], starts: Sequence[int], goals: Sequence[int],
 
 
 def _found(roads, obstacles, start, goal, exact: ExactResult, plan, words: _Words) -> tuple[str, list[str]]:
-    from .exact import check_plan
-
     if not plan:
         return "The controller answered TRUE, but its plan could not be read.", ["unreadable"]
     steps, moves, waits = plan_figures(plan)
@@ -210,34 +208,32 @@ def _missed(roads, start, goal, exact: ExactResult, distances, log_records, eval
                       "evaluations"))
     table = distances
     if table is None:
-        from .exact import distance_table
-
         table = distance_table(roads)
-    wrap = ("its search adds this to the estimate of every placement where the vehicle stands "
-            "there; the sum wraps around (costs are counted modulo 32768), the search takes such "
-            "placements for worse than they are and its queue runs empty before it reaches the "
-            "starts")
+    wraps = ("the sum wraps around (costs count modulo 32768), such placements look worse than they "
+             "are, and the search ends without reaching the starts")
     lonely = [v for v, p in enumerate(start) if table[p][p] >= NO_PATH]
     if len(lonely) == 1:
         v, p = lonely[0], start[lonely[0]]
         found.append(("no-cycle", f"Vehicle {v + 1} stands on position {words.pos(p)}, which lies on no "
                       f"cycle of roads: the controller's distance from {words.pos(p)} to itself is "
-                      f"{NO_PATH}, and {wrap}"))
+                      f"{NO_PATH}. Its search adds that to the cost estimate of every placement with "
+                      f"vehicle {v + 1} on {words.pos(p)}; {wraps}"))
     elif lonely:
         who = _listing([str(v + 1) for v in lonely])
         where = _listing([words.pos(start[v]) for v in lonely])
         found.append(("no-cycle", f"Vehicles {who} stand on positions {where}, which lie on no cycle of "
-                      f"roads: the controller's distance from each of them to itself is {NO_PATH}, and "
-                      f"{wrap}"))
-    if not any(code == "no-cycle" for code, _ in found) and exact.plan:
+                      f"roads: the controller's distance from each of them to itself is {NO_PATH}. Its "
+                      "search adds that to the cost estimate of every placement with such a vehicle on "
+                      f"its start; {wraps}"))
+    if not lonely and exact.plan:
         for v in range(len(start)):
             bad = [p[v] for p in exact.plan if p[v] != start[v] and table[p[v]][start[v]] >= NO_PATH]
             if bad:
                 x = bad[0]
-                found.append(("wrap", f"On its way vehicle {v + 1} passes position {words.pos(x)}, and the "
-                              f"controller's table has no road from {words.pos(x)} back to its start "
-                              f"{words.pos(start[v])} ({NO_PATH}): the search estimates the distance "
-                              f"between a placement and the starts from there, and {wrap}"))
+                found.append(("wrap", f"On its way vehicle {v + 1} passes position {words.pos(x)}, from which "
+                              f"the controller's table has no road back to its start {words.pos(start[v])} "
+                              f"({NO_PATH}). Its search adds that to the cost estimate of every placement "
+                              f"with vehicle {v + 1} on {words.pos(x)}; {wraps}"))
                 break
     if not found:
         found.append(("unknown", "The cause is none of those this explanation recognises (limits, "

@@ -144,6 +144,7 @@ class ExitStatusTest(unittest.TestCase):
                      ["explain", "--road", "one-way", "0", "0", "--start", "0", "1", "2", "--goal", "1", "2", "3"],
                      ["explain", "--road", "one-way", "0", "1", "--start", "0", "0", "2", "--goal", "1", "2", "3"],
                      ["plan", "--road", "one-way", "0", "1"],
+                     ["plan", str(LIBRARY / "rotation.json"), "--obstacle", "0", "1"],
                      ["plan", "--no-such-option"],
                      ["explain", self.file("stream.txt", "ENVIRONMENT_CLEAN\n")]):
             with self.subTest(argv=argv):

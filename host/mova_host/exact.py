@@ -37,6 +37,7 @@ class Network:
     vehicles can swap. Blocked roads are left out in both directions."""
 
     def __init__(self, roads: Iterable[Road], obstacles: Iterable[Obstacle] = ()):
+        # A road from a position to itself moves no vehicle; it only closes a cycle there.
         self.roads = tuple(roads)
         self.blocked = frozenset(frozenset(o) for o in obstacles)
         # ways[p][q]: the indexes of the roads a vehicle can take from p to q (p != q).
@@ -263,10 +264,12 @@ def solve(roads: Iterable[Road], starts: Sequence[int], goals: Sequence[int],
 def road_distance(roads: Iterable[Road] | Network, a: int, b: int) -> int:
     """The distance table entry the controller computes for one vehicle from a to b: the
     fewest road steps, NO_PATH without a path, and from a position to itself 0 only when a
-    cycle of roads passes through it (NO_PATH otherwise). Obstacles play no part."""
+    cycle of roads passes through it, a road from the position to itself included (NO_PATH
+    otherwise). Obstacles play no part."""
     net = roads if isinstance(roads, Network) else Network(roads)
     if a == b:
-        return 0 if any(a in net.reachable_from(q) for q in net.ways[a]) else NO_PATH
+        looped = any(road.a == road.b == a for road in net.roads)  # a road from a to itself
+        return 0 if looped or any(a in net.reachable_from(q) for q in net.ways[a]) else NO_PATH
     way = net.route(a, b)
     return NO_PATH if way is None else len(way) - 1
 

@@ -269,7 +269,7 @@ def _unreachable(free: Network, roads, v: int, s: int, g: int, words: _Words) ->
         names = _listing([words.road(r) for r in wrong[:3]])
         verb = "leads" if len(wrong) == 1 else "lead"
         return f"{head}: {names} {verb} the wrong way."
-    touched = {p for r in roads for p in (r.a, r.b)}
+    touched = {p for r in roads if r.a != r.b for p in (r.a, r.b)}
     if g not in touched:
         return f"{head}: no road reaches position {words.pos(g)}."
     if s not in touched:

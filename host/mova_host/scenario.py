@@ -26,9 +26,9 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Sequence
 
-from .exact import Network
+from .exact import Network, road_distance
 from .mission import Road, RoadKind
-from .protocol import INT32_MAX, MAX_POS, MAX_ROADS, VEHICLES
+from .protocol import INT32_MAX, MAX_POS, MAX_ROADS, NO_PATH, VEHICLES
 
 FORMAT = "mova-scenario"
 VERSION = 1
@@ -66,6 +66,8 @@ class Scenario:
     expect: dict | None = None
     # The order in which the file lists the vehicles (for messages that name its places).
     order: tuple[int, ...] = field(default=VEHICLES, compare=False)
+    # Top-level fields the format does not know, kept as they were.
+    extra: dict = field(default_factory=dict)
 
     def vehicle_place(self, v: int) -> str:
         """"vehicles[i]": where vehicle v stands in the file."""
@@ -164,9 +166,15 @@ _EXPECT = {"answer": "boolean", "plan_exists": "boolean", "steps": "count", "mov
 
 
 def parse_scenario(data: object, source: str = "scenario") -> Scenario:
-    """The scenario held by decoded JSON data; raises ScenarioError naming the place."""
+    """The scenario held by decoded JSON data; raises ScenarioError naming the place.
+
+    Fields the format does not know are kept aside at the top level (and in `expect`, which is
+    the tests' own), refused everywhere else."""
     r = _Reader(source)
-    top = r.object(data, "", _TOP, _TOP_OPTIONAL)
+    if not isinstance(data, dict):
+        raise r.fail("", f"must be an object, not {_json_type(data)}")
+    extra = {k: v for k, v in data.items() if k not in _TOP and k not in _TOP_OPTIONAL}
+    top = r.object({k: v for k, v in data.items() if k not in extra}, "", _TOP, _TOP_OPTIONAL)
     if top["format"] != FORMAT:
         raise r.fail("format", f'must be "{FORMAT}", not {_show(top["format"])}')
     version = r.integer(top["version"], "version", 1)
@@ -201,8 +209,6 @@ def parse_scenario(data: object, source: str = "scenario") -> Scenario:
             raise r.fail(_join(place, "kind"), f"{_show(kind)} is not one of {_KINDS}")
         a = r.position(entry["from"], _join(place, "from"))
         b = r.position(entry["to"], _join(place, "to"))
-        if a == b:
-            raise r.fail(place, f"a road joins two different positions, not {a} and itself")
         roads.append(Road(RoadKind(kind), a, b))
 
     vehicles = r.list(top["vehicles"], "vehicles")
@@ -243,7 +249,9 @@ def parse_scenario(data: object, source: str = "scenario") -> Scenario:
 
     expect = None
     if top.get("expect") is not None:
-        expect = r.object(top["expect"], "expect", (), tuple(_EXPECT))
+        if not isinstance(top["expect"], dict):
+            raise r.fail("expect", f"must be an object, not {_json_type(top['expect'])}")
+        expect = top["expect"]
         for key, kind in _EXPECT.items():
             if key not in expect:
                 continue
@@ -261,7 +269,7 @@ def parse_scenario(data: object, source: str = "scenario") -> Scenario:
     starts = tuple(seen[v][0] for v in VEHICLES)
     goals = tuple(seen[v][1] for v in VEHICLES)
     return Scenario(roads, starts, goals, obstacles, positions, name, description, timeout,  # type: ignore[arg-type]
-                    memory, expect, tuple(seen))
+                    memory, expect, tuple(seen), extra)
 
 
 def loads_scenario(text: str, source: str = "scenario") -> Scenario:
@@ -320,6 +328,7 @@ def scenario_to_json(s: Scenario) -> dict:
         data["settings"] = settings
     if s.expect is not None:
         data["expect"] = dict(s.expect)
+    data.update(s.extra)
     return data
 
 
@@ -383,13 +392,19 @@ def check_scenario(s: Scenario) -> list[Finding]:
     positions without roads, obstacles on no road, shared goals and goals that cannot be
     reached."""
     found: list[Finding] = []
-    if not s.roads:
-        found.append(Finding("roads", "there are no roads: no vehicle can move"))
+    for key in s.extra:
+        found.append(Finding(key, "unknown field, ignored"))
+    if not any(road.a != road.b for road in s.roads):
+        found.append(Finding("roads", "there are no roads between two positions: no vehicle can move"))
     # A second one-lane road between two positions lets vehicles pass there; a second one-way
     # road the same way, or any road beside a two-lane road, adds nothing.
     first: dict[tuple, int] = {}
     wide: dict[frozenset[int], int] = {}
     for i, road in enumerate(s.roads):
+        if road.a == road.b:
+            found.append(Finding(f"roads[{i}]", f"leads from {road.a} to itself: no vehicle moves along it "
+                                 "(it only closes a cycle of roads there)"))
+            continue
         pair = frozenset((road.a, road.b))
         ends = (road.a, road.b) if road.kind is RoadKind.ONE_WAY else tuple(sorted(pair))
         key = (road.kind, ends)
@@ -402,7 +417,7 @@ def check_scenario(s: Scenario) -> list[Finding]:
         first.setdefault(key, i)
         if road.kind is RoadKind.TWO_LANES:
             wide.setdefault(pair, i)
-    touched = {p for road in s.roads for p in (road.a, road.b)}
+    touched = {p for road in s.roads if road.a != road.b for p in (road.a, road.b)}
     for i, p in enumerate(s.positions):  # in the order of the file
         if p not in touched:
             found.append(Finding(f"positions[{i}]", f"position {s.label(p)} has no road"))
@@ -412,9 +427,11 @@ def check_scenario(s: Scenario) -> list[Finding]:
         start, goal = s.starts[v - 1], s.goals[v - 1]
         for what, p in (("start", start), ("goal", goal)):
             if p not in touched and not (what == "goal" and goal == start):
-                extra = (" and the vehicle stays there (on a position that lies on no cycle of "
-                         "roads the controller often misses a plan)") if start == goal else ""
-                found.append(Finding(f"{place}.{what}", f"position {s.label(p)} of vehicle {v} has no road{extra}"))
+                found.append(Finding(f"{place}.{what}", f"position {s.label(p)} of vehicle {v} has no road "
+                                     "to another position"))
+        if start == goal and road_distance(net_free, start, start) >= NO_PATH:
+            found.append(Finding(f"{place}.start", f"vehicle {v} stays on position {s.label(start)}, which lies "
+                                 "on no cycle of roads: the controller often misses a plan then"))
         for w in s.order[:index]:
             if s.goals[w - 1] == goal:
                 found.append(Finding(f"{place}.goal", f"position {s.label(goal)} is also the goal of vehicle {w}: "

@@ -117,7 +117,7 @@ class _Geometry:
         count: dict[frozenset[int], int] = {}
         for road in roads:
             key = frozenset((road.a, road.b))
-            if road.a not in layout or road.b not in layout:
+            if road.a not in layout or road.b not in layout or road.a == road.b:
                 self.road_controls.append(None)
                 continue
             nth = count.get(key, 0)
@@ -220,7 +220,13 @@ def _roads(geometry: _Geometry, roads: tuple[Road, ...], obstacles: tuple[tuple[
         if road.a not in geometry.layout or road.b not in geometry.layout:
             continue
         control = geometry.road_controls[index]
-        d = geometry.segment(road.a, road.b, trim=NODE_RADIUS + 2, control=control)
+        if road.a == road.b:
+            # A road from a position to itself: a small loop above it.
+            x, y = geometry.layout[road.a]
+            d = (f"M{_fmt(x - 12)},{_fmt(y - NODE_RADIUS + 3)} C{_fmt(x - 30)},{_fmt(y - 62)} "
+                 f"{_fmt(x + 30)},{_fmt(y - 62)} {_fmt(x + 12)},{_fmt(y - NODE_RADIUS + 3)}")
+        else:
+            d = geometry.segment(road.a, road.b, trim=NODE_RADIUS + 2, control=control)
         attrs = (f'class="road {road.kind.value}" data-road="{index}" data-from="{road.a}" '
                  f'data-to="{road.b}" data-kind="{road.kind.value}"')
         if road.kind is RoadKind.TWO_LANES:

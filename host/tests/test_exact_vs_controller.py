@@ -30,19 +30,21 @@ SEED = 20240611
 
 
 def random_scenario(rng: random.Random) -> Scenario:
-    """3 to 15 roads of random kinds; a goal mostly some random legal steps away from the
-    starts, otherwise anywhere; now and then obstacles, mostly on roads."""
+    """3 to 15 roads of random kinds (now and then from a position to itself); a goal mostly
+    some random legal steps away from the starts, otherwise anywhere; now and then obstacles,
+    mostly on roads."""
     kinds = list(RoadKind)
     roads = []
     for _ in range(rng.randint(3, 15)):
         a = rng.randrange(12)
-        roads.append(Road(rng.choice(kinds), a, (a + rng.randint(1, 11)) % 12))
+        b = a if rng.randrange(20) == 0 else (a + rng.randint(1, 11)) % 12
+        roads.append(Road(rng.choice(kinds), a, b))
     starts = tuple(rng.sample(range(12), 3))
     obstacles = []
     if rng.randrange(4) == 0:
         for _ in range(rng.randint(1, 3)):
             road = rng.choice(roads)
-            if rng.randrange(4):
+            if rng.randrange(4) and road.a != road.b:
                 obstacles.append((road.b, road.a))
             else:
                 a = rng.randrange(12)

@@ -1,5 +1,5 @@
 """Command line: `run FILE` plays a command stream, `plan` draws a mission; `check`,
-`explain` and `commands` work on scenario files (see actions.py).
+`explain` and `commands` work on scenario files (JSON).
 
 Lines that begin with "#" in a command file are comments: the command line does not send them.
 Exit statuses: 0 a plan was found, 1 no plan, 2 bad input or usage, 3 the controller failed.

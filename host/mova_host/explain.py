@@ -64,7 +64,7 @@ class Explanation:
         }
 
     def text(self) -> str:
-        return f"The controller answered {'TRUE' if self.answer else 'FALSE'}. {self.reason}"
+        return f"Answer {'TRUE' if self.answer else 'FALSE'}. {self.reason}"
 
 
 def plan_figures(plan: Sequence[Placement]) -> tuple[int, int, int]:

@@ -9,9 +9,10 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import json
-import sys
 import io
+import json
+import os
+import sys
 from pathlib import Path
 from typing import Callable, Iterable, Iterator, TextIO
 
@@ -260,6 +261,18 @@ def parser() -> argparse.ArgumentParser:
 
 def main(argv: list[str] | None = None, out: TextIO = sys.stdout) -> int:
     try:
+        return _main(argv, out)
+    except BrokenPipeError:
+        # The reader of the output went away (`mova-host ... | head`): nothing more can be said.
+        # Standard output is pointed at /dev/null so that the interpreter's final flush is quiet;
+        # the status is the one a shell shows for a program ended by the broken-pipe signal.
+        with contextlib.suppress(OSError, ValueError):
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 141
+
+
+def _main(argv: list[str] | None, out: TextIO) -> int:
+    try:
         args = parser().parse_args(argv)
     except SystemExit as stop:  # usage errors (status 2) and --help (status 0)
         return stop.code if isinstance(stop.code, int) else 2
@@ -275,6 +288,8 @@ def main(argv: list[str] | None = None, out: TextIO = sys.stdout) -> int:
         if args.action in actions.ACTIONS:
             return actions.dispatch(args, out)
         return run_stream(args, out) if args.action == "run" else plan_mission(args, out)
+    except BrokenPipeError:
+        raise
     except (ChildExited, MovaTimeout, ProtocolError, PlanCheckError, MovaError) as error:
         return fail(3, error)
     except (ScenarioError, actions.UsageError, MissionError, ValueError, OSError) as error:

@@ -125,6 +125,22 @@ class ExitStatusTest(unittest.TestCase):
         stream = self.file("stream2.txt", "\n".join(command_lines(load_scenario(found))) + "\n")
         self.assertEqual(self.call("run", stream, *self.common)[0], 0)
 
+    def test_reader_gone_ends_quietly_with_the_broken_pipe_status(self):
+        # `mova-host run FILE | head -1`: the reader closes the pipe after the first line.
+        import subprocess
+        import sys
+        stream = self.file("stream.txt", "MOVA_GENERATION\n" * 2000)
+        env = dict(os.environ, PYTHONPATH=str(Path(__file__).resolve().parents[1]))
+        child = subprocess.Popen([sys.executable, "-m", "mova_host", "run", stream, *self.common],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        first = child.stdout.readline()
+        child.stdout.close()
+        error = child.stderr.read()
+        child.stderr.close()
+        self.assertEqual(child.wait(timeout=60), 141)
+        self.assertIn(b"MOVA_GENERATION", first)
+        self.assertEqual(error, b"", "no traceback and no error line when the reader is gone")
+
     def test_check(self):
         status, out, _ = self.call("check", str(LIBRARY / "rotation.json"))
         self.assertEqual((status, out.strip()), (0, f"{LIBRARY / 'rotation.json'}: no problems found"))

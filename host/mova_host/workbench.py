@@ -28,24 +28,16 @@ from .client import ChildExited, CommandDropped, Exchange, MovaClient, MovaTimeo
 from .mission import Mission, MissionError, Plan, Road, RoadKind
 from .protocol import MAX_POS, MAX_ROADS, NO_PATH, VEHICLES
 
-try:
-    from .explain import explain
-    from .scenario import PositionInfo, Scenario, ScenarioError, parse_scenario, scenario_to_json
-except ImportError:  # until the scenario and explanation modules are there
-    from ._standin import (  # type: ignore[assignment]
-        PositionInfo,
-        Scenario,
-        ScenarioError,
-        explain,
-        parse_scenario,
-        scenario_to_json,
-    )
+from .explain import explain
+from .scenario import PositionInfo, Scenario, ScenarioError, parse_scenario, scenario_to_json
 
 WIDTH, HEIGHT = svg.WIDTH, svg.HEIGHT  # the picture the positions are drawn on
 MARGIN = 30  # how close to the picture's edge a position may be dragged
 MAX_NAME = 40
 MAX_TEXT = 2000
 MAX_TRANSCRIPT = 20000
+DEFAULT_TIMEOUT_MS = 1000  # the controller's limits when nothing set them
+DEFAULT_MEMORY_MB = 2048
 KIND_WORDS = {RoadKind.ONE_WAY: "one-way road", RoadKind.ONE_LANE: "one-lane road",
               RoadKind.TWO_LANES: "two-lane road"}
 _CONTROL = re.compile(r"[\x00-\x1f\x7f]")
@@ -433,6 +425,12 @@ class Session:
         missing += [f"the goal of vehicle {v}" for v in VEHICLES if self.goals[v - 1] is None]
         if missing:
             raise Conflict("place " + ", ".join(missing) + " first")
+        for v in VEHICLES:
+            for w in VEHICLES:
+                if v < w and self.goals[v - 1] == self.goals[w - 1]:
+                    raise Conflict(f"vehicles {v} and {w} share the goal {self.goals[v - 1]}: the controller "
+                                   "refuses a goal on a position another goal holds (\"Goal position not "
+                                   "empty\"), so no plan can bring both there; give each vehicle its own goal")
         self._need_built()
         assert self.mission is not None
         with self._controller("plan"):
@@ -442,7 +440,8 @@ class Session:
                 plan = self.mission.plan()
             except MissionError as error:
                 raise Conflict(f"the controller's plan does not hold together: {error}") from None
-        self._after_plan(plan, first, "MOVA_START_MISSION")
+            evaluations = self.mission.client.evaluations()
+        self._after_plan(plan, first, "MOVA_START_MISSION", evaluations)
 
     def confirm(self) -> None:
         """Plans again around the obstacles from where the vehicles stand (OBSTACLES_CONFIRM)."""
@@ -456,23 +455,26 @@ class Session:
                 plan = self.mission.replan()
             except MissionError as error:
                 raise Conflict(f"the controller's plan does not hold together: {error}") from None
-        self._after_plan(plan, first, "OBSTACLES_CONFIRM")
+            evaluations = self.mission.client.evaluations()
+        self._after_plan(plan, first, "OBSTACLES_CONFIRM", evaluations)
 
-    def _after_plan(self, plan: Plan, first: int, command: str) -> None:
+    def _after_plan(self, plan: Plan, first: int, command: str, evaluations: int) -> None:
         self.plan = plan
         records = [r for e in self.transcript[first:] for r in e.records]
-        self.explanation = self._explain(plan, records)
+        self.explanation = self._explain(plan, records, evaluations)
         if plan.found:
             self.message = (f"{command} answered TRUE: a plan of {plan.num_steps} "
                             f"step{'s' if plan.num_steps != 1 else ''}.")
         else:
             self.message = f"{command} answered FALSE: the controller found no plan."
 
-    def _explain(self, plan: Plan, records: list[str]) -> dict[str, Any]:
+    def _explain(self, plan: Plan, records: list[str], evaluations: int) -> dict[str, Any]:
+        names = {p: name for p, name in self.names.items() if name}
         try:
             result = explain(list(plan.roads), plan.steps[0], plan.goals, list(plan.obstacles),
                              answer=plan.found, controller_plan=list(plan.steps) if plan.found else None,
-                             distances=self.distances, log_records=records)
+                             distances=self.distances, log_records=records, evaluations=evaluations,
+                             timeout_ms=self.timeout_ms, memory_mb=self.memory_mb, names=names)
             return {**result.to_json(), "text": result.text()}
         except Exception as error:  # the explanation is a help; the plan stands without it
             traceback.print_exc(file=sys.stderr)
@@ -525,7 +527,7 @@ class Session:
         if timeout is not None:
             timeout = whole(timeout, "the planning time limit (ms)", 0, 600_000)
         if memory is not None:
-            memory = whole(memory, "the memory limit (MB)", 1, 1 << 20)
+            memory = whole(memory, "the memory limit (MB)", 0, 1 << 20)
         with self._controller("settings") as client:
             if timeout is not None:
                 client.set_timeout(timeout)
@@ -559,8 +561,16 @@ class Session:
         self.obstacles = [tuple(o) for o in scenario.obstacles]  # type: ignore[misc]
         self.scenario_name, self.description = name, description
         self._network_changed()
-        if scenario.timeout_ms is not None or scenario.memory_mb is not None:
-            self.settings({"timeout_ms": scenario.timeout_ms, "memory_mb": scenario.memory_mb})
+        # Limits the file leaves out are the controller's own defaults.
+        timeout = scenario.timeout_ms if scenario.timeout_ms is not None else DEFAULT_TIMEOUT_MS
+        memory = scenario.memory_mb if scenario.memory_mb is not None else DEFAULT_MEMORY_MB
+        change = {"timeout_ms": timeout if timeout != (self.timeout_ms if self.timeout_ms is not None
+                                                      else DEFAULT_TIMEOUT_MS) else None,
+                  "memory_mb": memory if memory != (self.memory_mb if self.memory_mb is not None
+                                                    else DEFAULT_MEMORY_MB) else None}
+        if change["timeout_ms"] is not None or change["memory_mb"] is not None:
+            self.settings(change)
+        self.timeout_ms, self.memory_mb = scenario.timeout_ms, scenario.memory_mb
         if self.roads:
             self.build(action="load a scenario")
         title = f"“{self.scenario_name}”" if self.scenario_name else "the scenario"

@@ -346,6 +346,25 @@ class ScenarioTest(ServerCase):
         for key in ("positions", "roads", "starts", "goals", "obstacles"):
             self.assertEqual(state2[key], state[key], key)
 
+    def test_the_scenario_library_one_after_the_other_in_one_session(self):
+        """Every example scenario loads and plans as its file expects, on one controller that
+        has planned the ones before it (its limits, goals and obstacles carried over)."""
+        self.start()
+        ident = self.new_session()["id"]
+        library = sorted((Path(__file__).resolve().parents[2] / "examples" / "scenarios").glob("*.json"))
+        self.assertGreaterEqual(len(library), 10)
+        for path in library:
+            with self.subTest(scenario=path.name):
+                data = json.loads(path.read_text())
+                self.act(ident, "scenario", data)
+                if len(set(v["goal"] for v in data["vehicles"])) < 3:
+                    self.assertIn("share the goal", self.refused(ident, "plan", {}, 409))
+                    continue
+                explanation = self.act(ident, "plan")["explanation"]
+                expect = data["expect"]
+                self.assertEqual((explanation["answer"], explanation["category"], explanation["steps"]),
+                                 (expect["answer"], expect["category"], expect.get("steps")))
+
     def test_a_bad_scenario_changes_nothing(self):
         self.start()
         ident = self.new_session()["id"]

@@ -94,8 +94,15 @@ function defs() {
   ]);
 }
 
+// The path of a road; a road from a position to itself is a small loop above it.
+function roadPath(geometry, road, side) {
+  if (road.from !== road.to) return geometry.segment(road.from, road.to, { trim: NODE_RADIUS + 2, side });
+  const [x, y] = geometry.coords[road.from];
+  return `M${fmt(x - 12)},${fmt(y - NODE_RADIUS + 3)} C${fmt(x - 30)},${fmt(y - 62)} ${fmt(x + 30)},${fmt(y - 62)} ${fmt(x + 12)},${fmt(y - NODE_RADIUS + 3)}`;
+}
+
 function roadShape(geometry, road, config, side) {
-  const d = geometry.segment(road.from, road.to, { trim: NODE_RADIUS + 2, side });
+  const d = roadPath(geometry, road, side);
   const attrs = { class: `road ${road.kind}`, "data-road": road.index, "data-from": road.from,
     "data-to": road.to, "data-kind": road.kind };
   if (road.kind === "two-lanes") {
@@ -112,7 +119,7 @@ function roadShape(geometry, road, config, side) {
 }
 
 function obstacleMark(geometry, a, b, config) {
-  const [x, y] = geometry.point(a, b, 0.5);
+  const [x, y] = a === b ? [geometry.coords[a][0], geometry.coords[a][1] - 48] : geometry.point(a, b, 0.5);
   const colour = config.obstacle_colour;
   return el("g", { class: "obstacle", "data-from": a, "data-to": b }, [
     el("circle", { cx: fmt(x), cy: fmt(y), r: 13, fill: "#ffffff", stroke: colour, "stroke-width": 3 }),
@@ -209,7 +216,7 @@ export function draw(svg, config, view) {
     const blocked = view.obstacles.some(([a, b]) => pairKey(a, b) === pairKey(road.from, road.to));
     targets.append(el("path", { class: "road-target", "data-road": road.index, "data-from": road.from,
       "data-to": road.to, "data-blocked": blocked ? "yes" : "no",
-      d: geometry.segment(road.from, road.to, { trim: NODE_RADIUS + 2, side }),
+      d: roadPath(geometry, road, side),
       fill: "none", stroke: "transparent", "stroke-width": 22 }, [
       el("title", {}, [view.mode === "mission"
         ? (blocked ? `road ${road.from}-${road.to} is blocked` : `click to block the road ${road.from}-${road.to}`)

@@ -77,10 +77,6 @@ export function distanceTable(container, state) {
     h("tbody", {}, rows)]));
 }
 
-const CATEGORY_WORDS = {
-  plan: "A plan", missed: "The controller missed a plan", unreachable: "No plan: a goal cannot be reached",
-  obstacles: "No plan: the obstacles cut the way", blocked: "No plan: the vehicles block each other",
-};
 
 export function why(container, state, showing = false, onToggle = null) {
   const e = state.explanation;
@@ -104,9 +100,8 @@ export function why(container, state, showing = false, onToggle = null) {
   const table = h("table", { class: "quality" }, rows.map((r, i) => h("tr", {},
     r.map((c) => h(i === 0 ? "th" : "td", { text: c })))));
   container.replaceChildren(
-    h("p", { class: `verdict ${state.plan.answer ? "yes" : "no"}` }, [
-      h("strong", { text: `The controller answered ${answer}. ` }),
-      h("span", { text: CATEGORY_WORDS[e.category] || e.category || "" })]),
+    h("p", { class: `verdict ${state.plan.answer ? "yes" : "no"}`, "data-category": e.category }, [
+      h("strong", { text: `The controller answered ${answer}.` })]),
     h("p", { class: "reason", text: e.reason || "" }),
     table,
   );

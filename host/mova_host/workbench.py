@@ -329,13 +329,15 @@ class Session:
         if a == b:
             raise Refused(f"a road joins two different positions; both ends are {a}")
         # Roads may run side by side (a second one-lane road lets vehicles pass each other), but
-        # the same one-way or two-lane road twice adds nothing.
+        # the same one-way road twice, or anything beside a two-lane road, adds nothing.
         for road in self.roads:
-            same = (road.a, road.b) == (a, b) or (kind is not RoadKind.ONE_WAY and road.joins(a, b))
-            if road.kind is kind and kind is not RoadKind.ONE_LANE and same:
+            if not road.joins(a, b):
+                continue
+            same_way = road.kind is RoadKind.ONE_WAY and kind is RoadKind.ONE_WAY and (road.a, road.b) == (a, b)
+            if same_way or RoadKind.TWO_LANES in (road.kind, kind):
                 raise Refused(f"positions {a} and {b} are already joined by a {KIND_WORDS[road.kind]}"
                               + (f" from {road.a} to {road.b}" if road.kind is RoadKind.ONE_WAY else "")
-                              + "; a second one adds nothing")
+                              + f"; a {KIND_WORDS[kind]} beside it adds nothing")
         if len(self.roads) >= MAX_ROADS:
             raise Refused(f"the controller holds at most {MAX_ROADS} roads; remove one before adding another")
         self.roads.append(Road(kind, a, b))

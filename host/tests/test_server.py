@@ -182,8 +182,12 @@ class NetworkTest(ServerCase):
         self.assertIn("at most 15 roads", self.refused(ident, "road", {"kind": "one-way", "from": 8, "to": 11}))
         state = self.act(ident, "remove-road", {"index": 14})
         self.assertEqual(len(state["roads"]), 14)
-        self.assertIn("already joined by a two-lane road",
-                      self.refused(ident, "road", {"kind": "two-lanes", "from": 1, "to": 0}))
+        for kind in ("two-lanes", "one-lane"):
+            self.assertIn("already joined by a two-lane road",
+                          self.refused(ident, "road", {"kind": kind, "from": 1, "to": 0}))
+        self.assertIn("beside it adds nothing", self.refused(ident, "road", {"kind": "two-lanes", "from": 2, "to": 1}))
+        state = self.act(ident, "road", {"kind": "one-lane", "from": 6, "to": 7})  # lets vehicles pass
+        self.act(ident, "remove-road", {"index": len(state["roads"]) - 1})
         # One-way roads in opposite directions are two roads; the same one-way road twice is not.
         self.assertIn("from 8 to 9", self.refused(ident, "road", {"kind": "one-way", "from": 8, "to": 9}))
         state = self.act(ident, "road", {"kind": "one-way", "from": 9, "to": 8})

@@ -14,6 +14,7 @@ from __future__ import annotations
 import math
 import re
 import shutil
+import signal
 import sys
 import tempfile
 import time
@@ -228,9 +229,14 @@ class Session:
         try:
             yield client
         except ChildExited as error:
-            self._mark_down(f"the controller exited during {error.command}"
-                            + (f" (status {error.returncode})" if error.returncode is not None else ""),
-                            error.command)
+            code = error.returncode
+            if code is None:
+                how = ""
+            elif code < 0:
+                how = f" (ended by signal {-code}, {_signal_name(-code)})"
+            else:
+                how = f" (exit status {code})"
+            self._mark_down(f"the controller exited during {error.command}{how}", error.command)
         except MovaTimeout as error:
             client.kill()
             self._mark_down(f"the controller did not answer {error.command} within {error.seconds:g} s "
@@ -523,14 +529,14 @@ class Session:
         self.obstacles = []
         self.message = "No road is blocked now." + (" Confirm to plan again." if self.plan is not None else "")
 
-    def settings(self, data: dict[str, Any]) -> None:
+    def settings(self, data: dict[str, Any], action: str = "settings") -> None:
         timeout = data.get("timeout_ms")
         memory = data.get("memory_mb")
         if timeout is not None:
             timeout = whole(timeout, "the planning time limit (ms)", 0, 600_000)
         if memory is not None:
             memory = whole(memory, "the memory limit (MB)", 0, 1 << 20)
-        with self._controller("settings") as client:
+        with self._controller(action) as client:
             if timeout is not None:
                 client.set_timeout(timeout)
                 self.timeout_ms = timeout
@@ -571,7 +577,7 @@ class Session:
                   "memory_mb": memory if memory != (self.memory_mb if self.memory_mb is not None
                                                     else DEFAULT_MEMORY_MB) else None}
         if change["timeout_ms"] is not None or change["memory_mb"] is not None:
-            self.settings(change)
+            self.settings(change, action="load a scenario")
         self.timeout_ms, self.memory_mb = scenario.timeout_ms, scenario.memory_mb
         if self.roads:
             self.build(action="load a scenario")
@@ -639,6 +645,13 @@ class Session:
             "transcript": [e.to_json() for e in self.transcript[first:]],
             "transcript_seq": self._seq,
         }
+
+
+def _signal_name(number: int) -> str:
+    try:
+        return signal.Signals(number).name
+    except ValueError:
+        return "unknown signal"
 
 
 def _fit(positions: dict[int, PositionInfo]) -> tuple[dict[int, tuple[float, float]], bool]:

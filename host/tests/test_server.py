@@ -496,7 +496,7 @@ class FaultTest(ServerCase):
         pid = state["controller"]["pid"]
         os.kill(pid, signal.SIGKILL)
         text = self.refused(ident, "move", {}, 503)
-        self.assertIn("exited", text)
+        self.assertIn("exited during vehicle_moved_forward (ended by signal 9, sigkill)", text)
         self.assertIn("restart", text)
         status, state = self.request("GET", f"/api/sessions/{ident}", headers={})
         self.assertFalse(state["controller"]["running"])

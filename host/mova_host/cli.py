@@ -256,6 +256,10 @@ def parser() -> argparse.ArgumentParser:
     plan.add_argument("--layout", choices=sorted(svg.LAYOUTS), default="grid")
     plan.add_argument("--trace", action="store_true", help="print every command and its answer")
     actions.register(sub, common)
+    from . import server
+    serve = sub.add_parser("serve", parents=[common], help="the workbench: a local web page to design "
+                           "a network, plan a mission and watch it (--workdir: where session folders go)")
+    server.add_arguments(serve)
     return top
 
 
@@ -284,6 +288,9 @@ def _main(argv: list[str] | None, out: TextIO) -> int:
             print(json.dumps({"error": str(error), "status": status}), file=out)
         return status
 
+    if args.action == "serve":
+        from . import server
+        return server.serve(args, out)
     try:
         if args.action in actions.ACTIONS:
             return actions.dispatch(args, out)

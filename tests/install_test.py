@@ -6,6 +6,7 @@ Run by CTest with MOVA_BUILD_DIR naming the build folder."""
 
 from __future__ import annotations
 
+import http.client
 import os
 import re
 import shutil
@@ -63,7 +64,8 @@ class InstallationTest(unittest.TestCase):
         # The package is built from a copy, so that the build leaves nothing in the source tree.
         source = self.root / "src"
         shutil.copytree(ROOT / "host", source / "host",
-                        ignore=shutil.ignore_patterns("__pycache__", "build", "*.egg-info", "tests"))
+                        ignore=shutil.ignore_patterns("__pycache__", "build", "*.egg-info", "tests",
+                                                      "browser-tests"))
         shutil.copy(ROOT / "CMakeLists.txt", source / "CMakeLists.txt")
         venv = self.root / "venv"
         run([sys.executable, "-m", "venv", str(venv)])
@@ -96,6 +98,21 @@ class InstallationTest(unittest.TestCase):
 
         played = run([command, "run", str(ROOT / "examples" / "mission.txt")], cwd=work, env=environment).stdout
         self.assertRegex(played, r"VEHICLE_GOAL_REACHED +\| TRUE")
+
+        # The workbench serves its page and modules from the installed package.
+        server = subprocess.Popen([command, "serve", "--port", "0"], cwd=work, env=environment,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            port = int(re.search(r"http://127\.0\.0\.1:(\d+)/", server.stdout.readline()).group(1))
+            for path in ("/", "/static/app.js", "/static/canvas.js", "/static/style.css"):
+                connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+                connection.request("GET", path)
+                self.assertEqual(connection.getresponse().status, 200, path)
+                connection.close()
+        finally:
+            server.terminate()
+            server.wait(10)
+            server.stdout.close()
 
     @unittest.skipUnless(shutil.which("dpkg-deb"), "dpkg-deb is not installed")
     def test_the_debian_package_holds_the_same_files(self):

@@ -1,20 +1,27 @@
-"""Command line: `run FILE` plays a command stream, `plan` draws a mission.
+"""Command line: `run FILE` plays a command stream, `plan` draws a mission; `check`,
+`explain` and `commands` work on scenario files (JSON).
 
 Lines that begin with "#" in a command file are comments: the command line does not send them.
+Exit statuses: 0 a plan was found, 1 no plan, 2 bad input or usage, 3 the controller failed.
 """
 
 from __future__ import annotations
 
 import argparse
 import contextlib
+import io
+import json
+import os
 import sys
 from pathlib import Path
 from typing import Callable, Iterable, Iterator, TextIO
 
-from . import about, svg
-from .client import ChildExited, Exchange, MovaClient, MovaError, MovaTimeout, Timeouts
-from .mission import ROAD_KIND_OF_COMMAND, Mission, MissionError, Plan, RoadKind
+from . import about, actions, svg
+from .client import ChildExited, Exchange, MovaClient, MovaError, MovaTimeout, ProtocolError, Timeouts
+from .mission import ROAD_KIND_OF_COMMAND, Mission, MissionError, Plan, PlanCheckError, RoadKind
 from .protocol import integer_word, parse_line
+from .runner import start_client
+from .scenario import ScenarioError
 
 WIDTH = 44
 
@@ -39,15 +46,28 @@ def _client(args: argparse.Namespace, out: TextIO, trace: bool) -> MovaClient:
     hook: Callable[[Exchange], None] | None = None
     if trace:
         hook = lambda exchange: print(format_exchange(exchange), file=out, flush=True)  # noqa: E731
-    return MovaClient(args.binary, args.workdir, timeouts=timeouts, on_exchange=hook)
+    return start_client(args.binary, args.workdir, timeouts=timeouts, on_exchange=hook)
 
 
 def run_stream(args: argparse.Namespace, out: TextIO) -> int:
-    lines = _command_lines(Path(args.file).read_text())
-    with _client(args, out, trace=True) as client:
+    """Status 1 when the last planning command answered FALSE."""
+    lines = _command_lines(_read(args.file))
+    exchanges: list[Exchange] = []
+    with _client(args, out, trace=not args.json) as client:
         for line in lines:
-            client.request(line)
-    return 0
+            exchanges.append(client.request(line))
+    planned = [e.answer for e in exchanges if e.command in ("MOVA_START_MISSION", "OBSTACLES_CONFIRM")]
+    if args.json:
+        print(json.dumps({"exchanges": [{"line": e.line, "command": e.command, "answer": e.answer,
+                                         "dropped": e.dropped} for e in exchanges]}, indent=2), file=out)
+    return 1 if planned and planned[-1] != "TRUE" else 0
+
+
+def _read(path: str) -> str:
+    try:
+        return Path(path).read_text()
+    except (OSError, UnicodeDecodeError) as error:
+        raise actions.UsageError(f"{path}: cannot be read ({getattr(error, 'strerror', None) or error})") from None
 
 
 # ----- plan ------------------------------------------------------------------------------------
@@ -59,6 +79,7 @@ class _Drawing:
 
     def __init__(self, args: argparse.Namespace, out: TextIO):
         self.args, self.out, self.count = args, out, 0
+        self.plans: list[Plan] = []
 
     @staticmethod
     def _name(path: str, count: int) -> Path:
@@ -67,6 +88,7 @@ class _Drawing:
 
     def __call__(self, plan: Plan) -> None:
         self.count += 1
+        self.plans.append(plan)
         print(f"\nPlan {self.count}:", file=self.out)
         print(plan.table(), file=self.out)
         layout = self.args.layout
@@ -179,15 +201,31 @@ def _road_command(kind: str) -> str:
 
 
 def plan_mission(args: argparse.Namespace, out: TextIO) -> int:
+    """Status 1 when the last plan computed was not found (or none was computed)."""
+    if args.file and any((args.road, args.start, args.goal, args.obstacle)):
+        raise actions.UsageError("plan: give a mission FILE or the --road/--start/--goal options, not both")
+    if args.file and actions.is_scenario_file(args.file):
+        return actions.plan_scenario(args, out)
     if args.file:
-        lines = _command_lines(Path(args.file).read_text())
+        lines = _command_lines(_read(args.file))
     else:
         if not args.road or not args.start or not args.goal:
-            raise SystemExit("plan: give a mission FILE, or --road, --start and --goal")
+            raise actions.UsageError("plan: give a mission FILE, or --road, --start and --goal")
+        actions.roads_from_options(args.road)
         lines = _flag_lines(args)
-    with _client(args, out, trace=args.trace) as client:
-        play_mission(lines, client, _Drawing(args, out), out)
-    return 0
+    text = io.StringIO() if args.json else out
+    drawing = _Drawing(args, text)
+    with _client(args, text, trace=args.trace and not args.json) as client:
+        play_mission(lines, client, drawing, text)
+    if args.json:
+        print(json.dumps({"plans": [_plan_json(p) for p in drawing.plans]}, indent=2), file=out)
+    return 0 if drawing.plans and drawing.plans[-1].found else 1
+
+
+def _plan_json(plan: Plan) -> dict:
+    return {"answer": plan.found, "steps": plan.num_steps if plan.found else None,
+            "plan": [list(p) for p in plan.steps] if plan.found else None,
+            "obstacles": [list(o) for o in plan.obstacles], "history": [list(p) for p in plan.history]}
 
 
 # ----- entry -----------------------------------------------------------------------------------
@@ -207,39 +245,60 @@ def parser() -> argparse.ArgumentParser:
     run = sub.add_parser("run", parents=[common], help="run a command stream, print each "
                          "command beside its answer")
     run.add_argument("file")
+    actions.add_json_option(run)
     plan = sub.add_parser("plan", parents=[common], help="plan a mission and draw it")
-    plan.add_argument("file", nargs="?", help="mission as a command stream")
-    kinds = [k.value for k in RoadKind]
-    plan.add_argument("--road", nargs=3, action="append", metavar=("KIND", "A", "B"),
-                      help=f"a road, KIND one of {', '.join(kinds)}")
-    plan.add_argument("--start", nargs=3, type=int, metavar="P", help="start of vehicles 1 to 3")
-    plan.add_argument("--goal", nargs=3, type=int, metavar="P", help="goals of vehicles 1 to 3")
-    plan.add_argument("--obstacle", nargs=2, type=int, action="append", metavar=("A", "B"),
-                      help="block a road and plan again")
+    plan.add_argument("file", nargs="?", help="mission as a command stream or a scenario file (JSON)")
+    actions.add_mission_options(plan)
+    actions.add_json_option(plan)
     plan.add_argument("--svg", help="picture of the plan")
     plan.add_argument("--animate", help="animated picture of the plan")
     plan.add_argument("--frames", help="folder for one picture per step")
     plan.add_argument("--layout", choices=sorted(svg.LAYOUTS), default="grid")
     plan.add_argument("--trace", action="store_true", help="print every command and its answer")
+    actions.register(sub, common)
+    from . import server
+    serve = sub.add_parser("serve", parents=[common], help="the workbench: a local web page to design "
+                           "a network, plan a mission and watch it (--workdir: where session folders go)")
+    server.add_arguments(serve)
     return top
 
 
 def main(argv: list[str] | None = None, out: TextIO = sys.stdout) -> int:
-    args = parser().parse_args(argv)
-    if getattr(args, "road", None):
-        kinds = {k.value for k in RoadKind}
-        for kind, a, b in args.road:
-            if kind not in kinds or integer_word(a) is None or integer_word(b) is None:
-                raise SystemExit(f"plan: bad road {kind} {a} {b}")
     try:
+        return _main(argv, out)
+    except BrokenPipeError:
+        # The reader of the output went away (`mova-host ... | head`): nothing more can be said.
+        # Standard output is pointed at /dev/null so that the interpreter's final flush is quiet;
+        # the status is the one a shell shows for a program ended by the broken-pipe signal.
+        with contextlib.suppress(OSError, ValueError):
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 141
+
+
+def _main(argv: list[str] | None, out: TextIO) -> int:
+    try:
+        args = parser().parse_args(argv)
+    except SystemExit as stop:  # usage errors (status 2) and --help (status 0)
+        return stop.code if isinstance(stop.code, int) else 2
+    json_out = getattr(args, "json", False)
+
+    def fail(status: int, error: Exception) -> int:
+        print(f"error: {error}", file=sys.stderr)
+        if json_out:
+            print(json.dumps({"error": str(error), "status": status}), file=out)
+        return status
+
+    if args.action == "serve":
+        from . import server
+        return server.serve(args, out)
+    try:
+        if args.action in actions.ACTIONS:
+            return actions.dispatch(args, out)
         return run_stream(args, out) if args.action == "run" else plan_mission(args, out)
-    except ChildExited as error:
-        print(f"error: {error}", file=sys.stderr)
-        return 2
-    except MovaTimeout as error:
-        print(f"error: {error}", file=sys.stderr)
-        return 3
-    except (MovaError, MissionError, ValueError, FileNotFoundError) as error:
-        print(f"error: {error}", file=sys.stderr)
-        return 1
+    except BrokenPipeError:
+        raise
+    except (ChildExited, MovaTimeout, ProtocolError, PlanCheckError, MovaError) as error:
+        return fail(3, error)
+    except (ScenarioError, actions.UsageError, MissionError, ValueError, OSError) as error:
+        return fail(2, error)
 

@@ -1,21 +1,28 @@
 """Pictures of a network and a plan as SVG text.
 
-The picture holds the 12 positions, the roads (one-way roads as arrows, one-lane roads as a
-narrow band, two-lane roads as a wide band with a dashed centre line), obstacles as red
-crosses, each vehicle's path in its own colour with the step number of every move, and the
-start and goal of every vehicle. Elements carry `data-*` attributes (position, road ends,
-vehicle, path) so that a program can read the picture back.
+The picture holds the positions, the roads (one-way roads as arrows, one-lane roads as a narrow
+band, two-lane roads as a wide band with a dashed centre line), obstacles as red crosses, each
+vehicle's path in its own colour with arrowheads showing the direction and the step number of
+every move, the start and goal of every vehicle, and a ring in the vehicle's colour where it
+stands now. Positions sit on a fixed grid or circle, or at coordinates of their own (a
+scenario's x/y). Roads bend around positions in their way, towards the side that keeps them
+clear of the title and the legend. Step numbers of moves over one road are spread along it and
+never cover each other. Elements carry `data-*` attributes (position, road ends, vehicle, path,
+steps) so that a program can read the picture back.
 """
 
 from __future__ import annotations
 
 import math
+from dataclasses import dataclass
+from typing import Mapping
 from xml.sax.saxutils import escape, quoteattr
 
 from .mission import Plan, Road, RoadKind
 from .protocol import MAX_POS, VEHICLES
 
 Point = tuple[float, float]
+Layout = str | Mapping[int, Point]
 
 COLOURS = {1: "#1f6fd1", 2: "#e8710a", 3: "#1e9e4a"}
 OBSTACLE_COLOUR = "#d0021b"
@@ -29,6 +36,11 @@ BADGE_ANGLE = {1: -135.0, 2: -45.0, 3: 90.0}
 WIDTH = 900
 HEIGHT = 640
 LEGEND_TOP = 560
+TITLE_BOTTOM = 48
+# Position centres lie in this box; roads, curves included, stay in ROAD_BOX: below the title
+# and above the legend.
+NODE_BOX = (50.0, 90.0, WIDTH - 50.0, LEGEND_TOP - 50.0)
+ROAD_BOX = (12.0, TITLE_BOTTOM + 10.0, WIDTH - 12.0, LEGEND_TOP - 22.0)
 
 
 def grid_layout() -> dict[int, Point]:
@@ -38,7 +50,7 @@ def grid_layout() -> dict[int, Point]:
 
 def circle_layout() -> dict[int, Point]:
     """Positions on a circle, 0 on top, clockwise; no straight road passes over a position."""
-    centre, radius = (WIDTH / 2, 290.0), 230.0
+    centre, radius = (WIDTH / 2, 300.0), 205.0
     return {
         p: (centre[0] + radius * math.sin(2 * math.pi * p / MAX_POS),
             centre[1] - radius * math.cos(2 * math.pi * p / MAX_POS))
@@ -49,9 +61,31 @@ def circle_layout() -> dict[int, Point]:
 LAYOUTS = {"grid": grid_layout, "circle": circle_layout}
 
 
+def resolve_layout(layout: Layout) -> dict[int, Point]:
+    """The centres of the positions to draw: a named layout (all 12 positions), or the given
+    coordinates (only those positions). Coordinates inside NODE_BOX are used as they are; a set
+    that leaves it is scaled evenly and centred into it."""
+    if isinstance(layout, str):
+        return LAYOUTS[layout]()
+    points = {int(p): (float(x), float(y)) for p, (x, y) in layout.items()}
+    if not points:
+        return points
+    x0, y0, x1, y1 = NODE_BOX
+    xs, ys = [x for x, _ in points.values()], [y for _, y in points.values()]
+    if min(xs) >= x0 and max(xs) <= x1 and min(ys) >= y0 and max(ys) <= y1:
+        return points
+    w, h = max(xs) - min(xs), max(ys) - min(ys)
+    scale = min((x1 - x0) / w if w else math.inf, (y1 - y0) / h if h else math.inf)
+    scale = 1.0 if math.isinf(scale) else scale
+    cx, cy = (min(xs) + max(xs)) / 2, (min(ys) + max(ys)) / 2
+    mx, my = (x0 + x1) / 2, (y0 + y1) / 2
+    return {p: (mx + (x - cx) * scale, my + (y - cy) * scale) for p, (x, y) in points.items()}
+
+
 def _fmt(value: float) -> str:
     text = f"{value:.1f}"
-    return text[:-2] if text.endswith(".0") else text
+    text = text[:-2] if text.endswith(".0") else text
+    return "0" if text == "-0" else text
 
 
 def _distance_to_segment(p: Point, a: Point, b: Point) -> float:
@@ -63,33 +97,67 @@ def _distance_to_segment(p: Point, a: Point, b: Point) -> float:
     return math.hypot(p[0] - (ax + t * dx), p[1] - (ay + t * dy))
 
 
+def _quadratic(pa: Point, c: Point, pb: Point, t: float) -> Point:
+    u = 1 - t
+    return (u * u * pa[0] + 2 * u * t * c[0] + t * t * pb[0], u * u * pa[1] + 2 * u * t * c[1] + t * t * pb[1])
+
+
+def _inside(p: Point, box: tuple[float, float, float, float], margin: float) -> bool:
+    return box[0] + margin <= p[0] <= box[2] - margin and box[1] + margin <= p[1] <= box[3] - margin
+
+
 class _Geometry:
-    """Where roads run: straight, or bent around a position that lies in the way."""
+    """Where roads run: straight, or bent around a position that lies in the way. A second
+    road between the same two positions is drawn bent beside the first."""
 
     def __init__(self, layout: dict[int, Point], roads: tuple[Road, ...]):
         self.layout = layout
-        self.controls: dict[frozenset[int], Point | None] = {}
+        self.controls: dict[frozenset[int], Point | None] = {}  # the first road of each pair
+        self.road_controls: list[Point | None] = []
+        count: dict[frozenset[int], int] = {}
         for road in roads:
             key = frozenset((road.a, road.b))
-            if key not in self.controls:
-                self.controls[key] = self._control(road.a, road.b)
+            if road.a not in layout or road.b not in layout or road.a == road.b:
+                self.road_controls.append(None)
+                continue
+            nth = count.get(key, 0)
+            count[key] = nth + 1
+            control = self._control(road.a, road.b, nth)
+            self.road_controls.append(control)
+            if nth == 0:
+                self.controls[key] = control
 
-    def _control(self, a: int, b: int) -> Point | None:
+    def _hits(self, a: int, b: int, points: list[Point]) -> int:
+        return sum(1 for p, centre in self.layout.items() if p not in (a, b)
+                   and any(math.dist(q, centre) < NODE_RADIUS + 10 for q in points))
+
+    def _control(self, a: int, b: int, nth: int) -> Point | None:
         pa, pb = self.layout[a], self.layout[b]
         blocked = any(
             _distance_to_segment(self.layout[p], pa, pb) < NODE_RADIUS + 10
             for p in self.layout
             if p not in (a, b)
         )
-        if not blocked:
+        if not blocked and nth == 0:
             return None
-        # Bend to the left of the direction from the lower to the higher position number.
+        # Bend to the left of the direction from the lower to the higher position number, or to
+        # the right, whichever passes fewer positions and stays clear of title and legend.
         low, high = (pa, pb) if a < b else (pb, pa)
         mx, my = (low[0] + high[0]) / 2, (low[1] + high[1]) / 2
         dx, dy = high[0] - low[0], high[1] - low[1]
-        length = math.hypot(dx, dy)
-        bend = 0.28 * length
-        return (mx + dy / length * bend, my - dx / length * bend)
+        length = math.hypot(dx, dy) or 1.0
+        bends = (0.28, 0.4, 0.18) if nth == 0 else (0.16 * nth, 0.1 * nth)
+        best: tuple | None = None
+        for rank, bend in enumerate(bends):
+            for side in ((1, -1) if nth % 2 == 0 else (-1, 1)):
+                c = (mx + side * dy / length * bend * length, my - side * dx / length * bend * length)
+                curve = [_quadratic(pa, c, pb, k / 24) for k in range(25)]
+                outside = not all(_inside(q, ROAD_BOX, 8) for q in curve)
+                score = (outside, self._hits(a, b, curve), rank, side != (1 if nth % 2 == 0 else -1))
+                if best is None or score < best[0]:
+                    best = (score, c)
+        assert best is not None
+        return best[1]
 
     def point(self, a: int, b: int, t: float) -> Point:
         """The point at fraction t of the way from a to b along the road."""
@@ -97,25 +165,38 @@ class _Geometry:
         c = self.controls.get(frozenset((a, b)))
         if c is None:
             return (pa[0] + t * (pb[0] - pa[0]), pa[1] + t * (pb[1] - pa[1]))
-        u = 1 - t
-        return (u * u * pa[0] + 2 * u * t * c[0] + t * t * pb[0],
-                u * u * pa[1] + 2 * u * t * c[1] + t * t * pb[1])
+        return _quadratic(pa, c, pb, t)
+
+    def direction(self, a: int, b: int, t: float) -> Point:
+        """The unit direction of travel from a to b at fraction t."""
+        p, q = self.point(a, b, max(0.0, t - 0.01)), self.point(a, b, min(1.0, t + 0.01))
+        length = math.dist(p, q) or 1.0
+        return ((q[0] - p[0]) / length, (q[1] - p[1]) / length)
+
+    def length(self, a: int, b: int) -> float:
+        points = [self.point(a, b, k / 16) for k in range(17)]
+        return sum(math.dist(points[k - 1], points[k]) for k in range(1, 17))
 
     def segment(self, a: int, b: int, shift: Point = (0.0, 0.0), trim: float = 0.0,
-                move_to: bool = True) -> str:
-        """Path data from a to b, shifted, trimmed by `trim` pixels at both ends."""
+                move_to: bool = True, control: Point | None | bool = False) -> str:
+        """Path data from a to b, shifted, trimmed by `trim` pixels at both ends (along the
+        road's own curve, or along `control` when given)."""
         pa, pb = self.layout[a], self.layout[b]
-        c = self.controls.get(frozenset((a, b)))
+        c = self.controls.get(frozenset((a, b))) if control is False else control
         length = math.hypot(pb[0] - pa[0], pb[1] - pa[1]) or 1.0
         t0, t1 = trim / length, 1 - trim / length
-        s = self.point(a, b, t0)
-        e = self.point(a, b, t1)
+
+        def at(t: float) -> Point:
+            if c is None:
+                return (pa[0] + t * (pb[0] - pa[0]), pa[1] + t * (pb[1] - pa[1]))
+            return _quadratic(pa, c, pb, t)  # type: ignore[arg-type]
+
+        s, e = at(t0), at(t1)
         head = f"M{_fmt(s[0] + shift[0])},{_fmt(s[1] + shift[1])}" if move_to else ""
         if c is None:
             return f"{head} L{_fmt(e[0] + shift[0])},{_fmt(e[1] + shift[1])}".strip()
         # The sub-curve between t0 and t1 of the quadratic curve, by its control point.
-        m = (t0 + t1) / 2
-        mid = self.point(a, b, m)
+        mid = at((t0 + t1) / 2)
         cx = 2 * mid[0] - (s[0] + e[0]) / 2
         cy = 2 * mid[1] - (s[1] + e[1]) / 2
         return (f"{head} Q{_fmt(cx + shift[0])},{_fmt(cy + shift[1])} "
@@ -136,7 +217,16 @@ def _defs() -> list[str]:
 def _roads(geometry: _Geometry, roads: tuple[Road, ...], obstacles: tuple[tuple[int, int], ...]) -> list[str]:
     out = ['<g id="roads">']
     for index, road in enumerate(roads):
-        d = geometry.segment(road.a, road.b, trim=NODE_RADIUS + 2)
+        if road.a not in geometry.layout or road.b not in geometry.layout:
+            continue
+        control = geometry.road_controls[index]
+        if road.a == road.b:
+            # A road from a position to itself: a small loop above it.
+            x, y = geometry.layout[road.a]
+            d = (f"M{_fmt(x - 12)},{_fmt(y - NODE_RADIUS + 3)} C{_fmt(x - 30)},{_fmt(y - 62)} "
+                 f"{_fmt(x + 30)},{_fmt(y - 62)} {_fmt(x + 12)},{_fmt(y - NODE_RADIUS + 3)}")
+        else:
+            d = geometry.segment(road.a, road.b, trim=NODE_RADIUS + 2, control=control)
         attrs = (f'class="road {road.kind.value}" data-road="{index}" data-from="{road.a}" '
                  f'data-to="{road.b}" data-kind="{road.kind.value}"')
         if road.kind is RoadKind.TWO_LANES:
@@ -148,8 +238,7 @@ def _roads(geometry: _Geometry, roads: tuple[Road, ...], obstacles: tuple[tuple[
             out.append(f'<g {attrs}><path d="{d}" fill="none" stroke="{ROAD_COLOUR}" '
                        'stroke-width="7" stroke-linecap="butt"/></g>')
         else:
-            mid = geometry.segment(road.a, road.b, trim=NODE_RADIUS + 2)
-            out.append(f'<g {attrs}><path d="{mid}" fill="none" stroke="#5f6873" '
+            out.append(f'<g {attrs}><path d="{d}" fill="none" stroke="#5f6873" '
                        'stroke-width="2.5" stroke-dasharray="10 5" marker-end="url(#arrow)"/></g>')
     out.append("</g>")
     out.append('<g id="obstacles">')
@@ -169,65 +258,175 @@ def _roads(geometry: _Geometry, roads: tuple[Road, ...], obstacles: tuple[tuple[
     return out
 
 
-def _positions(layout: dict[int, Point], used: set[int]) -> list[str]:
+def _positions(layout: dict[int, Point], used: set[int], names: Mapping[int, str] | None = None) -> list[str]:
     out = ['<g id="positions">']
-    for p in range(MAX_POS):
+    for p in sorted(layout):
         x, y = layout[p]
         stroke = "#2b3038" if p in used else "#b8bec6"
+        name = (names or {}).get(p)
+        label = (f'<text class="name" x="{_fmt(x)}" y="{_fmt(y + NODE_RADIUS + 15)}" text-anchor="middle" '
+                 f'font-size="12" fill="#4a525c">{escape(name)}</text>') if name else ""
         out.append(
             f'<g class="position" data-pos="{p}"><circle cx="{_fmt(x)}" cy="{_fmt(y)}" '
             f'r="{_fmt(NODE_RADIUS)}" fill="#ffffff" stroke="{stroke}" stroke-width="2.5"/>'
             f'<text x="{_fmt(x)}" y="{_fmt(y + 6)}" text-anchor="middle" font-size="18" '
-            f'font-weight="bold" fill="{stroke}">{p}</text></g>'
+            f'font-weight="bold" fill="{stroke}">{p}</text>{label}</g>'
         )
     out.append("</g>")
     return out
 
 
-# Where along a road (from its lower to its higher position number) each vehicle's step
-# numbers sit, so that the numbers of different vehicles on one road never cover each other.
-NUMBER_AT = {1: 0.3, 2: 0.5, 3: 0.7}
+# ----- vehicle paths, direction marks and step numbers ----------------------------------------
 
 
-def _vehicle_path(geometry: _Geometry, positions: list[int], v: int, css: str, opacity: float,
-                  numbers: bool, dashed: bool = False) -> list[str]:
-    """The path of one vehicle over consecutive steps (positions[k] at step k), with the step
-    number of every move; the moves of one vehicle over one road share a label ("2,5")."""
-    shift = PATH_SHIFT[v]
-    x0, y0 = geometry.layout[positions[0]]
-    d = [f"M{_fmt(x0 + shift[0])},{_fmt(y0 + shift[1])}"]
-    labels: dict[tuple[int, int], list[int]] = {}
-    for step in range(1, len(positions)):
-        a, b = positions[step - 1], positions[step]
-        if a == b:
-            continue
-        d.append(geometry.segment(a, b, shift, move_to=False))
-        labels.setdefault((min(a, b), max(a, b)), []).append(step)
-    badges = []
-    if numbers:
-        for (low, high), steps in labels.items():
-            bx, by = geometry.point(low, high, NUMBER_AT[v])
-            bx, by = bx + shift[0], by + shift[1]
-            text = ",".join(map(str, steps))
-            half = max(9.0, 3.5 * len(text) + 3)
-            badges.append(
-                f'<g class="step" data-vehicle="{v}" data-steps="{" ".join(map(str, steps))}">'
-                f'<rect x="{_fmt(bx - half)}" y="{_fmt(by - 9)}" width="{_fmt(2 * half)}" height="18" '
-                f'rx="9" fill="{COLOURS[v]}" stroke="#ffffff" stroke-width="1.5"/>'
-                f'<text x="{_fmt(bx)}" y="{_fmt(by + 4)}" text-anchor="middle" font-size="11" '
-                f'font-weight="bold" fill="#ffffff">{text}</text></g>'
-            )
-    dash = ' stroke-dasharray="3 5"' if dashed else ""
-    path = (f'<path class="{css}" data-vehicle="{v}" data-positions="{" ".join(map(str, positions))}" '
+@dataclass
+class _Stroke:
+    """One vehicle's path over consecutive steps: positions[k] at step first + k."""
+
+    vehicle: int
+    positions: list[int]
+    css: str
+    opacity: float
+    numbers: bool  # step numbers and direction marks
+    dashed: bool = False
+    first: int = 0
+
+
+@dataclass
+class _Badge:
+    vehicle: int
+    low: int
+    high: int
+    steps: list[int]
+    x: float = 0.0
+    y: float = 0.0
+
+    @property
+    def text(self) -> str:
+        return ",".join(map(str, self.steps))
+
+    @property
+    def half(self) -> float:
+        return max(9.0, 3.5 * len(self.text) + 3)
+
+    def box(self) -> tuple[float, float, float, float]:
+        return (self.x - self.half, self.y - 9, self.x + self.half, self.y + 9)
+
+
+def _overlap(a: tuple[float, float, float, float], b: tuple[float, float, float, float], gap: float = 2.0) -> bool:
+    return a[0] < b[2] + gap and b[0] < a[2] + gap and a[1] < b[3] + gap and b[1] < a[3] + gap
+
+
+def _circle_hits_box(centre: Point, radius: float, box: tuple[float, float, float, float]) -> bool:
+    nx = min(max(centre[0], box[0]), box[2])
+    ny = min(max(centre[1], box[1]), box[3])
+    return math.hypot(centre[0] - nx, centre[1] - ny) < radius
+
+
+Box = tuple[float, float, float, float]
+
+
+def _place_badges(geometry: _Geometry, badges: list[_Badge], occupied: list[Box]) -> None:
+    """Spreads the step numbers of one road along it, then moves any number that still covers
+    another, a position or an `occupied` box (start and goal badges) sideways until it is free."""
+    by_road: dict[tuple[int, int], list[_Badge]] = {}
+    for badge in badges:
+        by_road.setdefault((badge.low, badge.high), []).append(badge)
+    for (low, high), group in by_road.items():
+        group.sort(key=lambda b: b.vehicle)
+        length = geometry.length(low, high) or 1.0
+        sep = max(2 * b.half for b in group) + 6
+        usable = max(length - 2 * (NODE_RADIUS + 8), 1.0)
+        spread = min(sep / length, usable / length / max(len(group), 1))
+        for i, badge in enumerate(group):
+            t = 0.5 + (i - (len(group) - 1) / 2) * spread
+            x, y = geometry.point(low, high, t)
+            shift = PATH_SHIFT[badge.vehicle]
+            badge.x, badge.y = x + shift[0], y + shift[1]
+    placed: list[Box] = list(occupied)
+    for badge in badges:
+        dx, dy = geometry.direction(badge.low, badge.high, 0.5)
+        normal = (-dy, dx)
+        origin = (badge.x, badge.y)
+        for k in range(0, 25):
+            offset = (k + 1) // 2 * 11.0 * (1 if k % 2 else -1)
+            badge.x, badge.y = origin[0] + normal[0] * offset, origin[1] + normal[1] * offset
+            box = badge.box()
+            if not any(_overlap(box, other) for other in placed) and not any(
+                    _circle_hits_box(c, NODE_RADIUS + 1, box) for c in geometry.layout.values()):
+                break
+        placed.append(badge.box())
+
+
+def _paths(geometry: _Geometry, strokes: list[_Stroke], occupied: list[Box] = ()) -> list[str]:  # type: ignore[assignment]
+    """The paths, then their direction marks, then every step number (placed together)."""
+    lines: list[str] = []
+    marks: list[str] = []
+    badges: list[_Badge] = []
+    for stroke in strokes:
+        v, positions = stroke.vehicle, stroke.positions
+        shift = PATH_SHIFT[v]
+        x0, y0 = geometry.layout[positions[0]]
+        d = [f"M{_fmt(x0 + shift[0])},{_fmt(y0 + shift[1])}"]
+        labels: dict[tuple[int, int], list[int]] = {}
+        arrows: set[tuple[int, int]] = set()
+        for k in range(1, len(positions)):
+            a, b = positions[k - 1], positions[k]
+            if a == b:
+                continue
+            d.append(geometry.segment(a, b, shift, move_to=False))
+            labels.setdefault((min(a, b), max(a, b)), []).append(stroke.first + k)
+            arrows.add((a, b))
+        dash = ' stroke-dasharray="3 5"' if stroke.dashed else ""
+        lines.append(
+            f'<path class="{stroke.css}" data-vehicle="{v}" data-positions="{" ".join(map(str, positions))}" '
             f'd="{" ".join(d)}" fill="none" stroke="{COLOURS[v]}" stroke-width="4" '
-            f'stroke-linejoin="round" stroke-linecap="round" opacity="{opacity}"{dash}/>')
-    return [path, *badges]
+            f'stroke-linejoin="round" stroke-linecap="round" opacity="{stroke.opacity}"{dash}/>')
+        if not stroke.numbers:
+            continue
+        for a, b in sorted(arrows):
+            marks.append(_arrow(geometry, v, a, b))
+        badges += [_Badge(v, low, high, steps) for (low, high), steps in labels.items()]
+    _place_badges(geometry, badges, list(occupied))
+    out = lines + marks
+    for badge in badges:
+        out.append(
+            f'<g class="step" data-vehicle="{badge.vehicle}" data-steps="{" ".join(map(str, badge.steps))}" '
+            f'data-road="{badge.low}-{badge.high}">'
+            f'<rect x="{_fmt(badge.x - badge.half)}" y="{_fmt(badge.y - 9)}" width="{_fmt(2 * badge.half)}" '
+            f'height="18" rx="9" fill="{COLOURS[badge.vehicle]}" stroke="#ffffff" stroke-width="1.5"/>'
+            f'<text x="{_fmt(badge.x)}" y="{_fmt(badge.y + 4)}" text-anchor="middle" font-size="11" '
+            f'font-weight="bold" fill="#ffffff">{badge.text}</text></g>'
+        )
+    return out
 
 
-def _badge(layout: dict[int, Point], p: int, v: int, kind: str) -> str:
+def _arrow(geometry: _Geometry, v: int, a: int, b: int) -> str:
+    """An arrowhead on a vehicle's path, pointing where it goes, just before it arrives."""
+    length = geometry.length(a, b) or 1.0
+    t = max(0.55, 1 - (NODE_RADIUS + 17) / length)
+    x, y = geometry.point(a, b, t)
+    x, y = x + PATH_SHIFT[v][0], y + PATH_SHIFT[v][1]
+    dx, dy = geometry.direction(a, b, t)
+    nx, ny = -dy, dx
+    tip = (x + 7.5 * dx, y + 7.5 * dy)
+    left = (x - 6 * dx + 6.5 * nx, y - 6 * dy + 6.5 * ny)
+    right = (x - 6 * dx - 6.5 * nx, y - 6 * dy - 6.5 * ny)
+    return (f'<path class="direction" data-vehicle="{v}" data-from="{a}" data-to="{b}" '
+            f'd="M{_fmt(tip[0])},{_fmt(tip[1])} L{_fmt(left[0])},{_fmt(left[1])} '
+            f'L{_fmt(right[0])},{_fmt(right[1])} z" fill="{COLOURS[v]}" stroke="#ffffff" stroke-width="1"/>')
+
+
+def _badge_centre(layout: dict[int, Point], p: int, v: int, side: float) -> Point:
+    """Where a start or goal badge sits; `side` moves it sideways (-1 or 1) when the vehicle's
+    start and goal badges share a position."""
     x, y = layout[p]
     angle = math.radians(BADGE_ANGLE[v])
-    bx, by = x + (NODE_RADIUS + 13) * math.cos(angle), y + (NODE_RADIUS + 13) * math.sin(angle)
+    return x + (NODE_RADIUS + 13) * math.cos(angle) + 14 * side, y + (NODE_RADIUS + 13) * math.sin(angle)
+
+
+def _badge(layout: dict[int, Point], p: int, v: int, kind: str, side: float = 0.0) -> str:
+    bx, by = _badge_centre(layout, p, v, side)
     label = f"S{v}" if kind == "start" else f"G{v}"
     if kind == "start":
         shape = (f'<rect x="{_fmt(bx - 13)}" y="{_fmt(by - 10)}" width="26" height="20" rx="4" '
@@ -242,7 +441,7 @@ def _badge(layout: dict[int, Point], p: int, v: int, kind: str) -> str:
             f'font-weight="bold" fill="{fill}">{label}</text></g>')
 
 
-def _legend() -> list[str]:
+def _legend(now: bool = False) -> list[str]:
     y = LEGEND_TOP
     out = [f'<g id="legend" font-size="13" fill="#2b3038">']
     out.append(f'<path d="M40,{y} L100,{y}" stroke="{ROAD_COLOUR}" stroke-width="16"/>'
@@ -255,6 +454,9 @@ def _legend() -> list[str]:
     out.append(f'<circle cx="620" cy="{y}" r="11" fill="#ffffff" stroke="{OBSTACLE_COLOUR}" stroke-width="3"/>'
                f'<path d="M614,{y - 6} L626,{y + 6} M614,{y + 6} L626,{y - 6}" stroke="{OBSTACLE_COLOUR}" '
                f'stroke-width="3"/><text x="638" y="{y + 5}">obstacle</text>')
+    if now:
+        out.append(f'<circle cx="735" cy="{y}" r="10" fill="#ffffff" stroke="#5f6873" stroke-width="4"/>'
+                   f'<text x="752" y="{y + 5}">stands now</text>')
     y2 = y + 34
     for v in VEHICLES:
         x = 40 + (v - 1) * 115
@@ -281,21 +483,21 @@ def _used(roads: tuple[Road, ...]) -> set[int]:
     return {p for road in roads for p in (road.a, road.b)}
 
 
-def render_network(roads: tuple[Road, ...] | list[Road], obstacles=(), *, layout: str = "grid",
-                   title: str = "Road network") -> str:
+def render_network(roads: tuple[Road, ...] | list[Road], obstacles=(), *, layout: Layout = "grid",
+                   title: str = "Road network", names: Mapping[int, str] | None = None) -> str:
     """The network alone: positions, roads and obstacles."""
     roads = tuple(roads)
-    coords = LAYOUTS[layout]()
+    coords = resolve_layout(layout)
     geometry = _Geometry(coords, roads)
     parts = _header(title)
     parts += _roads(geometry, roads, tuple(obstacles))
-    parts += _positions(coords, _used(roads))
+    parts += _positions(coords, _used(roads), names)
     parts += _legend()
     parts.append("</svg>")
     return "\n".join(parts) + "\n"
 
 
-def _plan_title(plan: Plan) -> str:
+def plan_title(plan: Plan) -> str:
     if not plan.found:
         return "No plan found"
     done = len(plan.history)
@@ -307,65 +509,86 @@ def _plan_title(plan: Plan) -> str:
     return text
 
 
-def render_plan(plan: Plan, *, layout: str = "grid", step: int | None = None,
-                title: str | None = None) -> str:
-    """The network with the plan drawn on it; with `step`, one frame showing where the vehicles
-    stand at that step (the travelled part solid, the rest faint)."""
-    coords = LAYOUTS[layout]()
+def _drawable(plan: Plan, coords: dict[int, Point]) -> bool:
+    return all(p in coords for step in (*plan.steps, *plan.history) for p in step) and all(
+        p in coords for p in plan.goals)
+
+
+def render_plan(plan: Plan, *, layout: Layout = "grid", step: int | None = None,
+                title: str | None = None, names: Mapping[int, str] | None = None) -> str:
+    """The network with the plan drawn on it, and a ring on the position each vehicle stands on
+    now (step 0 of the plan); after moves, the moves made are dotted. With `step`, one frame of
+    the plan: the vehicles where they stand at that step, what is still to come drawn solid
+    with its step numbers, what is done faint."""
+    coords = resolve_layout(layout)
+    if not _drawable(plan, coords):
+        coords = grid_layout()
     geometry = _Geometry(coords, plan.roads)
     if title is None:
-        title = _plan_title(plan) if step is None else f"Step {step} of {plan.num_steps}"
+        title = plan_title(plan) if step is None else f"Step {step} of {plan.num_steps}"
     parts = _header(title)
     parts += _roads(geometry, plan.roads, plan.obstacles)
-    parts.append('<g id="paths">')
+    strokes: list[_Stroke] = []
     for v in VEHICLES:
         path = plan.path(v)
         if plan.history:
             travelled = [h[v - 1] for h in plan.history] + [path[0]]
-            parts += _vehicle_path(geometry, travelled, v, "travelled", 0.55, False, dashed=True)
+            strokes.append(_Stroke(v, travelled, "travelled", 0.55, False, dashed=True))
         if step is None:
-            parts += _vehicle_path(geometry, path, v, "path", 0.9, True)
+            strokes.append(_Stroke(v, path, "path", 0.9, True))
         else:
-            parts += _vehicle_path(geometry, path, v, "path", 0.22, False)
-            parts += _vehicle_path(geometry, path[: step + 1], v, "path-done", 0.95, True)
-    parts.append("</g>")
-    parts += _positions(coords, _used(plan.roads))
-    parts.append('<g id="badges">')
+            strokes.append(_Stroke(v, path[: step + 1], "path-done", 0.3, False))
+            strokes.append(_Stroke(v, path[step:], "path", 0.95, True, first=step))
     starts = plan.history[0] if plan.history else plan.steps[0]
+    # A vehicle that ends where it starts gets its start and goal badges side by side.
+    sides = {v: 1.0 if plan.goals[v - 1] == starts[v - 1] else 0.0 for v in VEHICLES}
+    occupied = []
     for v in VEHICLES:
-        parts.append(_badge(coords, starts[v - 1], v, "start"))
-        parts.append(_badge(coords, plan.goals[v - 1], v, "goal"))
+        for p, side in ((starts[v - 1], -sides[v]), (plan.goals[v - 1], sides[v])):
+            x, y = _badge_centre(coords, p, v, side)
+            occupied.append((x - 13, y - 10, x + 13, y + 10))
+    parts.append('<g id="paths">')
+    parts += _paths(geometry, strokes, occupied)
     parts.append("</g>")
-    if step is not None:
-        parts.append('<g id="vehicles">')
-        for v in VEHICLES:
-            x, y = coords[plan.steps[step][v - 1]]
-            parts.append(_vehicle_marker(v, x, y, f'data-pos="{plan.steps[step][v - 1]}"'))
-        parts.append("</g>")
-    parts += _legend()
+    parts += _positions(coords, _used(plan.roads), names)
+    at = plan.steps[step] if step is not None else plan.steps[0]
+    parts.append('<g id="vehicles">')
+    for v in VEHICLES:
+        x, y = coords[at[v - 1]]
+        css = "vehicle" if step is not None else "now"
+        parts.append(_vehicle_marker(v, x, y, f'data-pos="{at[v - 1]}"', css=css))
+    parts.append("</g>")
+    parts.append('<g id="badges">')
+    for v in VEHICLES:
+        parts.append(_badge(coords, starts[v - 1], v, "start", -sides[v]))
+        parts.append(_badge(coords, plan.goals[v - 1], v, "goal", sides[v]))
+    parts.append("</g>")
+    parts += _legend(now=step is None)
     parts.append("</svg>")
     return "\n".join(parts) + "\n"
 
 
-def _vehicle_marker(v: int, x: float, y: float, extra: str = "", inner: str = "") -> str:
+def _vehicle_marker(v: int, x: float, y: float, extra: str = "", inner: str = "", css: str = "vehicle") -> str:
     """A vehicle: a thick ring in its colour around the position it stands on."""
-    return (f'<g class="vehicle" data-vehicle="{v}" {extra}>'
+    return (f'<g class="{css}" data-vehicle="{v}" {extra}>'
             f'<circle cx="{_fmt(x)}" cy="{_fmt(y)}" r="{_fmt(NODE_RADIUS + 5)}" fill="none" '
             f'stroke="{COLOURS[v]}" stroke-width="7">{inner}</circle></g>')
 
 
-def render_animation(plan: Plan, *, layout: str = "grid", seconds_per_step: float = 1.2) -> str:
+def render_animation(plan: Plan, *, layout: Layout = "grid", seconds_per_step: float = 1.2,
+                     names: Mapping[int, str] | None = None) -> str:
     """One SVG in which the vehicles drive the plan, step after step, again and again."""
-    coords = LAYOUTS[layout]()
+    coords = resolve_layout(layout)
+    if not _drawable(plan, coords):
+        coords = grid_layout()
     geometry = _Geometry(coords, plan.roads)
     n = plan.num_steps
-    parts = _header(_plan_title(plan) + " (animated)")
+    parts = _header(plan_title(plan) + " (animated)")
     parts += _roads(geometry, plan.roads, plan.obstacles)
     parts.append('<g id="paths">')
-    for v in VEHICLES:
-        parts += _vehicle_path(geometry, plan.path(v), v, "path", 0.3, True)
+    parts += _paths(geometry, [_Stroke(v, plan.path(v), "path", 0.3, True) for v in VEHICLES])
     parts.append("</g>")
-    parts += _positions(coords, _used(plan.roads))
+    parts += _positions(coords, _used(plan.roads), names)
     slots = n + 2  # one slot per step and a pause at the goal
     duration = f"{_fmt(seconds_per_step * slots)}s"
     times = ";".join(f"{k / slots:.4f}" for k in range(n + 1)) + ";1"

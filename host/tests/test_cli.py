@@ -1,15 +1,20 @@
 from __future__ import annotations
 
 import io
+import json
 import os
 import tempfile
 import unittest
 import unittest.mock
 import xml.etree.ElementTree as ET
+from pathlib import Path
 
-from support import binary
+from support import binary, write_script
 
 from mova_host.cli import main
+from mova_host.scenario import command_lines, load_scenario
+
+LIBRARY = Path(__file__).resolve().parents[2] / "examples" / "scenarios"
 
 
 class CommandLineTest(unittest.TestCase):
@@ -66,8 +71,165 @@ class CommandLineTest(unittest.TestCase):
         bad = self.file("bad.txt", "ENVIRONMENT_BUILD\n")
         err = io.StringIO()
         with unittest.mock.patch("sys.stderr", err):
-            self.assertEqual(main(["plan", bad, *self.common], io.StringIO()), 1)
+            self.assertEqual(main(["plan", bad, *self.common], io.StringIO()), 2)
         self.assertIn("no roads", err.getvalue())
+
+
+# A stand-in controller that answers the client's sentinel, leaves a mark that it ran, and dies
+# when asked to plan.
+DYING = """
+import sys
+open("started", "w").close()
+for line in sys.stdin:
+    if line.startswith("MOVA_START_MISSION"):
+        sys.exit(9)
+    if line.strip() == "INFORMATION_GET_WATERMARK":
+        print("a watermark line. ", flush=True)
+"""
+
+
+class ExitStatusTest(unittest.TestCase):
+    """0 a plan was found, 1 no plan, 2 bad input or usage (nothing run), 3 the controller failed."""
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+        self.work = os.path.join(self.folder.name, "work")
+        self.common = ["--binary", str(binary()), "--workdir", self.work]
+
+    def file(self, name: str, text: str) -> str:
+        path = os.path.join(self.folder.name, name)
+        with open(path, "w") as handle:
+            handle.write(text)
+        return path
+
+    def call(self, *argv: str) -> tuple[int, str, str]:
+        out, err = io.StringIO(), io.StringIO()
+        with unittest.mock.patch("sys.stderr", err):
+            status = main(list(argv), out)
+        return status, out.getvalue(), err.getvalue()
+
+    def test_plan_found_and_not_found(self):
+        found, missing = str(LIBRARY / "passing-two-lanes.json"), str(LIBRARY / "head-on-one-lane.json")
+        self.assertEqual(self.call("plan", found, *self.common)[0], 0)
+        self.assertEqual(self.call("plan", missing, *self.common)[0], 1)
+        self.assertEqual(self.call("explain", found, *self.common)[0], 0)
+        status, out, _ = self.call("explain", missing, *self.common)
+        self.assertEqual(status, 1)
+        self.assertIn("category: blocked", out)
+        flags = ["--road", "one-lane", "0", "1", "--start", "0", "1", "5", "--goal", "1", "0", "5"]
+        self.assertEqual(self.call("plan", *flags, *self.common)[0], 1)
+        self.assertEqual(self.call("explain", *flags, "--json", *self.common)[0], 1)
+        stream = self.file("stream.txt", "\n".join(command_lines(load_scenario(missing))) + "\n")
+        self.assertEqual(self.call("run", stream, *self.common)[0], 1)
+        stream = self.file("stream2.txt", "\n".join(command_lines(load_scenario(found))) + "\n")
+        self.assertEqual(self.call("run", stream, *self.common)[0], 0)
+
+    def test_reader_gone_ends_quietly_with_the_broken_pipe_status(self):
+        # `mova-host run FILE | head -1`: the reader closes the pipe after the first line.
+        import subprocess
+        import sys
+        stream = self.file("stream.txt", "MOVA_GENERATION\n" * 2000)
+        env = dict(os.environ, PYTHONPATH=str(Path(__file__).resolve().parents[1]))
+        child = subprocess.Popen([sys.executable, "-m", "mova_host", "run", stream, *self.common],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        first = child.stdout.readline()
+        child.stdout.close()
+        error = child.stderr.read()
+        child.stderr.close()
+        self.assertEqual(child.wait(timeout=60), 141)
+        self.assertIn(b"MOVA_GENERATION", first)
+        self.assertEqual(error, b"", "no traceback and no error line when the reader is gone")
+
+    def test_check(self):
+        status, out, _ = self.call("check", str(LIBRARY / "rotation.json"))
+        self.assertEqual((status, out.strip()), (0, f"{LIBRARY / 'rotation.json'}: no problems found"))
+        status, out, _ = self.call("check", str(LIBRARY / "island.json"), "--json")
+        report = json.loads(out)
+        self.assertEqual((status, report["valid"], report["errors"]), (1, True, []))
+        self.assertEqual(report["warnings"][0]["place"], "vehicles[2].goal")
+
+    def test_bad_input_runs_nothing(self):
+        dying = write_script(self.folder.name, DYING)
+        bad = self.file("bad.json", '{"format": "mova-scenario", "version": 1, "roads": [{"kind": "lane", '
+                        '"from": 0, "to": 1}], "vehicles": []}')
+        for argv in (["plan", bad], ["explain", bad], ["check", bad], ["commands", bad],
+                     ["explain", os.path.join(self.folder.name, "missing.json")],
+                     ["explain", bad, "--road", "one-way", "0", "1"],
+                     ["explain", "--road", "two-lane", "0", "1", "--start", "0", "1", "2", "--goal", "1", "2", "3"],
+                     ["explain", "--road", "one-way", "0", "1", "--start", "0", "1", "2", "--goal", "1", "2", "3",
+                      "--obstacle", "1", "1"],
+                     ["explain", "--road", "one-way", "0", "1", "--start", "0", "0", "2", "--goal", "1", "2", "3"],
+                     ["plan", "--road", "one-way", "0", "1"],
+                     ["plan", str(LIBRARY / "rotation.json"), "--obstacle", "0", "1"],
+                     ["plan", "--no-such-option"],
+                     ["explain", self.file("stream.txt", "ENVIRONMENT_CLEAN\n")]):
+            with self.subTest(argv=argv):
+                runs = argv[0] in ("plan", "explain")
+                status, out, err = self.call(*argv, *(["--binary", dying, "--workdir", self.work] if runs else []))
+                self.assertEqual(status, 2)
+                self.assertFalse(os.path.exists(os.path.join(self.work, "started")))
+                if argv[1:] == [bad]:
+                    self.assertEqual(err.count("\n"), 1, err)  # one message
+                    self.assertIn('roads[0].kind: "lane" is not one of', err)
+        status, out, err = self.call("explain", bad, "--json")
+        self.assertEqual(json.loads(out)["status"], 2)
+        self.assertIn("roads[0].kind", json.loads(out)["error"])
+
+    def test_controller_failure(self):
+        dying = write_script(self.folder.name, DYING)
+        scenario = str(LIBRARY / "rotation.json")
+        for action in ("plan", "explain"):
+            with self.subTest(action):
+                status, _, err = self.call(action, scenario, "--binary", dying, "--workdir", self.work)
+                self.assertEqual(status, 3)
+                self.assertIn("exited (status 9) during MOVA_START_MISSION", err)
+        status, _, err = self.call("plan", scenario, "--binary", os.path.join(self.folder.name, "nothing"))
+        self.assertEqual(status, 3)
+        self.assertIn("no controller executable", err)
+
+
+class OutputTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+        self.common = ["--binary", str(binary()), "--workdir", self.folder.name]
+
+    def run_main(self, *argv: str) -> str:
+        out = io.StringIO()
+        main(list(argv), out)
+        return out.getvalue()
+
+    def test_json_of_run_plan_and_explain(self):
+        scenario = str(LIBRARY / "one-way-loops.json")
+        stream = os.path.join(self.folder.name, "stream.txt")
+        commands = self.run_main("commands", scenario)
+        self.assertEqual(commands.splitlines(), command_lines(load_scenario(scenario)))
+        Path(stream).write_text(commands + "MOVA_GET_NUM_STEPS\n")
+        run = json.loads(self.run_main("run", stream, "--json", *self.common))
+        self.assertEqual([e["answer"] for e in run["exchanges"][-2:]], ["TRUE", " 16"])
+        plan = json.loads(self.run_main("plan", scenario, "--json", *self.common))
+        self.assertEqual((plan["answer"], plan["steps"], plan["moves"]), (True, 16, 18))
+        self.assertEqual(plan["plan"][0], [0, 1, 2])
+        explained = json.loads(self.run_main("explain", scenario, "--json", *self.common))
+        self.assertEqual(explained["plan"], plan["plan"])
+        self.assertEqual((explained["optimal_steps"], explained["optimal_moves"]), (6, 18))
+        flags = ["--road", "two-lanes", "0", "1", "--road", "one-lane", "1", "2", "--start", "0", "2", "5",
+                 "--goal", "2", "0", "5", "--obstacle", "0", "1"]
+        plans = json.loads(self.run_main("plan", *flags, "--json", *self.common))["plans"]
+        self.assertEqual([p["answer"] for p in plans], [True, False])
+        self.assertEqual(plans[1]["obstacles"], [[0, 1]])
+
+    def test_explain_draws_the_scenario_at_its_coordinates(self):
+        picture = os.path.join(self.folder.name, "loops.svg")
+        text = self.run_main("explain", str(LIBRARY / "one-way-loops.json"), "--svg", picture, *self.common)
+        self.assertIn("category: plan", text)
+        self.assertIn(f"picture: {picture}", text)
+        root = ET.parse(picture).getroot()
+        ns = {"s": "http://www.w3.org/2000/svg"}
+        circle = root.find(".//s:g[@data-pos='4']/s:circle", ns)
+        self.assertEqual((circle.get("cx"), circle.get("cy")), ("380", "460"))
+        self.assertEqual(root.find("s:title", ns).text, "one-way loops: Plan: 16 steps (fewest 6)")
 
 
 if __name__ == "__main__":

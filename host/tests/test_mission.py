@@ -88,7 +88,8 @@ class MissionTest(ClientCase):
         with self.assertRaises(ValueError):
             self.mission.place([0, 1, 12], [2, 3, 4])
         with self.assertRaises(ValueError):
-            Road(RoadKind.ONE_LANE, 3, 3)
+            Road(RoadKind.ONE_LANE, 3, 12)
+        Road(RoadKind.ONE_LANE, 3, 3)  # the controller accepts a road from a position to itself
         with self.assertRaises(MissionError):
             Mission(self.client).plan()
 

@@ -7,8 +7,12 @@ import xml.etree.ElementTree as ET
 
 import support  # noqa: F401  (puts the package on the path)
 
+import random
+
 from mova_host import Plan, Road, RoadKind
 from mova_host import svg
+from mova_host.exact import solve
+from test_exact_vs_controller import random_scenario
 
 NS = {"s": "http://www.w3.org/2000/svg"}
 ROADS = (
@@ -149,6 +153,123 @@ class FramesAndAnimationTest(unittest.TestCase):
         network = parse(svg.render_network(ROADS, [(0, 1)]))
         self.assertEqual(len(network.findall(".//s:g[@id='roads']/s:g", NS)), 5)
         self.assertEqual(len(network.findall(".//s:g[@class='obstacle']", NS)), 1)
+
+
+def curve_points(d: str) -> list[tuple[float, float]]:
+    """Points along path data made of M, L and Q pieces."""
+    points: list[tuple[float, float]] = []
+    for piece in re.findall(r"[MLQ][^MLQ]*", d):
+        values = numbers(piece[1:])
+        if piece[0] == "Q" and points:
+            (cx, cy), (ex, ey) = values
+            sx, sy = points[-1]
+            for k in range(1, 21):
+                t = k / 20
+                u = 1 - t
+                points.append((u * u * sx + 2 * u * t * cx + t * t * ex, u * u * sy + 2 * u * t * cy + t * t * ey))
+        else:
+            points += values
+    return points
+
+
+def boxes(root: ET.Element, css: str) -> list[tuple[float, float, float, float]]:
+    out = []
+    for group in root.findall(f".//s:g[@class='{css}']", NS):
+        rect = group.find("s:rect", NS)
+        x, y = float(rect.get("x")), float(rect.get("y"))
+        out.append((x, y, x + float(rect.get("width")), y + float(rect.get("height"))))
+    return out
+
+
+def overlap(a, b) -> bool:
+    return a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
+
+
+class LayoutTest(unittest.TestCase):
+    def test_roads_stay_clear_of_title_and_legend(self):
+        # Roads along the top and bottom rows pass over a position and must bend; a long
+        # diagonal bends too.
+        roads = (Road(RoadKind.TWO_LANES, 0, 2), Road(RoadKind.ONE_LANE, 1, 3), Road(RoadKind.ONE_WAY, 0, 3),
+                 Road(RoadKind.TWO_LANES, 8, 10), Road(RoadKind.ONE_WAY, 11, 8), Road(RoadKind.ONE_LANE, 0, 10),
+                 Road(RoadKind.TWO_LANES, 0, 1), Road(RoadKind.TWO_LANES, 0, 1))
+        for layout in ("grid", "circle", {0: (0, 0), 1: (100, 0), 2: (200, 0), 3: (300, 0), 8: (0, 100),
+                                           10: (200, 100), 11: (300, 100)}):
+            root = parse(svg.render_network(roads, layout=layout))
+            for road in root.findall(".//s:g[@id='roads']/s:g", NS):
+                for x, y in curve_points(road.find("s:path", NS).get("d")):
+                    with self.subTest(layout=str(layout)[:20], road=road.get("data-road")):
+                        self.assertGreater(y - 8, svg.TITLE_BOTTOM)
+                        self.assertLess(y + 8, svg.LEGEND_TOP - 8)
+                        self.assertTrue(0 < x < svg.WIDTH)
+            # The second road between 0 and 1 is drawn beside the first, not over it.
+            twins = [r.find("s:path", NS).get("d") for r in root.findall(".//s:g[@data-from='0'][@data-to='1']", NS)]
+            self.assertEqual(len(set(twins)), 2)
+
+    def test_positions_at_their_coordinates(self):
+        inside = {0: (100.0, 150.0), 1: (400.0, 150.0), 5: (250.0, 400.0)}
+        roads = (Road(RoadKind.TWO_LANES, 0, 1), Road(RoadKind.ONE_WAY, 1, 5))
+        root = parse(svg.render_network(roads, layout=inside, names={5: "dock"}))
+        drawn = {int(g.get("data-pos")): g for g in root.findall(".//s:g[@class='position']", NS)}
+        self.assertEqual(sorted(drawn), [0, 1, 5])
+        for p, (x, y) in inside.items():
+            circle = drawn[p].find("s:circle", NS)
+            self.assertEqual((float(circle.get("cx")), float(circle.get("cy"))), (x, y))
+        self.assertEqual(drawn[5].find("s:text[@class='name']", NS).text, "dock")
+        # Coordinates of another scale are fitted into the drawing, keeping their shape.
+        far = svg.resolve_layout({0: (0, 0), 1: (3000, 0), 5: (1500, 1500)})
+        x0, y0, x1, y1 = svg.NODE_BOX
+        self.assertTrue(all(x0 <= x <= x1 and y0 <= y <= y1 for x, y in far.values()))
+        self.assertAlmostEqual(far[1][0] - far[0][0], 2 * (far[5][1] - far[0][1]))
+
+
+class PlanMarksTest(unittest.TestCase):
+    def test_after_a_replan_the_vehicles_are_marked_where_they_stand(self):
+        later = Plan(True, ROADS, ((4, 5),), (5, 4, 2), PLAN.steps[2:], history=PLAN.steps[:2])
+        root = parse(svg.render_plan(later))
+        now = {int(g.get("data-vehicle")): int(g.get("data-pos")) for g in root.findall(".//s:g[@class='now']", NS)}
+        self.assertEqual(now, {1: 1, 2: 0, 3: 2})
+        self.assertEqual(root.find(".//s:g[@class='start'][@data-vehicle='1']", NS).get("data-pos"), "0")
+
+    def test_frames_draw_what_is_to_come_solid(self):
+        for step in range(PLAN.num_steps + 1):
+            root = parse(svg.render_plan(PLAN, step=step))
+            with self.subTest(step=step):
+                for v in (1, 2, 3):
+                    coming = root.find(f".//s:path[@class='path'][@data-vehicle='{v}']", NS)
+                    done = root.find(f".//s:path[@class='path-done'][@data-vehicle='{v}']", NS)
+                    self.assertEqual(coming.get("data-positions").split(), [str(p) for p in PLAN.path(v)[step:]])
+                    self.assertEqual(done.get("data-positions").split(), [str(p) for p in PLAN.path(v)[:step + 1]])
+                    self.assertGreater(float(coming.get("opacity")), 2 * float(done.get("opacity")))
+                numbered = {int(n) for g in root.findall(".//s:g[@class='step']", NS) for n in g.get("data-steps").split()}
+                self.assertTrue(all(n > step for n in numbered))
+
+    def test_direction_marks_point_where_the_vehicles_go(self):
+        root = parse(svg.render_plan(PLAN))
+        layout = svg.grid_layout()
+        marks = root.findall(".//s:path[@class='direction']", NS)
+        self.assertEqual(sorted((int(m.get("data-vehicle")), int(m.get("data-from")), int(m.get("data-to"))) for m in marks),
+                         [(1, 0, 1), (1, 1, 5), (2, 0, 4), (2, 1, 0)])
+        for mark in marks:
+            tip = numbers(mark.get("d"))[0]
+            a, b = layout[int(mark.get("data-from"))], layout[int(mark.get("data-to"))]
+            self.assertLess(math.dist(tip, b), math.dist(tip, a))
+
+    def test_step_numbers_never_cover_each_other(self):
+        rng = random.Random(9)
+        drawn = 0
+        while drawn < 30:
+            s = random_scenario(rng)
+            exact = solve(s.roads, s.starts, s.goals, s.obstacles)
+            if not exact.plan_exists or exact.optimal_steps < 3:
+                continue
+            drawn += 1
+            plan = Plan(True, tuple(s.roads), tuple(s.obstacles), s.goals, tuple(exact.moves_plan))
+            for layout in ("grid", "circle"):
+                root = parse(svg.render_plan(plan, layout=layout))
+                numbers_, badges = boxes(root, "step"), boxes(root, "start") + boxes(root, "goal")
+                for i, a in enumerate(numbers_):
+                    for b in numbers_[i + 1:] + badges:
+                        self.assertFalse(overlap(a, b), f"{layout}: {a} covers {b} in {plan.steps}")
 
 
 if __name__ == "__main__":

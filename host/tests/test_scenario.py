@@ -1,0 +1,182 @@
+from __future__ import annotations
+
+import copy
+import json
+import random
+import unittest
+from pathlib import Path
+
+import support  # noqa: F401  (puts the package on the path)
+
+from mova_host.scenario import (
+    ScenarioError,
+    check_scenario,
+    command_lines,
+    dumps_scenario,
+    load_scenario,
+    loads_scenario,
+    parse_scenario,
+    scenario_to_json,
+)
+from test_exact_vs_controller import random_scenario
+
+LIBRARY = Path(__file__).resolve().parents[2] / "examples" / "scenarios"
+
+BASE = {
+    "format": "mova-scenario",
+    "version": 1,
+    "positions": [{"position": 0, "name": "dock", "x": 80, "y": 60.5}],
+    "roads": [{"kind": "two-lanes", "from": 0, "to": 1}, {"kind": "one-way", "from": 1, "to": 2}],
+    "vehicles": [{"vehicle": 1, "start": 0, "goal": 2}, {"vehicle": 3, "start": 5, "goal": 5},
+                 {"vehicle": 2, "start": 1, "goal": 0}],
+    "obstacles": [{"from": 2, "to": 1}],
+    "settings": {"timeout_ms": 250, "memory_mb": 64},
+}
+
+
+def changed(path: str, value: object) -> dict:
+    """BASE with one field set (path like "roads[1].kind"); value ... deletes it."""
+    data = copy.deepcopy(BASE)
+    keys = [int(k) if k.isdigit() else k for k in path.replace("[", ".").replace("]", "").split(".")]
+    target = data
+    for key in keys[:-1]:
+        target = target[key]
+    if value is ...:
+        del target[keys[-1]]
+    else:
+        target[keys[-1]] = value
+    return data
+
+
+class ReadingTest(unittest.TestCase):
+    def test_fields(self):
+        s = parse_scenario(BASE)
+        self.assertEqual((s.starts, s.goals), ((0, 1, 5), (2, 0, 5)))  # by vehicle number
+        self.assertEqual(s.obstacles, [(2, 1)])
+        self.assertEqual((s.timeout_ms, s.memory_mb), (250, 64))
+        self.assertEqual(s.positions[0].name, "dock")
+        self.assertEqual(s.label(0), "0 (dock)")
+        self.assertIsNone(s.coordinates())  # positions 1, 2 and 5 have none
+
+    def test_round_trips(self):
+        files = sorted(LIBRARY.glob("*.json"))
+        self.assertGreaterEqual(len(files), 15)
+        for path in files:
+            with self.subTest(path.name):
+                data = json.loads(path.read_text())
+                s = load_scenario(path)
+                self.assertEqual(scenario_to_json(s), data)
+                self.assertEqual(loads_scenario(dumps_scenario(s)), s)
+        rng = random.Random(5)
+        for _ in range(200):
+            s = random_scenario(rng)
+            self.assertEqual(parse_scenario(json.loads(json.dumps(scenario_to_json(s)))), s)
+
+    def test_malformed_files_name_the_place(self):
+        cases = [
+            (changed("format", "mova"), "format:"),
+            (changed("version", 2), "version: version 2 is newer"),
+            (changed("version", "1"), "version: must be a whole number"),
+            (changed("roads", ...), 'the field "roads" is missing'),
+            (changed("roads", {}), "roads: must be a list"),
+            (changed("roads[1].kind", "two-lane"), 'roads[1].kind: "two-lane" is not one of one-way, one-lane, two-lanes'),
+            (changed("roads[0].to", 12), "roads[0].to: position 12 is outside 0 to 11"),
+            (changed("roads[0].to", 1.0), "roads[0].to: must be a whole number, not 1.0"),
+            (changed("roads[0].lanes", 2), "roads[0].lanes: unknown field"),
+            (changed("roads", [{"kind": "one-way", "from": 0, "to": 1}] * 16), "roads: 16 roads"),
+            (changed("vehicles[1].vehicle", 4), "vehicles[1].vehicle: must be 1, 2 or 3"),
+            (changed("vehicles[2].vehicle", 1), "vehicles[2].vehicle: vehicle 1 is listed twice"),
+            (changed("vehicles", BASE["vehicles"][:2]), "vehicles: must list vehicles 1, 2 and 3; missing 2"),
+            (changed("vehicles[2].start", 0), "vehicles[2].start: position 0 is already the start of vehicle 1"),
+            (changed("vehicles[0].goal", -1), "vehicles[0].goal: position -1 is outside"),
+            (changed("obstacles[0].to", 2), "obstacles[0]: an obstacle blocks the road between two different"),
+            (changed("obstacles[0].from", 12), "obstacles[0].from: position 12"),
+            (changed("settings.timeout_ms", -5), "settings.timeout_ms: -5 is outside"),
+            (changed("settings.timeout", 5), "settings.timeout: unknown field"),
+            (changed("positions[0].y", ...), "positions[0]: give both x and y"),
+            (changed("positions[0].x", "80"), "positions[0].x: must be a number"),
+            (changed("positions", [{"position": 3}, {"position": 3}]), "positions[1].position: position 3 is described twice"),
+            (changed("expect", {"category": "stuck"}), 'expect.category: "stuck" is not one of'),
+            (changed("expect", {"answer": "yes"}), "expect.answer: must be true or false"),
+            ([], "must be an object"),
+        ]
+        for data, message in cases:
+            with self.subTest(message):
+                with self.assertRaises(ScenarioError) as caught:
+                    parse_scenario(data, "file.json")
+                self.assertIn(message, str(caught.exception))
+                self.assertTrue(str(caught.exception).startswith("file.json: "))
+        with self.assertRaises(ScenarioError) as caught:
+            loads_scenario('{"format": "mova-scenario",\n "version": 1,,}', "bad.json")
+        self.assertIn("bad.json: line 2, column 15: not valid JSON", str(caught.exception))
+        with self.assertRaises(ScenarioError) as caught:
+            load_scenario(LIBRARY / "no-such-file.json")
+        self.assertIn("no such file", str(caught.exception))
+
+
+class CheckTest(unittest.TestCase):
+    def test_doubtful_points_name_the_field(self):
+        data = copy.deepcopy(BASE)
+        data["roads"].append({"kind": "two-lanes", "from": 1, "to": 0})  # the same road again
+        data["positions"].append({"position": 7})
+        data["vehicles"][2]["goal"] = 2  # vehicle 2 shares vehicle 1's goal
+        data["obstacles"].append({"from": 4, "to": 6})
+        found = [str(f) for f in check_scenario(parse_scenario(data))]
+        for expected in [
+            "roads[2]: repeats roads[0]",
+            "positions[1]: position 7 has no road",
+            "vehicles[1].start: position 5 of vehicle 3 has no road to another position",
+            "vehicles[1].start: vehicle 3 stays on position 5, which lies on no cycle of roads",
+            "vehicles[2].goal: position 2 is also the goal of vehicle 1",
+            "obstacles[1]: no road joins 4 and 6",
+            "vehicles[0].goal: vehicle 1 cannot reach its goal 2 from its start 0 (dock) past the obstacles",
+        ]:
+            self.assertTrue(any(f.startswith(expected) for f in found), f"{expected!r} not in {found}")
+        one_way = changed("roads[1]", {"kind": "one-way", "from": 2, "to": 1})
+        found = [str(f) for f in check_scenario(parse_scenario(one_way))]
+        self.assertIn("vehicles[0].goal: vehicle 1 cannot reach its goal 2 from its start 0 (dock) on the roads", found)
+        beside = changed("roads[1]", {"kind": "one-lane", "from": 1, "to": 0})
+        self.assertIn("roads[1]: adds nothing to the two-lane road roads[0] between 1 and 0",
+                      [str(f) for f in check_scenario(parse_scenario(beside))])
+
+    def test_unknown_fields_and_roads_to_themselves(self):
+        data = changed("note", "kept as it is")
+        data["expect"] = {"answer": True, "cause": "a key of the tests' own"}
+        data["roads"].append({"kind": "one-way", "from": 5, "to": 5})
+        s = parse_scenario(data)
+        self.assertEqual(scenario_to_json(s)["note"], "kept as it is")
+        self.assertEqual(parse_scenario(scenario_to_json(s)), s)
+        found = [str(f) for f in check_scenario(s)]
+        self.assertIn("note: unknown field, ignored", found)
+        self.assertTrue(any(f.startswith("roads[2]: leads from 5 to itself") for f in found), found)
+        # A road to itself closes a cycle: vehicle 3 staying on 5 no longer worries the check.
+        self.assertFalse(any("stays on position 5" in f for f in found), found)
+
+    def test_library_scenarios_that_can_plan_have_nothing_doubtful(self):
+        for name in ("passing-two-lanes", "siding", "one-way-loops", "rotation", "swap-two-roads"):
+            with self.subTest(name):
+                self.assertEqual(check_scenario(load_scenario(LIBRARY / f"{name}.json")), [])
+
+
+class CommandStreamTest(unittest.TestCase):
+    def test_the_stream_a_fresh_controller_gets(self):
+        self.assertEqual(command_lines(parse_scenario(BASE)), [
+            "ENVIRONMENT_CLEAN",
+            "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 0 1",
+            "ENVIRONMENT_ADD_ONE_WAY_ROAD 1 2",
+            "ENVIRONMENT_BUILD",
+            "SETTINGS_SET_TIMEOUT 250",
+            "SETTINGS_SET_MAX_RAM 64",
+            "VEHICLE_SET_CURRENT_POS 1 0",
+            "VEHICLE_SET_CURRENT_POS 2 1",
+            "VEHICLE_SET_CURRENT_POS 3 5",
+            "VEHICLE_SET_GOAL_POS 1 2",
+            "VEHICLE_SET_GOAL_POS 2 0",
+            "VEHICLE_SET_GOAL_POS 3 5",
+            "OBSTACLES_ADD_OBSTACLE 2 1",
+            "MOVA_START_MISSION",
+        ])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -100,9 +100,9 @@ void Print_Successors(const CPN_Successor_List& list);
 // Callers change PARENT, G and F only.
 
 // A vertex as the graph keeps it: the fields of CPN_Vertex, except that the successor list is
-// held immutable and shared with the graph's record of what expanding the placement found (a
-// copy at every expansion would cost as much as the rest of a replay), and where the vehicles
-// stand in its marking. One cache line each.
+// held immutable and shared with what the predecessor search found, which the graph remembers
+// per placement (a copy at every expansion would cost as much as the rest of a replay), and
+// where the vehicles stand in its marking. One cache line each.
 struct alignas(64) Stored_Vertex {
   CPN_Marking CPN_MARKING{};
   std::shared_ptr<const CPN_Successor_List> successors;  // null: no successors
@@ -111,7 +111,7 @@ struct alignas(64) Stored_Vertex {
   Utils::Cost H = Utils::Infinite_Cost;
   Utils::Cost F = Utils::Infinite_Cost;
   Placement placement{};  // Locate(CPN_MARKING)
-  bool present = false;
+  bool present = false;  // false in a free place of the array of consistent keys
 
   const CPN_Successor_List& Successors() const { return successors ? *successors : None; }
   static const CPN_Successor_List None;

@@ -37,7 +37,7 @@ struct Planner_State {
   bool solution_found = false;
   std::int32_t max_ram = 2048;
   std::int64_t timeout = 1000000000;
-  Math::LinearAlgebra::Matrix distances = Math::LinearAlgebra::Zero_Matrix(12, 12);
+  Math::LinearAlgebra::Matrix distances = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Places);
   Utils::Priority_Queue queue;
   Utils::Search_Statistics statistics;
 };
@@ -47,7 +47,7 @@ bool pause_enabled = true;
 
 // ---------------------------------------------------------------------------------------------
 // A usable table entry: a whole number of moves lies strictly between -0.5 and `upper` (32767.5
-// for a step of a plan, 2^31 for the distance query); it is rounded half away from zero.
+// in the heuristic sum, 2^31 for the distance query); it is rounded half away from zero.
 
 bool Usable_Entry(float entry, double upper) {
   return entry > -0.5f && static_cast<double>(entry) < upper;
@@ -362,7 +362,7 @@ void Reset_Search() {
   Graph::Clear_Graph();
 }
 
-void Clear_Distances() { planner.distances = Math::LinearAlgebra::Zero_Matrix(12, 12); }
+void Clear_Distances() { planner.distances = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Places); }
 
 void Set_Distance(std::int32_t from, std::int32_t to, std::int32_t steps) {
   Check_Table_Index(from, to);

@@ -8,11 +8,17 @@ Utils::Obstacles_List obstacles;
 
 }  // namespace
 
-void Add(std::int32_t origin, std::int32_t destiny) { obstacles.push_back({origin, destiny}); }
+void Add(std::int32_t origin, std::int32_t destiny) {
+  obstacles.push_back({origin, destiny});
+}
 
-void Clean() { obstacles.clear(); }
+void Clean() {
+  obstacles.clear();
+}
 
-std::int32_t Count() { return static_cast<std::int32_t>(obstacles.size()); }
+std::int32_t Count() {
+  return static_cast<std::int32_t>(obstacles.size());
+}
 
 bool Present(std::int32_t a, std::int32_t b) {
   bool present = false;
@@ -21,6 +27,8 @@ bool Present(std::int32_t a, std::int32_t b) {
   return present;
 }
 
-const Utils::Obstacles_List& List() { return obstacles; }
+const Utils::Obstacles_List& List() {
+  return obstacles;
+}
 
 }  // namespace Obstacles

@@ -44,7 +44,9 @@ CPN_Marking Empty_Marking() {
   return m;
 }
 
-bool Is_Consistent(const CPN_Marking& marking) { return Locate(marking).consistent; }
+bool Is_Consistent(const CPN_Marking& marking) {
+  return Locate(marking).consistent;
+}
 
 Firing Reverse_Activated_Transitions(const CPN_Marking& marking) {
   Firing activated;

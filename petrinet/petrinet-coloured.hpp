@@ -18,7 +18,9 @@ inline constexpr int Number_Of_Vehicles = 3;
 using CPN_Marking = std::array<Colour, Max_Places>;
 
 // Vehicle v (1..3) is colour Vv.
-constexpr Colour Vehicle_Colour(int vehicle) { return static_cast<Colour>(vehicle); }
+constexpr Colour Vehicle_Colour(int vehicle) {
+  return static_cast<Colour>(vehicle);
+}
 
 // Where the three vehicles stand in a marking.
 struct Placement {

@@ -28,7 +28,9 @@ struct Vertex_Store {
 };
 Vertex_Store graph;
 
-bool Dense(Key_CPN key) { return key >= 0 && key < Consistent_Keys; }
+bool Dense(Key_CPN key) {
+  return key >= 0 && key < Consistent_Keys;
+}
 
 Stored_Vertex* Find(Key_CPN key) {
   if (!Dense(key)) return graph.others.Find(key);
@@ -46,8 +48,11 @@ Stored_Vertex& Insert(Key_CPN key, const CPN_Marking& marking, const Placement& 
   } else {
     v = &graph.others.Insert(key, {});
   }
-  *v = {marking, nullptr, parent, Utils::Infinite_Cost, Utils::Infinite_Cost,
-        Utils::Infinite_Cost, placement, true};
+  *v = Stored_Vertex{};
+  v->CPN_MARKING = marking;
+  v->PARENT = parent;
+  v->placement = placement;
+  v->present = true;
   return *v;
 }
 
@@ -139,7 +144,9 @@ void Expand_Vertex(Key_CPN key) {
   v.successors = Find_Successors(v.CPN_MARKING, v.placement);
 }
 
-bool Successors_Empty(Key_CPN key) { return Stored(key).Successors().empty(); }
+bool Successors_Empty(Key_CPN key) {
+  return Stored(key).Successors().empty();
+}
 
 CPN_Vertex Get_Vertex(Key_CPN key) {
   const Stored_Vertex& v = Stored(key);
@@ -149,19 +156,20 @@ CPN_Vertex Get_Vertex(Key_CPN key) {
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) {
   Stored_Vertex& v = Stored(key);
   PetriNet::Coloured::Check_Colours(vertex.CPN_MARKING);
-  v = {vertex.CPN_MARKING,
-       vertex.CPN_SUCCESSORS.empty()
-           ? nullptr
-           : std::make_shared<const CPN_Successor_List>(vertex.CPN_SUCCESSORS),
-       vertex.PARENT,
-       vertex.G,
-       vertex.H,
-       vertex.F,
-       Locate(vertex.CPN_MARKING),
-       true};
+  v.CPN_MARKING = vertex.CPN_MARKING;
+  v.successors = nullptr;
+  if (!vertex.CPN_SUCCESSORS.empty())
+    v.successors = std::make_shared<const CPN_Successor_List>(vertex.CPN_SUCCESSORS);
+  v.PARENT = vertex.PARENT;
+  v.G = vertex.G;
+  v.H = vertex.H;
+  v.F = vertex.F;
+  v.placement = Locate(vertex.CPN_MARKING);
 }
 
-bool Contains(Key_CPN key) { return Find(key) != nullptr; }
+bool Contains(Key_CPN key) {
+  return Find(key) != nullptr;
+}
 
 void Delete_Vertex(Key_CPN key) {
   if (!Dense(key)) {
@@ -172,7 +180,9 @@ void Delete_Vertex(Key_CPN key) {
   std::erase(graph.dense_keys, key);
 }
 
-int Graph_Length() { return static_cast<int>(graph.dense_keys.size() + graph.others.Size()); }
+int Graph_Length() {
+  return static_cast<int>(graph.dense_keys.size() + graph.others.Size());
+}
 
 void Clear_Graph() {
   for (const Key_CPN key : graph.dense_keys) graph.dense[static_cast<std::size_t>(key)] = {};
@@ -180,11 +190,17 @@ void Clear_Graph() {
   graph.others.Clear();
 }
 
-void Init_Graph() { Utils::Logger::Log(Severity::INFORMATIONAL, "Graph initialized"); }
+void Init_Graph() {
+  Utils::Logger::Log(Severity::INFORMATIONAL, "Graph initialized");
+}
 
-int Number_Of_Vehicles() { return PetriNet::Coloured::Number_Of_Vehicles; }
+int Number_Of_Vehicles() {
+  return PetriNet::Coloured::Number_Of_Vehicles;
+}
 
-int Graph_RAM_Usage() { return 0; }
+int Graph_RAM_Usage() {
+  return 0;
+}
 
 void Init_PN_Engine() {
   PetriNet::Initialize();
@@ -267,7 +283,8 @@ Predecessors Define_Predecessors(const CPN_Marking& marking) {
   const PetriNet::Firings_List firings =
       PetriNet::Feasible_Firings(PetriNet::Coloured::Reverse_Activated_Transitions(marking));
   for (auto f = firings.rbegin(); f != firings.rend(); ++f) {
-    const PetriNet::Coloured::Firing_Outcome outcome = PetriNet::Coloured::Reverse_Fire(marking, *f);
+    const PetriNet::Coloured::Firing_Outcome outcome =
+        PetriNet::Coloured::Reverse_Fire(marking, *f);
     const Placement at = Locate(outcome.Marking);
     if (!at.consistent) continue;
     const std::int32_t m = outcome.Movements;
@@ -442,7 +459,8 @@ struct Room {
   // unlisted keys.
   void Move_To(Predecessors& found) const {
     std::size_t count = 0;
-    for (std::size_t m = 1; m < 4; ++m) count += static_cast<std::size_t>(tail[m] - by_movements[m].data());
+    for (std::size_t m = 1; m < 4; ++m)
+      count += static_cast<std::size_t>(tail[m] - by_movements[m].data());
     found.successors.resize(count);
     CPN_Successor* into = found.successors.data();
     for (std::size_t m = 1; m < 4; ++m)
@@ -499,7 +517,7 @@ void Combine_Steps(const Steps_Table& table, const Placement& placement, Room& r
         const int tz = Take_Highest(zs);
         const Step& z = table.step[static_cast<std::size_t>(tz)];
         add(code + x.shift + y.shift + z.shift, (1u << tx) | (1u << ty) | (1u << tz),
-                 All_Move ? 3 : x.moves + y.moves + z.moves);
+            All_Move ? 3 : x.moves + y.moves + z.moves);
       }
       // Without a step of the third vehicle: x and y must not bring theirs onto its place.
       if (((1u << placement.place[static_cast<std::size_t>(third)]) &

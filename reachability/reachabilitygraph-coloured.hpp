@@ -111,7 +111,7 @@ struct alignas(64) Stored_Vertex {
   Utils::Cost H = Utils::Infinite_Cost;
   Utils::Cost F = Utils::Infinite_Cost;
   Placement placement{};  // Locate(CPN_MARKING)
-  bool present = false;  // false in a free place of the array of consistent keys
+  bool present = false;   // false in a free place of the array of consistent keys
 
   const CPN_Successor_List& Successors() const { return successors ? *successors : None; }
   static const CPN_Successor_List None;

@@ -198,11 +198,12 @@ TEST(Roads, CleanAfterBuildUnlocksAndStartsAgainFromRoadZero) {
   for (int k = 0; k < 15; ++k) input.push_back("ENVIRONMENT_ADD_ONE_WAY_ROAD 2 3");
   input.push_back("ENVIRONMENT_ADD_ONE_WAY_ROAD 2 3");
   std::vector<Testing::Exchange> exchanges(input.begin(), input.end());
-  exchanges.insert(exchanges.end(), {{"ENVIRONMENT_BUILD"},
-                                     {"VEHICLE_SET_CURRENT_POS 1 0"},
-                                     {"VEHICLE_GET_DIS_TO_POS 1 1", " 32767"},  // the first roads are gone
-                                     {"VEHICLE_SET_CURRENT_POS 1 2"},
-                                     {"VEHICLE_GET_DIS_TO_POS 1 3", " 1"}});
+  exchanges.insert(exchanges.end(),
+                   {{"ENVIRONMENT_BUILD"},
+                    {"VEHICLE_SET_CURRENT_POS 1 0"},
+                    {"VEHICLE_GET_DIS_TO_POS 1 1", " 32767"},  // the first roads are gone
+                    {"VEHICLE_SET_CURRENT_POS 1 2"},
+                    {"VEHICLE_GET_DIS_TO_POS 1 3", " 1"}});
   const auto t = Testing::Run_Exchanges(exchanges);
   EXPECT_EQ(Count(t.log, "ERROR : Environment locked"), 2);
   EXPECT_EQ(Count(t.log, "ERROR : Number max. of roads reached"), 1);

@@ -12,8 +12,8 @@
 #include "search/search-dstarlite.hpp"
 #include "support/plan_checker.hpp"
 #include "support/plan_search.hpp"
-#include "support/scratch.hpp"
 #include "support/plan_transcript.hpp"
+#include "support/scratch.hpp"
 #include "utils/utils-types.hpp"
 
 namespace {

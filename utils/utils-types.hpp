@@ -31,7 +31,9 @@ using Cost = std::uint16_t;
 inline constexpr Cost Infinite_Cost = 32767;
 
 // a + b modulo 32768.
-constexpr Cost Cost_Add(int a, int b) { return static_cast<Cost>((a + b) & 0x7FFF); }
+constexpr Cost Cost_Add(int a, int b) {
+  return static_cast<Cost>((a + b) & 0x7FFF);
+}
 
 // An entry of a search queue: the vertex key CONTENT, queued with PRIORITY (32767 minus the
 // vertex's F when it was queued).

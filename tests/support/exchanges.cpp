@@ -29,8 +29,7 @@ Transcript Run_Exchanges(const std::vector<Exchange>& exchanges,
   }
   EXPECT_EQ(answers.size(), exchanges.size() + 1) << "the program ended early:\n" << t.out;
   for (std::size_t i = 0; i < exchanges.size() && i < answers.size(); ++i)
-    EXPECT_EQ(answers[i], exchanges[i].answer)
-        << "row " << i + 1 << ": " << exchanges[i].command;
+    EXPECT_EQ(answers[i], exchanges[i].answer) << "row " << i + 1 << ": " << exchanges[i].command;
   t.out = out;
   return t;
 }

@@ -52,7 +52,8 @@ void Build_Roads(const std::vector<Road>& roads) {
   Mova::Environment_Clean();
   for (const Road& r : roads) {
     if (r.kind == Road_Kind::One_Way) Mova::Environment_Add_One_Way_Road(r.first, r.second);
-    if (r.kind == Road_Kind::One_Lane) Mova::Environment_Add_Two_Way_Road_One_Lane(r.first, r.second);
+    if (r.kind == Road_Kind::One_Lane)
+      Mova::Environment_Add_Two_Way_Road_One_Lane(r.first, r.second);
     if (r.kind == Road_Kind::Two_Lanes)
       Mova::Environment_Add_Two_Way_Road_Two_Lanes(r.first, r.second);
   }

@@ -223,6 +223,7 @@ bool Vehicle_Goal_Reached() { return DStar::Goal_Reached(); }
 void Environment_Clean() {
   Log(Severity::INFORMATIONAL, "Cleaning environment");
   controller.Environment_Locked = false;
+  DStar::Net_Changed();
   PetriNet::Clear();
   controller.Number_Of_Roads = 0;
 }
@@ -230,6 +231,7 @@ void Environment_Clean() {
 void Environment_Build() {
   Log(Severity::INFORMATIONAL, "Building Environment");
   controller.Environment_Locked = true;
+  DStar::Net_Changed();
   ReachabilityGraph::Coloured::Init_PN_Engine();
   Search::Dijkstra::Prepare();
   DStar::Clear_Distances();

@@ -277,6 +277,21 @@ TEST(Faults, ReadOnlyWorkingDirectoryEndsMovaInitWithADiagnostic) {
     if (std::system(probe.c_str()) != 0)
       GTEST_SKIP() << "the unprivileged user cannot run " << MOVA_BINARY;
   }
+#ifdef MOVA_COVERAGE_BUILD
+  // An instrumented binary writes its counts at exit beside its objects, where nobody may not
+  // write; it would say so on standard error. Its counts go to a scratch directory instead.
+  std::string counts = (fs::temp_directory_path() / "mova-counts-XXXXXX").string();
+  ASSERT_NE(mkdtemp(counts.data()), nullptr);
+  fs::permissions(counts, fs::perms::all);
+  environment = "GCOV_PREFIX=" + counts + " " + environment;
+  struct Remove_Counts {
+    std::string directory;
+    ~Remove_Counts() {
+      std::error_code error;
+      fs::remove_all(directory, error);
+    }
+  } remove_counts{counts};
+#endif
   const auto t = Run_Mova(kInitStream, Prepared(
                                            [](const std::string& dir) {
                                              const std::string log = dir + "/mova.log";

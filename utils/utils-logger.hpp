@@ -23,8 +23,10 @@ enum class Severity : std::uint8_t {
 
 // Appends one record for `message` to mova.log in the working directory when writing is on and
 // the severity is at or below the threshold; otherwise does nothing (no file is created).
-// The file is opened and closed for each record and created again when missing. Any other
-// failure to open or write it throws Fatal_Error.
+// The file is opened and closed for each record and created again when missing; a record is
+// appended whole or not at all (a write that fails part-way is undone). Opening never waits:
+// a FIFO without a reader is a failure. Any failure to open or write it, a block device in its
+// place included, throws Fatal_Error.
 void Log(Severity severity, std::string_view message);
 
 // As Log, with the default severity.

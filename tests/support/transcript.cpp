@@ -65,10 +65,12 @@ Transcript Run_Mova(const std::string& input, const Transcript_Options& options)
   }
   if (options.prepare) options.prepare(t.directory);
 
-  const std::string command = "cd " + Quote(t.directory) + " && " + options.environment +
-                              " timeout -k 5 " + std::to_string(options.timeout_seconds) + " " +
-                              Quote(MOVA_BINARY) + " < " + Quote(io + "/stdin") + " > " +
-                              Quote(io + "/stdout") + " 2> " + Quote(io + "/stderr");
+  const std::string command =
+      "cd " + Quote(t.directory) + " && " + options.environment + " timeout -k 5 " +
+      std::to_string(options.timeout_seconds) + " " + Quote(MOVA_BINARY) + " < " +
+      Quote(io + "/stdin") + " > " +
+      Quote(options.output_path.empty() ? io + "/stdout" : options.output_path) + " 2> " +
+      Quote(io + "/stderr");
   const int raw = std::system(command.c_str());
   t.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   t.out = Read_File(io + "/stdout");

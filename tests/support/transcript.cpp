@@ -67,9 +67,9 @@ Transcript Run_Mova(const std::string& input, const Transcript_Options& options)
 
   const std::string command =
       "cd " + Quote(t.directory) + " && " + options.environment + " timeout -k 5 " +
-      std::to_string(options.timeout_seconds) + " " + Quote(MOVA_BINARY) + " < " +
-      Quote(io + "/stdin") + " > " +
-      Quote(options.output_path.empty() ? io + "/stdout" : options.output_path) + " 2> " +
+      std::to_string(options.timeout_seconds) + " " +
+      Quote(options.binary.empty() ? MOVA_BINARY : options.binary) + " < " + Quote(io + "/stdin") +
+      " > " + Quote(options.output_path.empty() ? io + "/stdout" : options.output_path) + " 2> " +
       Quote(io + "/stderr");
   const int raw = std::system(command.c_str());
   t.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);

@@ -20,6 +20,8 @@ struct Transcript_Options {
   int timeout_seconds = 120;
   // Where standard output goes instead of the file the harness reads (e.g. /dev/full).
   std::string output_path;
+  // The program to run instead of the mova binary (a test build of it).
+  std::string binary;
 };
 
 struct Transcript {

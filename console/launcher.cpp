@@ -91,11 +91,19 @@ bool In_Range(Kind kind, std::int32_t value) {
   return false;
 }
 
-std::int32_t Argument(std::string_view line, int n, Kind kind) {
-  const std::optional<std::int32_t> value = To_Integer(Utils::ArgParser::Get_Argument(line, n));
-  Utils::Require(value.has_value(), "argument is not a 32-bit integer");
-  Utils::Require(In_Range(kind, *value), "argument out of range");
-  return *value;
+// Word n of the parsed line as a view into it; empty beyond the last word.
+std::string_view Word(std::string_view line, int n) {
+  if (n >= Utils::ArgParser::Get_Count()) return {};
+  const Utils::ArgParser::Word_Slice slice = Utils::ArgParser::Get_Slice(n);
+  return line.substr(static_cast<std::size_t>(slice.INIT - 1),
+                     static_cast<std::size_t>(slice.FINAL - slice.INIT + 1));
+}
+
+// Argument n of the parsed line, when it is an integer in the kind's range.
+std::optional<std::int32_t> Argument(std::string_view line, int n, Kind kind) {
+  const std::optional<std::int32_t> value = To_Integer(Word(line, n));
+  if (!value.has_value() || !In_Range(kind, *value)) return std::nullopt;
+  return value;
 }
 
 void Print(bool value) { std::cout << (value ? "TRUE\n" : "FALSE\n"); }
@@ -258,15 +266,28 @@ std::optional<std::int32_t> To_Integer(std::string_view word) {
   return static_cast<std::int32_t>(value);
 }
 
-void Execute(std::string_view line) {
+namespace {
+
+// Executes one command line; false, with nothing done, for a line the console itself drops (an
+// unknown command word, a missing or bad argument). Range_Error from the operation propagates.
+// Dropping a line this way raises nothing: the console meets such lines often.
+bool Run_Line(std::string_view line) {
   Utils::ArgParser::Parse(line);
-  const std::optional<Command> found = Find_Command(Utils::ArgParser::Get_Argument(line, 0));
-  Utils::Require(found.has_value(), "unknown command");
+  const std::optional<Command> found = Find_Command(Word(line, 0));
+  if (!found.has_value()) return false;
   const Command_Entry& entry = kCommands[static_cast<std::size_t>(*found)];
   std::int32_t a = 0;
   std::int32_t b = 0;
-  if (entry.arity >= 1) a = Argument(line, 1, entry.kinds[0]);
-  if (entry.arity >= 2) b = Argument(line, 2, entry.kinds[1]);
+  if (entry.arity >= 1) {
+    const std::optional<std::int32_t> first = Argument(line, 1, entry.kinds[0]);
+    if (!first.has_value()) return false;
+    a = *first;
+  }
+  if (entry.arity >= 2) {
+    const std::optional<std::int32_t> second = Argument(line, 2, entry.kinds[1]);
+    if (!second.has_value()) return false;
+    b = *second;
+  }
 
   using C = Command;
   switch (*found) {
@@ -315,6 +336,13 @@ void Execute(std::string_view line) {
     case C::INFORMATION_GET_COPYRIGHT: Mova::Information_Get_Copyright(); break;
     case C::INFORMATION_GET_WATERMARK: Mova::Information_Get_Watermark(); break;
   }
+  return true;
+}
+
+}  // namespace
+
+void Execute(std::string_view line) {
+  Utils::Require(Run_Line(line), "command word or argument refused");
 }
 
 int Run(std::istream& input) {
@@ -330,7 +358,7 @@ int Run(std::istream& input) {
       if (!Read_Line(*buffer, line, too_long)) break;
       if (!too_long) {
         try {
-          Execute(line);
+          Run_Line(line);
         } catch (const Utils::Range_Error&) {
           // The line is dropped; what its operation did before stays done.
         }

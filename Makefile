@@ -65,6 +65,7 @@ COVERAGE_BUILD ?= build-coverage
 COVERAGE_MIN_BRANCHES ?= 95
 
 coverage:
+	@command -v gcovr > /dev/null || { echo "make coverage needs gcovr (apt-get install gcovr)"; exit 1; }
 	cmake -S . -B $(COVERAGE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DMOVA_COVERAGE=ON $(CMAKE_FLAGS)
 	cmake --build $(COVERAGE_BUILD) -j2
 	find $(COVERAGE_BUILD) -name '*.gcda' -delete

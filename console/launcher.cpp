@@ -193,6 +193,9 @@ class Descriptor_Output : public std::streambuf {
   std::array<char, 65536> buffer_{};
 };
 
+Descriptor_Input standard_input(STDIN_FILENO);
+Descriptor_Output standard_output(STDOUT_FILENO);
+
 // The standard output of Main, whose write errors end the program.
 Descriptor_Output* checked_output = nullptr;
 
@@ -351,11 +354,10 @@ int Run(std::istream& input) {
     Mova::Reset_All();
     Mova::Settings_Disable_Logging();
     Utils::ArgParser::Set_Separator(' ');
-    std::streambuf* buffer = input.rdbuf();
-    if (buffer == nullptr) throw Utils::Fatal_Error{"cannot read standard input"};
+    std::streambuf& buffer = *input.rdbuf();
     bool too_long = false;
     while (true) {
-      if (!Read_Line(*buffer, line, too_long)) break;
+      if (!Read_Line(buffer, line, too_long)) break;
       if (!too_long) {
         try {
           Run_Line(line);
@@ -381,8 +383,6 @@ int Run(std::istream& input) {
 int Main() {
   // Past the file-size limit a write fails with its error instead of killing the program.
   std::signal(SIGXFSZ, SIG_IGN);
-  static Descriptor_Input standard_input(STDIN_FILENO);
-  static Descriptor_Output standard_output(STDOUT_FILENO);
   std::streambuf* const previous = std::cout.rdbuf(&standard_output);
   checked_output = &standard_output;
   std::istream input(&standard_input);

@@ -502,6 +502,38 @@ TEST(Faults, FullFileSystemLeavesOnlyWholeRecordsAndEveryAnswerBeforeTheFailure)
   Expect_Answers_Match_Records(t, log);
 }
 
+TEST(Faults, NoticeFileOnAFullFileSystemIsNotLeftBehind) {
+  bool mounted = false;
+  const auto t =
+      Run_Mova(Lines({"VEHICLE_GET_CURRENT_POS 1", "MOVA_INIT", "VEHICLE_GET_CURRENT_POS 1"}),
+               Prepared(
+                   [&mounted](const std::string& dir) {
+                     const std::string small = dir + "/small";
+                     fs::create_directory(small);
+                     mounted = mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") == 0;
+                     // Fill it up; the disclaimer is to be created there through a link.
+                     const int fill = open((small + "/fill").c_str(), O_WRONLY | O_CREAT, 0644);
+                     const std::string block(4096, 'x');
+                     while (write(fill, block.data(), block.size()) > 0) {
+                     }
+                     close(fill);
+                     fs::create_symlink("small/notice", dir + "/MOVA_Disclaimer.txt");
+                   },
+                   true));
+  const bool left = fs::exists(t.directory + "/MOVA_Disclaimer.txt");
+  const auto notice_size =
+      fs::exists(t.directory + "/small/notice") ? fs::file_size(t.directory + "/small/notice") : 0;
+  if (mounted) umount((t.directory + "/small").c_str());
+  std::error_code error;
+  fs::remove_all(t.directory, error);
+  if (!mounted) GTEST_SKIP() << "a tmpfs cannot be mounted here";
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "-1\n");
+  Expect_Diagnostic(t.err, "MOVA_Disclaimer.txt", "No space left on device");
+  EXPECT_FALSE(left);
+  EXPECT_EQ(notice_size, 0u);
+}
+
 TEST(Faults, FileSizeLimitIsAWriteErrorWithADiagnosticNotASilentKill) {
   if (!fs::exists("/usr/bin/prlimit")) GTEST_SKIP() << "prlimit is needed to set the limit";
   const auto t =
@@ -569,6 +601,21 @@ TEST(Faults, NonBlockingStandardOutputToASlowHostLosesNoAnswer) {
   ASSERT_NE(status, -1) << "the program hung";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(mova.Errors(), "");
+}
+
+TEST(Faults, UnreadableStandardInputIsAFailureWithADiagnostic) {
+  // A directory in place of the input file: reading it fails at once.
+  std::string dir = (fs::temp_directory_path() / "mova-input-XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string command = "cd '" + dir + "' && '" + std::string(MOVA_BINARY) +
+                              "' < . > out 2> err";
+  const int raw = std::system(command.c_str());
+  const std::string errors = Testing::Read_File(dir + "/err");
+  const std::string out = Testing::Read_File(dir + "/out");
+  fs::remove_all(dir);
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
+  EXPECT_EQ(out, "");
+  Expect_Diagnostic(errors, "standard input", "Is a directory");
 }
 
 }  // namespace

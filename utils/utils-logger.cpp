@@ -60,7 +60,8 @@ void Append_Record(std::string_view record) {
   if (fd < 0) Fail("open", std::strerror(errno));
   // A disk or other block device is never written over.
   struct stat file {};
-  if (::fstat(fd, &file) != 0 || S_ISBLK(file.st_mode)) {
+  ::fstat(fd, &file);  // cannot fail for an open descriptor
+  if (S_ISBLK(file.st_mode)) {
     ::close(fd);
     Fail("open", "it is a block device");
   }
@@ -132,6 +133,20 @@ void Log(Severity severity, std::string_view message) {
 }
 
 void Log_Default(std::string_view message) { Log(state.default_severity, message); }
+
+Message::Message(Severity severity) : severity_(severity), due_(Due(severity)) {}
+
+void Message::Add_Text(std::string_view text) {
+  if (due_) text_ += text;
+}
+
+void Message::Add_Integer(std::int64_t value) {
+  if (due_) text_ += Integer_Image(value);
+}
+
+void Message::Log() const {
+  if (due_) Utils::Logger::Log(severity_, text_);
+}
 
 void Enable() { state.enabled = true; }
 void Disable() { state.enabled = false; }

@@ -132,6 +132,9 @@ void Write_Notice(const char* name, std::initializer_list<const char*> lines) {
     else if (errno != EINTR)
       error = errno;
   }
+  if (error != 0) {
+    [[maybe_unused]] const int cut = ::ftruncate(fd, 0);
+  }
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) {
     ::unlink(name);

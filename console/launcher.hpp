@@ -41,10 +41,10 @@ std::optional<std::int32_t> To_Integer(std::string_view word);
 void Execute(std::string_view line);
 
 // Start-up (every module to its initial state, logging off, the blank as word separator),
-// then executes the lines of `input` (which must have a buffer) until it ends. Standard output is flushed before each
-// read that may wait. Returns the exit status: 0 at the end of input; after a failure that
-// ends the program (unwritable log or notice file, unreadable input or output, exhausted
-// memory) hands every answer so far to standard output, writes a one-line diagnostic to
+// then executes the lines of `input` (which must have a buffer) until it ends. Standard output is
+// flushed before each read that may wait. Returns the exit status: 0 at the end of input; after a
+// failure that ends the program (unwritable log or notice file, unreadable input or output,
+// exhausted memory) hands every answer so far to standard output, writes a one-line diagnostic to
 // standard error and returns 1.
 int Run(std::istream& input);
 

@@ -27,10 +27,10 @@ void Remove_Scratch() {
 
 void Set_Up() {
   std::error_code error;
-  const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error) &&
-                                             access("/dev/shm", W_OK | X_OK) == 0
-                                         ? std::filesystem::path("/dev/shm")
-                                         : std::filesystem::temp_directory_path();
+  const std::filesystem::path base =
+      std::filesystem::is_directory("/dev/shm", error) && access("/dev/shm", W_OK | X_OK) == 0
+          ? std::filesystem::path("/dev/shm")
+          : std::filesystem::temp_directory_path();
   std::string pattern = (base / "mova-fuzz-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0)
     Fail("cannot make a scratch working directory");

@@ -1,10 +1,10 @@
 // Unit-cost Dijkstra over the single-token reachability graph.
 #include "search/search-dijkstra.hpp"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <limits>
-#include <queue>
 #include <vector>
 
 #include "search/search-dstarlite.hpp"
@@ -30,6 +30,22 @@ struct Node_Order {
   }
 };
 
+// The queue of one search, a heap in the order above. Emptied at the start of each search; its
+// storage is kept, so that the 144 searches of a build allocate nothing after the first.
+std::vector<Node> queue;
+
+void Push(const Node& node) {
+  queue.push_back(node);
+  std::push_heap(queue.begin(), queue.end(), Node_Order{});
+}
+
+Key_PN Pop() {
+  std::pop_heap(queue.begin(), queue.end(), Node_Order{});
+  const Key_PN key = queue.back().content;
+  queue.pop_back();
+  return key;
+}
+
 }  // namespace
 
 void Prepare() { Graph::Build_Graph(); }
@@ -39,18 +55,17 @@ void Set_Target(Key_PN key) { target_key = key; }
 
 bool Find_Path() {
   const auto start = std::chrono::steady_clock::now();
-  std::priority_queue<Node, std::vector<Node>, Node_Order> queue;
+  queue.clear();
   std::int64_t sequence = 0;
 
   Graph::Replace_Values(source_key, source_key, 0);
-  queue.push({Utils::Infinite_Cost, sequence++, source_key});
+  Push({Utils::Infinite_Cost, sequence++, source_key});
 
   int evaluations = 0;
   bool found = false;
   while (evaluations < Max_Distance_Evaluations && !found && !queue.empty()) {
     ++evaluations;
-    const Key_PN key = queue.top().content;
-    queue.pop();
+    const Key_PN key = Pop();
     // The vertex's F as it stood when it was dequeued, and its successors.
     const Utils::Cost u_f = Graph::Get_Values(key).F;
     std::array<Key_PN, PetriNet::Max_Transitions> successors;
@@ -61,7 +76,7 @@ bool Find_Path() {
       const Utils::Cost f = Utils::Cost_Add(u_f, 1);
       if (f < s.F) {
         Graph::Replace_Values(s_key, key, f);
-        queue.push({Utils::Infinite_Cost - f, sequence++, s_key});
+        Push({Utils::Infinite_Cost - f, sequence++, s_key});
       }
       if (s_key == target_key) {
         found = true;

@@ -53,6 +53,8 @@ struct Planner_State {
   Search_CPN_Priority_Queue queue;
   std::int64_t sequence = 0;
   Search_Statistics statistics;
+  // The graph may hold vertices expanded on an earlier net (Net_Changed).
+  bool built_on_old_net = false;
 };
 
 Planner_State planner;
@@ -315,6 +317,8 @@ void Enqueue(std::int32_t priority, Key_CPN key) {
 }  // namespace
 
 bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
+  // Successor lists and links from an earlier net would lead over roads that no longer exist.
+  if (planner.built_on_old_net) Reset_Search();
   const auto start = std::chrono::steady_clock::now();
   planner.solution_found = false;
   const Key_CPN start_key = Graph::Compute_Key_CPN(planner.current);
@@ -432,6 +436,11 @@ bool Compute_Solution(const Obstacles::Obstacles_List& obstacles) {
 void Reset_Search() {
   while (!planner.queue.empty()) planner.queue.pop();
   Graph::Clear_Graph();
+  planner.built_on_old_net = false;
+}
+
+void Net_Changed() {
+  planner.built_on_old_net = true;
 }
 
 void Clear_Distances() {
@@ -541,7 +550,9 @@ bool Moved_Forward() {
   planner.key_modifier = Utils::Cost_Add(planner.key_modifier, moved);
   planner.current = p.CPN_MARKING;
   const bool result = planner.current == planner.goal;
-  planner.next = Graph::Get_Values(p.PARENT).CPN_MARKING;
+  // A plan that ends on a vertex never linked (one a computation on top of earlier values
+  // found as its goal) has no marking beyond it: the next marking stays as it was.
+  if (Graph::Contains(p.PARENT)) planner.next = Graph::Get_Values(p.PARENT).CPN_MARKING;
   Log_Parts(Severity::DEBUG, "Current updated to: ", Label(planner.current));
   Log_Parts(Severity::DEBUG, "Next updated to: ", Label(planner.next));
   return result;

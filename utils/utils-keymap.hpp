@@ -68,11 +68,17 @@ struct Key_Map {
   // Number of stored keys.
   std::size_t Size() const { return count_; }
 
-  // Removes every key; keeps the buckets.
+  // Removes every key; keeps the buckets. Visits only the slots in use, so that clearing a
+  // large table that holds few keys costs little.
   void Clear() {
-    for (Slot& slot : slots_) {
-      if (slot.used && Direct(slot.key)) direct_[static_cast<std::size_t>(slot.key)] = 0;
-      slot = Slot{};
+    for (std::size_t w = 0; w < in_use_.size(); ++w) {
+      for (std::uint64_t bits = in_use_[w]; bits != 0; bits &= bits - 1) {
+        const std::size_t i = (w << 6) + static_cast<std::size_t>(__builtin_ctzll(bits));
+        if (i >= slots_.size()) break;  // the marks beyond the last slot of a small table
+        Slot& slot = slots_[i];
+        if (Direct(slot.key)) direct_[static_cast<std::size_t>(slot.key)] = 0;
+        slot = Slot{};
+      }
     }
     Reset_Marks();
     count_ = 0;

@@ -1,7 +1,13 @@
 // The command loop: words to commands, argument checks, the facade call and the answer line.
 #include "console/launcher.hpp"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <limits>
 #include <new>
@@ -93,19 +99,6 @@ std::string_view Trim_Blanks(std::string_view word) {
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// The command named by `word`, compared without regard to letter case after blanks around it
-// are removed; nullptr for any other word.
-const Command* Find_Command(std::string_view word) {
-  word = Trim_Blanks(word);
-  for (const Command& command : kCommands) {
-    if (command.name.size() != word.size()) continue;
-    bool same = true;
-    for (std::size_t j = 0; same && j < word.size(); ++j) same = Upper(word[j]) == command.name[j];
-    if (same) return &command;
-  }
-  return nullptr;
-}
-
 bool In_Range(Kind kind, std::int32_t value) {
   switch (kind) {
     case Kind::Vehicle:
@@ -119,11 +112,122 @@ bool In_Range(Kind kind, std::int32_t value) {
   return false;
 }
 
-std::int32_t Argument(std::string_view line, int n, Kind kind) {
-  const std::optional<std::int32_t> value = To_Integer(Utils::ArgParser::Get_Argument(line, n));
-  Utils::Require(value.has_value(), "argument is not a 32-bit integer");
-  Utils::Require(In_Range(kind, *value), "argument out of range");
-  return *value;
+// Word n of the parsed line as a view into it; empty beyond the last word.
+std::string_view Word(std::string_view line, int n) {
+  if (n >= Utils::ArgParser::Get_Count()) return {};
+  const Utils::ArgParser::Word_Slice slice = Utils::ArgParser::Get_Slice(n);
+  return line.substr(static_cast<std::size_t>(slice.INIT - 1),
+                     static_cast<std::size_t>(slice.FINAL - slice.INIT + 1));
+}
+
+// Argument n of the parsed line, when it is an integer in the kind's range.
+std::optional<std::int32_t> Argument(std::string_view line, int n, Kind kind) {
+  const std::optional<std::int32_t> value = To_Integer(Word(line, n));
+  if (!value.has_value() || !In_Range(kind, *value)) return std::nullopt;
+  return value;
+}
+
+// Standard input read straight from its descriptor. A descriptor in non-blocking mode is waited
+// on when it has nothing to read; a read error throws Fatal_Error.
+class Descriptor_Input : public std::streambuf {
+ public:
+  explicit Descriptor_Input(int fd) : fd_(fd) {}
+
+ protected:
+  int_type underflow() override {
+    while (true) {
+      const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+      if (n > 0) {
+        setg(buffer_.data(), buffer_.data(), buffer_.data() + n);
+        return traits_type::to_int_type(buffer_[0]);
+      }
+      if (n == 0) return traits_type::eof();
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK)
+        throw Utils::Fatal_Error{std::string("cannot read standard input: ") +
+                                 std::strerror(errno)};
+      pollfd ready{fd_, POLLIN, 0};
+      ::poll(&ready, 1, -1);
+    }
+  }
+
+ private:
+  int fd_;
+  std::array<char, 65536> buffer_{};
+};
+
+// Standard output written straight to its descriptor, waited on when it is in non-blocking mode
+// and full. A write error is kept (Failure) and everything after it dropped; a host that closed
+// the pipe ends the program by the broken-pipe signal or, with that signal ignored, loses the
+// answers quietly.
+class Descriptor_Output : public std::streambuf {
+ public:
+  explicit Descriptor_Output(int fd) : fd_(fd) { Reset_Area(); }
+
+  // The errno of the write that failed, 0 while none has.
+  int Failure() const { return failure_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    Drain();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+
+  int sync() override {
+    Drain();
+    return 0;
+  }
+
+ private:
+  void Reset_Area() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+
+  void Drain() {
+    const char* from = pbase();
+    while (from < pptr() && !dropping_) {
+      const ssize_t n = ::write(fd_, from, static_cast<std::size_t>(pptr() - from));
+      if (n >= 0) {
+        from += n;
+        continue;
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd ready{fd_, POLLOUT, 0};
+        ::poll(&ready, 1, -1);
+        continue;
+      }
+      if (errno != EPIPE) failure_ = errno;
+      dropping_ = true;
+    }
+    Reset_Area();
+  }
+
+  int fd_;
+  int failure_ = 0;
+  bool dropping_ = false;
+  std::array<char, 65536> buffer_{};
+};
+
+Descriptor_Input standard_input(STDIN_FILENO);
+Descriptor_Output standard_output(STDOUT_FILENO);
+
+// The standard output of Main, whose write errors end the program.
+Descriptor_Output* checked_output = nullptr;
+
+// Throws Fatal_Error when writing to standard output has failed.
+void Check_Output() {
+  if (checked_output != nullptr && checked_output->Failure() != 0)
+    throw Utils::Fatal_Error{std::string("cannot write standard output: ") +
+                             std::strerror(checked_output->Failure())};
+}
+
+// Hands every answer so far to the host.
+void Flush_Answers() {
+  std::cout.flush();
+  Check_Output();
 }
 
 // Reads one line without its line feed (and one carriage return before it) into `line`.
@@ -134,7 +238,7 @@ bool Read_Line(std::streambuf& input, std::string& line, bool& too_long) {
   too_long = false;
   bool any = false;
   while (true) {
-    if (input.in_avail() <= 0) std::cout.flush();
+    if (input.in_avail() <= 0) Flush_Answers();
     const int c = input.sbumpc();
     if (c == std::char_traits<char>::eof()) break;
     any = true;
@@ -150,6 +254,18 @@ bool Read_Line(std::streambuf& input, std::string& line, bool& too_long) {
 }
 
 }  // namespace
+
+std::optional<int> Find_Command(std::string_view word) {
+  word = Trim_Blanks(word);
+  for (std::size_t i = 0; i < std::size(kCommands); ++i) {
+    const std::string_view name = kCommands[i].name;
+    if (name.size() != word.size()) continue;
+    bool same = true;
+    for (std::size_t j = 0; same && j < word.size(); ++j) same = Upper(word[j]) == name[j];
+    if (same) return static_cast<int>(i);
+  }
+  return std::nullopt;
+}
 
 std::optional<std::int32_t> To_Integer(std::string_view word) {
   word = Trim_Blanks(word);
@@ -171,15 +287,31 @@ std::optional<std::int32_t> To_Integer(std::string_view word) {
   return static_cast<std::int32_t>(value);
 }
 
-void Execute(std::string_view line) {
+namespace {
+
+// Executes one command line; false, with nothing done, for a line the console itself drops (an
+// unknown command word, a missing or bad argument). Range_Error from the operation propagates.
+// Dropping a line this way raises nothing: the console meets such lines often.
+bool Run_Line(std::string_view line) {
   Utils::ArgParser::Parse(line);
-  const Command* command = Find_Command(Utils::ArgParser::Get_Argument(line, 0));
-  Utils::Require(command != nullptr, "unknown command");
+  const std::optional<int> number = Find_Command(Word(line, 0));
+  if (!number.has_value()) return false;
+  const Command& command = kCommands[*number];
   Arguments arguments{0, 0};
-  for (int n = 0; n < command->arity; ++n)
-    arguments[static_cast<std::size_t>(n)] =
-        Argument(line, n + 1, command->kinds[static_cast<std::size_t>(n)]);
-  command->run(arguments);
+  for (std::size_t n = 0; n < command.arity; ++n) {
+    const std::optional<std::int32_t> value =
+        Argument(line, static_cast<int>(n) + 1, command.kinds[n]);
+    if (!value.has_value()) return false;
+    arguments[n] = *value;
+  }
+  command.run(arguments);
+  return true;
+}
+
+}  // namespace
+
+void Execute(std::string_view line) {
+  Utils::Require(Run_Line(line), "command word or argument refused");
 }
 
 int Run(std::istream& input) {
@@ -189,27 +321,21 @@ int Run(std::istream& input) {
     Utils::ArgParser::Reset();
     Mova::Settings_Disable_Logging();
     Utils::ArgParser::Set_Separator(' ');
-    std::streambuf* buffer = input.rdbuf();
-    if (buffer == nullptr) throw Utils::Fatal_Error{"cannot read standard input"};
+    std::streambuf& buffer = *input.rdbuf();
     bool too_long = false;
     while (true) {
-      bool more = false;
-      try {
-        more = Read_Line(*buffer, line, too_long);
-      } catch (const std::ios_base::failure&) {
-        throw Utils::Fatal_Error{"cannot read standard input"};
-      }
-      if (!more) break;
+      if (!Read_Line(buffer, line, too_long)) break;
       if (!too_long) {
         try {
-          Execute(line);
+          Run_Line(line);
         } catch (const Utils::Range_Error&) {
           // The line is dropped; what its operation did before stays done.
         }
       }
+      Check_Output();
       if (line.capacity() > 65536) std::string().swap(line);
     }
-    std::cout.flush();
+    Flush_Answers();
     return 0;
   } catch (const Utils::Fatal_Error& failure) {
     std::cout.flush();
@@ -219,6 +345,18 @@ int Run(std::istream& input) {
     std::cerr << "mova: out of memory" << std::endl;
   }
   return 1;
+}
+
+int Main() {
+  // Past the file-size limit a write fails with its error instead of killing the program.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::streambuf* const previous = std::cout.rdbuf(&standard_output);
+  checked_output = &standard_output;
+  std::istream input(&standard_input);
+  const int status = Run(input);
+  std::cout.rdbuf(previous);
+  checked_output = nullptr;
+  return status;
 }
 
 }  // namespace Launcher

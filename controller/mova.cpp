@@ -1,13 +1,16 @@
 // The controller facade behind the console commands.
 #include "controller/mova.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "controller/obstacles.hpp"
@@ -117,22 +120,33 @@ void Add_Road(Road_Kind kind, std::int32_t a, std::int32_t b) {
 }
 
 // Creates `name` with `lines` unless a file of that name exists; a failure ends the program.
+// The text is written whole or the file is removed again, so that a later Init writes it anew.
 void Write_Notice(const char* name, std::initializer_list<const char*> lines) {
-  std::error_code error;
-  if (std::filesystem::exists(name, error)) return;
-  std::FILE* file = std::fopen(name, "w");
-  if (file == nullptr)
+  std::error_code exists_error;
+  if (std::filesystem::exists(name, exists_error)) return;
+  std::string text;
+  for (const char* line : lines) text.append(line).push_back('\n');
+  const int fd =
+      ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0)
     throw Utils::Fatal_Error{std::string("cannot create notice file ") + name + ": " +
                              std::strerror(errno)};
-  bool written = true;
-  for (const char* line : lines)
-    written = written && std::fputs(line, file) >= 0 && std::fputc('\n', file) != EOF;
-  const int saved = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    if (!written) errno = saved;
+  int error = 0;
+  for (std::string_view rest = text; !rest.empty() && error == 0;) {
+    const ssize_t n = ::write(fd, rest.data(), rest.size());
+    if (n >= 0)
+      rest.remove_prefix(static_cast<std::size_t>(n));
+    else if (errno != EINTR)
+      error = errno;
+  }
+  if (error != 0) {
+    [[maybe_unused]] const int cut = ::ftruncate(fd, 0);
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    ::unlink(name);
     throw Utils::Fatal_Error{std::string("cannot write notice file ") + name + ": " +
-                             std::strerror(errno)};
+                             std::strerror(error)};
   }
 }
 
@@ -230,6 +244,7 @@ bool Vehicle_Goal_Reached() { return DStar::Goal_Reached(); }
 void Environment_Clean() {
   Log(Severity::INFORMATIONAL, "Cleaning environment");
   controller.Environment_Locked = false;
+  DStar::Net_Changed();
   PetriNet::Clear();
   controller.Number_Of_Roads = 0;
 }
@@ -237,6 +252,7 @@ void Environment_Clean() {
 void Environment_Build() {
   Log(Severity::INFORMATIONAL, "Building Environment");
   controller.Environment_Locked = true;
+  DStar::Net_Changed();
   ReachabilityGraph::Coloured::Init_PN_Engine();
   Search::Dijkstra::Prepare();
   DStar::Clear_Distances();

@@ -26,7 +26,12 @@ void Remove_Scratch() {
 }  // namespace
 
 void Set_Up() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "mova-fuzz-XXXXXX").string();
+  std::error_code error;
+  const std::filesystem::path base =
+      std::filesystem::is_directory("/dev/shm", error) && access("/dev/shm", W_OK | X_OK) == 0
+          ? std::filesystem::path("/dev/shm")
+          : std::filesystem::temp_directory_path();
+  std::string pattern = (base / "mova-fuzz-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0)
     Fail("cannot make a scratch working directory");
   scratch = pattern;
@@ -39,9 +44,8 @@ void Set_Up() {
 }
 
 void Clear_Directory() {
-  std::remove("mova.log");
-  std::remove("MOVA_Disclaimer.txt");
-  std::remove("MOVA_Copyright.txt");
+  std::error_code error;
+  if (std::filesystem::file_size("mova.log", error) > (1u << 20)) std::remove("mova.log");
 }
 
 void Fail(const std::string& reason) {

@@ -6,13 +6,14 @@
 
 namespace Fuzz {
 
-// Creates a fresh temporary directory, makes it the working directory, sends std::cout to a
-// null device and switches off the pause of MOVA_INIT and the pause after each computation.
-// Aborts when the directory cannot be made.
+// Creates a fresh scratch directory (on /dev/shm, a memory file system, where there is one),
+// makes it the working directory, sends std::cout to a null device and switches off the pause of
+// MOVA_INIT and the pause after each computation. Aborts when the directory cannot be made.
 void Set_Up();
 
-// Removes the files a run may leave in the working directory (log and notice files) so that
-// they do not grow from one input to the next.
+// Keeps the scratch directory small between inputs without touching the file system on each:
+// the notice files stay once written, and the log is removed only once it has grown past a
+// megabyte.
 void Clear_Directory();
 
 // Writes `reason` to standard error and aborts, so that the fuzzer records the input.

@@ -135,6 +135,46 @@ void Add_Obstacles(Reader& in, int most) {
   for (int i = 0; i < count; ++i) Ask(Line("OBSTACLES_ADD_OBSTACLE", in.Position(), in.Position()));
 }
 
+// Cleans the environment, adds up to 16 roads decoded from the input and builds it; returns
+// the roads that were accepted.
+std::vector<Testing::Road> Build_Roads(Reader& in) {
+  static const char* const kRoadCommands[] = {"ENVIRONMENT_ADD_ONE_WAY_ROAD",
+                                              "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE",
+                                              "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES"};
+  static const Testing::Road_Kind kKinds[] = {
+      Testing::Road_Kind::One_Way, Testing::Road_Kind::One_Lane, Testing::Road_Kind::Two_Lanes};
+  std::vector<Testing::Road> accepted;
+  Ask("ENVIRONMENT_CLEAN");
+  const int roads = in.Pick(17);
+  for (int r = 0; r < roads; ++r) {
+    const int kind = in.Pick(3);
+    const int a = in.Position();
+    const int b = in.Position();
+    const std::int32_t before = Mova::Number_Of_Roads();
+    Ask(Line(kRoadCommands[kind], a, b));
+    if (Mova::Number_Of_Roads() == before + 1) accepted.push_back({kKinds[kind], a, b});
+  }
+  Ask("ENVIRONMENT_BUILD");
+  return accepted;
+}
+
+// Up to three moves along `plan` (none when empty): with a plan every move must answer and
+// bring the vehicles to the plan's next step.
+void Follow(Reader& in, const Testing::Plan& plan) {
+  const int moves = in.Pick(4);
+  for (int j = 1; j <= moves; ++j) {
+    const std::string answer = Ask("VEHICLE_MOVED_FORWARD");
+    if (plan.empty()) continue;
+    if (answer != "TRUE\n" && answer != "FALSE\n")
+      Fuzz::Fail("VEHICLE_MOVED_FORWARD answered [" + answer + "] at step " + std::to_string(j));
+    const std::size_t expected = std::min(static_cast<std::size_t>(j), plan.size() - 1);
+    if (Joint(DStar::Get_Current_Marking()) != plan[expected])
+      Fuzz::Fail("VEHICLE_MOVED_FORWARD left the plan at step " + std::to_string(j));
+    if ((answer == "TRUE\n") != (expected == plan.size() - 1))
+      Fuzz::Fail("VEHICLE_MOVED_FORWARD answered " + answer + " at step " + std::to_string(j));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -156,23 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (flags & 2) Ask("MOVA_INIT");
   if (flags & 4) Ask("SETTINGS_SET_TIMEOUT " + std::to_string(in.Pick(256)));
 
-  static const char* const kRoadCommands[] = {"ENVIRONMENT_ADD_ONE_WAY_ROAD",
-                                              "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE",
-                                              "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES"};
-  static const Testing::Road_Kind kKinds[] = {
-      Testing::Road_Kind::One_Way, Testing::Road_Kind::One_Lane, Testing::Road_Kind::Two_Lanes};
   Testing::Plan_Problem problem;
-  Ask("ENVIRONMENT_CLEAN");
-  const int roads = in.Pick(17);
-  for (int r = 0; r < roads; ++r) {
-    const int kind = in.Pick(3);
-    const int a = in.Position();
-    const int b = in.Position();
-    const std::int32_t before = Mova::Number_Of_Roads();
-    Ask(Line(kRoadCommands[kind], a, b));
-    if (Mova::Number_Of_Roads() == before + 1) problem.roads.push_back({kKinds[kind], a, b});
-  }
-  Ask("ENVIRONMENT_BUILD");
+  problem.roads = Build_Roads(in);
 
   for (int v = 1; v <= 3; ++v) Ask(Line("VEHICLE_SET_CURRENT_POS", v, in.Position()));
   for (int v = 1; v <= 3; ++v) Ask(Line("VEHICLE_SET_GOAL_POS", v, in.Position()));
@@ -181,21 +206,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Testing::Plan plan;
   if (Compute("MOVA_START_MISSION") == "TRUE\n")
     plan = Check_Current_Plan(problem, "MOVA_START_MISSION");
-
-  const int moves = in.Pick(4);
-  for (int j = 1; j <= moves; ++j) {
-    Ask("VEHICLE_MOVED_FORWARD");
-    if (plan.empty()) continue;
-    const std::size_t expected = std::min(static_cast<std::size_t>(j), plan.size() - 1);
-    if (Joint(DStar::Get_Current_Marking()) != plan[expected])
-      Fuzz::Fail("VEHICLE_MOVED_FORWARD left the plan at step " + std::to_string(j));
-  }
+  Follow(in, plan);
 
   Add_Obstacles(in, 2);
   if (Compute("OBSTACLES_CONFIRM") == "TRUE\n") Check_Current_Plan(problem, "OBSTACLES_CONFIRM");
 
+  // A host that goes on without MOVA_END_MISSION: it may rebuild the network, move vehicles and
+  // set new goals, and plans again on top of what the earlier computations left.
+  const int again = in.Pick(4);
+  if (again & 1) problem.roads = Build_Roads(in);
+  if (again & 2) {
+    for (int v = 1; v <= 3; ++v)
+      if (in.Pick(2) == 1) Ask(Line("VEHICLE_SET_CURRENT_POS", v, in.Position()));
+    for (int v = 1; v <= 3; ++v)
+      if (in.Pick(2) == 1) Ask(Line("VEHICLE_SET_GOAL_POS", v, in.Position()));
+  }
+  plan.clear();
+  if (Compute("MOVA_START_MISSION") == "TRUE\n")
+    plan = Check_Current_Plan(problem, "MOVA_START_MISSION after a new network or mission");
+  Follow(in, plan);
+
   Ask("MOVA_GET_NUM_STEPS");
   Ask("VEHICLE_GET_STEP_POS 1 " + std::to_string(in.Pick(256)));
   Ask("MOVA_END_MISSION");
+  // What the input built is released within its run, so that the fuzzer does not take the
+  // memory kept for the next input for a leak and check every such input again.
+  Mova::Reset_All();
   return 0;
 }

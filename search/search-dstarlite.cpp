@@ -40,6 +40,8 @@ struct Planner_State {
   Math::LinearAlgebra::Matrix distances = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Places);
   Utils::Priority_Queue queue;
   Utils::Search_Statistics statistics;
+  // The graph may hold vertices expanded on an earlier net (Net_Changed).
+  bool built_on_old_net = false;
 };
 
 Planner_State planner;
@@ -192,6 +194,8 @@ void Report(const Run& run);
 // each visiting its successors, until the current marking turns up, a limit is hit, the queue
 // runs empty or Max_Evaluations vertices were taken.
 bool Compute_Solution(const Utils::Obstacles_List& obstacles) {
+  // Successor lists and links from an earlier net would lead over roads that no longer exist.
+  if (planner.built_on_old_net) Reset_Search();
   Run run;
   Start(run);
   // A current marking that misses a vehicle has no heuristic: no search is made.
@@ -360,6 +364,11 @@ void Report(const Run& run) {
 void Reset_Search() {
   planner.queue.Clear();
   Graph::Clear_Graph();
+  planner.built_on_old_net = false;
+}
+
+void Net_Changed() {
+  planner.built_on_old_net = true;
 }
 
 void Clear_Distances() { planner.distances = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Places); }
@@ -456,7 +465,9 @@ bool Moved_Forward() {
   planner.key_modifier = Utils::Cost_Add(planner.key_modifier, moved);
   planner.current = p.CPN_MARKING;
   const bool result = planner.current == planner.goal;
-  planner.next = Graph::Stored(p.PARENT).CPN_MARKING;
+  // A plan that ends on a vertex never linked (one a computation on top of earlier values
+  // found as its goal) has no marking beyond it: the next marking stays as it was.
+  if (Graph::Contains(p.PARENT)) planner.next = Graph::Stored(p.PARENT).CPN_MARKING;
   Log_Parts(Severity::DEBUG, "Current updated to: ", Label(planner.current));
   Log_Parts(Severity::DEBUG, "Next updated to: ", Label(planner.next));
   return result;

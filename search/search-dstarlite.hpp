@@ -27,6 +27,12 @@ bool Compute_Solution(const Utils::Obstacles_List& obstacles);
 // Empties the planner queue and the coloured graph.
 void Reset_Search();
 
+// Marks the search as built on a net that has changed since (the environment was cleaned or
+// built again): the next Compute_Solution first empties the queue and the graph as Reset_Search
+// does, without a record. Reset_Search clears the mark. Until then the step queries still read
+// the plan the last computation left.
+void Net_Changed();
+
 // The distance table: entries are whole numbers of road moves, 32767 for no path.
 void Clear_Distances();
 // Range_Error for an index outside 0..11.
@@ -66,8 +72,9 @@ std::int32_t Get_Number_Of_Steps();
 bool Goal_Reached();
 
 // Follows the plan one link: the current marking becomes its parent's marking, Key_Modifier
-// grows by the distances moved. Returns whether the vehicles then stand on their goals; does
-// nothing when they already do or there is no solution.
+// grows by the distances moved, and the next marking becomes the marking one link further on
+// (kept as it was when that link leads nowhere). Returns whether the vehicles then stand on
+// their goals; does nothing when they already do or there is no solution.
 bool Moved_Forward();
 
 int Get_Number_Of_Vehicles();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "console/launcher.hpp"
 #include "console/utils-argparser.hpp"
 #include "controller/mova.hpp"
 #include "mova_build_id.hpp"
@@ -95,6 +96,19 @@ const std::vector<std::string> kAllCommands = {
     "SETTINGS_DISABLE_LOGGING",
     "ENVIRONMENT_GET_MAX_POS",
 };
+
+TEST(Console, WordsAreTrimmedOfBlanksAndComparedLetterForLetter) {
+  // Words hold blanks only under another separator; the blanks around them are ignored.
+  EXPECT_EQ(Launcher::To_Integer("  -12  "), -12);
+  EXPECT_EQ(Launcher::To_Integer("   "), std::nullopt);
+  EXPECT_EQ(Launcher::To_Integer("+"), std::nullopt);
+  EXPECT_EQ(Launcher::Find_Command(" mova_init "), 0);
+  EXPECT_EQ(Launcher::Find_Command("information_get_Watermark"), 37);
+  EXPECT_EQ(Launcher::Find_Command("   "), std::nullopt);
+  // Characters beyond the letters are not folded: '{' is no 'T'.
+  EXPECT_EQ(Launcher::Find_Command("MOVA_INI{"), std::nullopt);
+  EXPECT_EQ(Launcher::Find_Command("MOVA_INI@"), std::nullopt);
+}
 
 TEST(Console, EveryCommandWordReachesItsOperationInAnyLetterCase) {
   std::vector<std::string> words;
@@ -435,6 +449,11 @@ TEST(Splitter, SlicesCountFromOneAndSeparatorsAreNeverMerged) {
   Utils::ArgParser::Parse(empty);
   EXPECT_EQ(Utils::ArgParser::Get_Count(), 1);
   EXPECT_EQ(Utils::ArgParser::Get_Argument(empty, 0), "");
+
+  // Words beyond either end of the list.
+  EXPECT_EQ(Utils::ArgParser::Get_Argument(empty, -1), "");
+  EXPECT_THROW(Utils::ArgParser::Get_Slice(-1), Utils::Range_Error);
+  EXPECT_THROW(Utils::ArgParser::Get_Slice(1), Utils::Range_Error);
 
   // A slice that does not lie within the line passed is an error.
   Utils::ArgParser::Parse("LONG_WORD TAIL");

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -53,6 +56,44 @@ std::vector<std::string> Records_Without_Stamp(const std::string& path) {
   return records;
 }
 
+// Whether `text` holds only whole log records: every line complete and in the record layout.
+::testing::AssertionResult Whole_Records(const std::string& text) {
+  static const std::regex record(
+      R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} : DAEMON : [A-Z]+ : .*  $)");
+  if (!text.empty() && text.back() != '\n')
+    return ::testing::AssertionFailure()
+           << "the log ends mid-record: [" << text.substr(text.rfind('\n') + 1) << "]";
+  for (const std::string& line : Testing::Split_Lines(text))
+    if (!std::regex_match(line, record))
+      return ::testing::AssertionFailure() << "record out of shape: [" << line << "]";
+  return ::testing::AssertionSuccess();
+}
+
+// How many lines of `text` contain `part`.
+std::size_t Count_Containing(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (const std::string& line : Testing::Split_Lines(text))
+    if (line.find(part) != std::string::npos) ++count;
+  return count;
+}
+
+// Logging on, then `n` queries that each write one record and answer "-1".
+std::string Logged_Queries(int n) {
+  std::string stream = "SETTINGS_ENABLE_LOGGING\n";
+  for (int i = 0; i < n; ++i) stream += "VEHICLE_GET_CURRENT_POS 1\n";
+  return stream;
+}
+
+// The answers of a run of Logged_Queries that failed part-way: one for each query whose record
+// reached the log, none for the query that failed.
+void Expect_Answers_Match_Records(const Testing::Transcript& t, const std::string& log) {
+  const std::size_t records = Count_Containing(log, "Current for vehicle  1 is -1");
+  EXPECT_GT(records, 0u);
+  std::string answers;
+  for (std::size_t i = 0; i < records; ++i) answers += "-1\n";
+  EXPECT_EQ(t.out, answers);
+}
+
 // Options that prepare the working directory, keep it for the test to inspect when asked, and
 // put `environment` before the command.
 Testing::Transcript_Options Prepared(std::function<void(const std::string&)> prepare,
@@ -73,14 +114,18 @@ struct Live_Mova {
   std::string pending;
 
   // Starts the program; with `ignore_broken_pipe` it inherits SIGPIPE ignored, as from a host
-  // that ignores it.
-  bool Start(bool ignore_broken_pipe = false) {
+  // that ignores it; `nonblocking_input` and `nonblocking_output` set O_NONBLOCK on its ends of
+  // the pipes, as a host's event loop may.
+  bool Start(bool ignore_broken_pipe = false, bool nonblocking_input = false,
+             bool nonblocking_output = false) {
     std::string pattern = (fs::temp_directory_path() / "mova-live-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) return false;
     directory = pattern;
     int in[2];
     int out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return false;
+    if (nonblocking_input) fcntl(in[0], F_SETFL, fcntl(in[0], F_GETFL) | O_NONBLOCK);
+    if (nonblocking_output) fcntl(out[1], F_SETFL, fcntl(out[1], F_GETFL) | O_NONBLOCK);
     pid = fork();
     if (pid == 0) {
       const int err = open((directory + "/.stderr").c_str(), O_WRONLY | O_CREAT, 0644);
@@ -277,6 +322,21 @@ TEST(Faults, ReadOnlyWorkingDirectoryEndsMovaInitWithADiagnostic) {
     if (std::system(probe.c_str()) != 0)
       GTEST_SKIP() << "the unprivileged user cannot run " << MOVA_BINARY;
   }
+#ifdef MOVA_COVERAGE_BUILD
+  // An instrumented binary writes its counts at exit beside its objects, where nobody may not
+  // write; it would say so on standard error. Its counts go to a scratch directory instead.
+  std::string counts = (fs::temp_directory_path() / "mova-counts-XXXXXX").string();
+  ASSERT_NE(mkdtemp(counts.data()), nullptr);
+  fs::permissions(counts, fs::perms::all);
+  environment = "GCOV_PREFIX=" + counts + " " + environment;
+  struct Remove_Counts {
+    std::string directory;
+    ~Remove_Counts() {
+      std::error_code error;
+      fs::remove_all(directory, error);
+    }
+  } remove_counts{counts};
+#endif
   const auto t = Run_Mova(kInitStream, Prepared(
                                            [](const std::string& dir) {
                                              const std::string log = dir + "/mova.log";
@@ -361,6 +421,201 @@ TEST(Faults, HostClosingStandardOutputEndsTheProgram) {
     EXPECT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(mova.Errors(), "");
   }
+}
+
+// A diagnostic of one line naming `what` and the system's reason.
+void Expect_Diagnostic(const std::string& errors, const std::string& what,
+                       const std::string& reason) {
+  EXPECT_EQ(Count_Lines(errors), 1u) << errors;
+  EXPECT_NE(errors.find(what), std::string::npos) << errors;
+  EXPECT_NE(errors.find(reason), std::string::npos) << errors;
+}
+
+TEST(Faults, LogFifoWithoutReaderFailsAtOnceAndDeliversTheEarlierAnswer) {
+  Testing::Transcript_Options options = Prepared(
+      [](const std::string& dir) { ASSERT_EQ(mkfifo((dir + "/mova.log").c_str(), 0644), 0); });
+  options.timeout_seconds = 20;
+  const auto t = Run_Mova(
+      Lines({"VEHICLE_GET_CURRENT_POS 1", "SETTINGS_ENABLE_LOGGING", "VEHICLE_GET_CURRENT_POS 2"}),
+      options);
+  EXPECT_EQ(t.status, 1) << "124 means the program hung";
+  EXPECT_EQ(t.out, "-1\n");
+  Expect_Diagnostic(t.err, "mova.log", "No such device or address");
+}
+
+TEST(Faults, LogFifoGetsWholeRecordsAndItsReaderLeavingEndsTheProgramWithAnswersDelivered) {
+  Live_Mova mova;
+  ASSERT_TRUE(mova.Start());
+  const std::string fifo = mova.directory + "/mova.log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_TRUE(mova.Send("SETTINGS_ENABLE_LOGGING\nVEHICLE_GET_CURRENT_POS 1\n"));
+  ASSERT_EQ(mova.Answer(), "-1");
+  std::string records;
+  char buffer[4096];
+  for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;)
+    records.append(buffer, static_cast<std::size_t>(n));
+  EXPECT_TRUE(Whole_Records(records));
+  EXPECT_EQ(Count_Lines(records), 2u) << records;
+  close(reader);
+  // The generation line waits in the program's buffer when the next record finds no reader.
+  ASSERT_TRUE(mova.Send("MOVA_GENERATION\nVEHICLE_GET_CURRENT_POS 2\n"));
+  EXPECT_EQ(mova.Answer(), "2024");
+  EXPECT_EQ(mova.Answer(), "<end>");
+  const int status = mova.Wait();
+  ASSERT_NE(status, -1) << "the program hung";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  // Each record opens the log anew and finds no reader now.
+  Expect_Diagnostic(mova.Errors(), "mova.log", "No such device or address");
+}
+
+// Runs `stream` with mova.log on a tmpfs of `kib` KiB; skips the test where mounting is not
+// allowed. Returns the transcript and the log's text.
+std::pair<Testing::Transcript, std::string> Run_With_Log_On_Small_Tmpfs(const std::string& stream,
+                                                                        int kib) {
+  bool mounted = false;
+  auto t = Run_Mova(stream, Prepared(
+                                [&mounted, kib](const std::string& dir) {
+                                  const std::string small = dir + "/small";
+                                  fs::create_directory(small);
+                                  const std::string size = "size=" + std::to_string(kib) + "k";
+                                  mounted =
+                                      mount("tmpfs", small.c_str(), "tmpfs", 0, size.c_str()) == 0;
+                                  fs::create_symlink("small/mova.log", dir + "/mova.log");
+                                },
+                                true));
+  const std::string log = Testing::Read_File(t.directory + "/small/mova.log");
+  if (mounted) umount((t.directory + "/small").c_str());
+  std::error_code error;
+  fs::remove_all(t.directory, error);
+  if (!mounted) t.status = -2;
+  return {t, log};
+}
+
+TEST(Faults, FullFileSystemLeavesOnlyWholeRecordsAndEveryAnswerBeforeTheFailure) {
+  auto [t, log] = Run_With_Log_On_Small_Tmpfs(Logged_Queries(3000), 64);
+  if (t.status == -2) GTEST_SKIP() << "a tmpfs cannot be mounted here";
+  EXPECT_EQ(t.status, 1);
+  Expect_Diagnostic(t.err, "mova.log", "No space left on device");
+  EXPECT_TRUE(Whole_Records(log));
+  Expect_Answers_Match_Records(t, log);
+}
+
+TEST(Faults, NoticeFileOnAFullFileSystemIsNotLeftBehind) {
+  bool mounted = false;
+  const auto t =
+      Run_Mova(Lines({"VEHICLE_GET_CURRENT_POS 1", "MOVA_INIT", "VEHICLE_GET_CURRENT_POS 1"}),
+               Prepared(
+                   [&mounted](const std::string& dir) {
+                     const std::string small = dir + "/small";
+                     fs::create_directory(small);
+                     mounted = mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") == 0;
+                     // Fill it up; the disclaimer is to be created there through a link.
+                     const int fill = open((small + "/fill").c_str(), O_WRONLY | O_CREAT, 0644);
+                     const std::string block(4096, 'x');
+                     while (write(fill, block.data(), block.size()) > 0) {
+                     }
+                     close(fill);
+                     fs::create_symlink("small/notice", dir + "/MOVA_Disclaimer.txt");
+                   },
+                   true));
+  const bool left = fs::exists(t.directory + "/MOVA_Disclaimer.txt");
+  const auto notice_size =
+      fs::exists(t.directory + "/small/notice") ? fs::file_size(t.directory + "/small/notice") : 0;
+  if (mounted) umount((t.directory + "/small").c_str());
+  std::error_code error;
+  fs::remove_all(t.directory, error);
+  if (!mounted) GTEST_SKIP() << "a tmpfs cannot be mounted here";
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "-1\n");
+  Expect_Diagnostic(t.err, "MOVA_Disclaimer.txt", "No space left on device");
+  EXPECT_FALSE(left);
+  EXPECT_EQ(notice_size, 0u);
+}
+
+TEST(Faults, FileSizeLimitIsAWriteErrorWithADiagnosticNotASilentKill) {
+  if (!fs::exists("/usr/bin/prlimit")) GTEST_SKIP() << "prlimit is needed to set the limit";
+  const auto t =
+      Run_Mova(Logged_Queries(3000), Prepared(nullptr, true, "/usr/bin/prlimit --fsize=20000"));
+  const std::string log = Testing::Read_File(t.directory + "/mova.log");
+  std::error_code error;
+  fs::remove_all(t.directory, error);
+  EXPECT_EQ(t.status, 1);
+  Expect_Diagnostic(t.err, "mova.log", "File too large");
+  EXPECT_LE(log.size(), 20000u);
+  EXPECT_TRUE(Whole_Records(log));
+  Expect_Answers_Match_Records(t, log);
+
+  // A notice file that cannot be written whole is not left behind half written, so that the
+  // next MOVA_INIT writes it again.
+  const auto init = Run_Mova(Lines({"VEHICLE_GET_CURRENT_POS 1", "MOVA_INIT"}),
+                             Prepared(nullptr, true, "/usr/bin/prlimit --fsize=100"));
+  EXPECT_EQ(init.status, 1);
+  EXPECT_EQ(init.out, "-1\n");
+  Expect_Diagnostic(init.err, "MOVA_Disclaimer.txt", "File too large");
+  EXPECT_FALSE(fs::exists(init.directory + "/MOVA_Disclaimer.txt"));
+  fs::remove_all(init.directory, error);
+}
+
+TEST(Faults, StandardOutputOnAFullDeviceIsAFailureWithADiagnostic) {
+  Testing::Transcript_Options options;
+  options.output_path = "/dev/full";
+  const auto t = Run_Mova(Logged_Queries(3), options);
+  EXPECT_EQ(t.status, 1);
+  Expect_Diagnostic(t.err, "standard output", "No space left on device");
+}
+
+TEST(Faults, NonBlockingStandardInputIsWaitedOn) {
+  Live_Mova mova;
+  ASSERT_TRUE(mova.Start(false, /*nonblocking_input=*/true));
+  ASSERT_TRUE(mova.Send("VEHICLE_SET_CURRENT_POS 1 4\nVEHICLE_GET_CURRENT_POS 1\n"));
+  EXPECT_EQ(mova.Answer(), " 4");
+  // The pipe stays empty for a while; the program waits for the next line.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(mova.Send("VEHICLE_GET_CURRENT_POS 1\n"));
+  EXPECT_EQ(mova.Answer(), " 4");
+  mova.Close_Input();
+  EXPECT_EQ(mova.Answer(), "<end>");
+  const int status = mova.Wait();
+  ASSERT_NE(status, -1) << "the program hung";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(mova.Errors(), "");
+}
+
+TEST(Faults, NonBlockingStandardOutputToASlowHostLosesNoAnswer) {
+  Live_Mova mova;
+  ASSERT_TRUE(mova.Start(false, false, /*nonblocking_output=*/true));
+  // About 74 KB of answers, more than a pipe holds, while the host does not read for a while.
+  std::string queries;
+  for (int i = 0; i < 1000; ++i) queries += "INFORMATION_GET_COPYRIGHT\n";
+  ASSERT_TRUE(mova.Send(queries));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (int i = 0; i < 1000; ++i) {
+    const std::string answer = mova.Answer();
+    ASSERT_EQ(answer.rfind("Copyright (C)", 0), 0u) << "answer " << i << ": " << answer;
+  }
+  mova.Close_Input();
+  EXPECT_EQ(mova.Answer(), "<end>");
+  const int status = mova.Wait();
+  ASSERT_NE(status, -1) << "the program hung";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(mova.Errors(), "");
+}
+
+TEST(Faults, UnreadableStandardInputIsAFailureWithADiagnostic) {
+  // A directory in place of the input file: reading it fails at once.
+  std::string dir = (fs::temp_directory_path() / "mova-input-XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string command = "cd '" + dir + "' && '" + std::string(MOVA_BINARY) +
+                              "' < . > out 2> err";
+  const int raw = std::system(command.c_str());
+  const std::string errors = Testing::Read_File(dir + "/err");
+  const std::string out = Testing::Read_File(dir + "/out");
+  fs::remove_all(dir);
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << raw;
+  EXPECT_EQ(out, "");
+  Expect_Diagnostic(errors, "standard input", "Is a directory");
 }
 
 }  // namespace

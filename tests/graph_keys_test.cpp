@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -188,6 +190,58 @@ TEST(ColouredGraph, EqualPredecessorsInconsistentOnesAndStandingStill) {
   EXPECT_EQ(CGraph::Get_Vertex(CGraph::Compute_Key_CPN(standing)).PARENT, -1);
   EXPECT_EQ(CGraph::Number_Of_Vehicles(), 3);
   EXPECT_EQ(CGraph::Graph_RAM_Usage(), 0);
+  Mova::Reset_All();
+}
+
+TEST(ColouredGraph, VerticesUnderAnyKeyAreFoundAndDeletedInAnyOrder) {
+  // Consistent markings (keys below 1320) mixed with markings that hold a colour several times
+  // or not at all (keys far above), inserted, checked and deleted in random order against a
+  // plain map: deleting from the middle of a run of colliding keys must keep every other key
+  // reachable.
+  Mova::Reset_All();
+  std::mt19937 random(20240601);
+  std::map<CGraph::Key_CPN, CPN_Marking> model;
+  const auto check_all = [&model](const char* when) {
+    ASSERT_EQ(CGraph::Graph_Length(), static_cast<int>(model.size())) << when;
+    for (const auto& [key, marking] : model) {
+      ASSERT_TRUE(CGraph::Contains(key)) << when << ": key " << key;
+      ASSERT_EQ(CGraph::Get_Vertex(key).CPN_MARKING, marking) << when << ": key " << key;
+    }
+  };
+  bool large = false;
+  for (int i = 0; i < 1500; ++i) {
+    CPN_Marking m = PetriNet::Coloured::Empty_Marking();
+    if (i % 2 == 0) {
+      std::vector<int> places = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+      std::shuffle(places.begin(), places.end(), random);
+      m = Vehicles(places[0], places[1], places[2]);
+    } else {
+      for (Colour& c : m) c = static_cast<Colour>(random() % 4);
+    }
+    const CGraph::Key_CPN key = CGraph::Init_Vertex(m);
+    EXPECT_EQ(key, CGraph::Compute_Key_CPN(m));
+    large = large || key >= 2048;
+    model.emplace(key, m);  // a key met again keeps the marking it was made with
+  }
+  ASSERT_TRUE(large);
+  check_all("after inserting");
+  EXPECT_FALSE(CGraph::Contains(-5));
+  EXPECT_FALSE(model.count(2147483647) == 0 && CGraph::Contains(2147483647));
+
+  std::vector<CGraph::Key_CPN> keys;
+  for (const auto& entry : model) keys.push_back(entry.first);
+  std::shuffle(keys.begin(), keys.end(), random);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    CGraph::Delete_Vertex(keys[i]);
+    model.erase(keys[i]);
+    EXPECT_FALSE(CGraph::Contains(keys[i]));
+    EXPECT_THROW(CGraph::Delete_Vertex(keys[i]), Utils::Range_Error);
+    if (i % 25 == 0 || i + 1 == keys.size()) check_all("while deleting");
+  }
+  // Absent keys of every kind are not found in the empty graph.
+  EXPECT_FALSE(CGraph::Contains(-5));
+  EXPECT_FALSE(CGraph::Contains(123456));
+  EXPECT_THROW(CGraph::Delete_Vertex(123456), Utils::Range_Error);
   Mova::Reset_All();
 }
 

@@ -373,4 +373,107 @@ TEST(MissionTranscript, ObstacleOutsideThePositionsAbortsEveryComputation) {
             "INFORMATIONAL : Solution recomputed TRUE, CPU time: <t> (s)"}));
 }
 
+// A two-lane ring 0-1-...-11-0.
+Plan_Problem Ring_Of_Twelve() {
+  Plan_Problem p;
+  for (int i = 0; i < 12; ++i) p.roads.push_back({Road_Kind::Two_Lanes, i, (i + 1) % 12});
+  p.start = {1, 6, 9};
+  p.goal = {3, 7, 10};
+  return p;
+}
+
+TEST(MissionTranscript, RebuiltNetworkIsPlannedAfreshWithoutEndingTheMission) {
+  // A host rebuilds the ring without the road 1-2 and starts again without MOVA_END_MISSION.
+  const Plan_Problem ring = Ring_Of_Twelve();
+  Plan_Problem cut = ring;
+  cut.roads.erase(cut.roads.begin() + 1);
+  const Strings script =
+      Join(Join(Join(Testing::Problem_Script(ring), {"MOVA_START_MISSION", "MOVA_GET_NUM_STEPS"}),
+                Testing::Problem_Script(cut)),
+           // Until the next computation the step queries read the old plan.
+           {"MOVA_GET_NUM_STEPS", "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_DIS_TO_POS 1 2",
+            "MOVA_START_MISSION"});
+  const Testing::Plan_Readback r = Testing::Run_Plan_Readback(script, 6, 24);
+  ASSERT_EQ(r.error, "") << r.transcript.out;
+  EXPECT_EQ(r.script_answers, Strings({"TRUE", " 2", " 2", " 2", " 11", "TRUE"}));
+  // The new plan takes vehicle 1 the long way round, never over the removed road.
+  EXPECT_EQ(Testing::Check_Plan(cut, r.plan), "");
+  EXPECT_GE(r.steps, 10);
+
+  // The same after a clean and a build with no roads at all: nothing can move.
+  Plan_Problem empty = ring;
+  empty.roads.clear();
+  const Mission_Run none =
+      Mission(ring, Join(Join({"MOVA_START_MISSION"}, Testing::Problem_Script(empty)),
+                         {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
+                          "VEHICLE_MOVED_FORWARD", "VEHICLE_GET_CURRENT_POS 1"}));
+  EXPECT_EQ(none.t.out, Lines({"TRUE", "FALSE", " 1", " 0", "FALSE", " 1"}));
+  const Strings tail = {Started,
+                        Computing,
+                        Unsolved,
+                        Evaluations(1),
+                        "INFORMATIONAL : Vehicles forwarded",
+                        "INFORMATIONAL : Current for vehicle  1 is  1"};
+  ASSERT_GE(none.log.size(), tail.size());
+  EXPECT_EQ(Strings(none.log.end() - static_cast<std::ptrdiff_t>(tail.size()), none.log.end()),
+            tail);
+}
+
+TEST(MissionTranscript, MoveOntoAGoalThatWasNeverLinkedStillAnswers) {
+  // A new mission after a confirm, without MOVA_END_MISSION: the new goal is a vertex the
+  // earlier search added but never linked, so the plan ends on a vertex without a parent.
+  const Strings commands = {"SETTINGS_ENABLE_LOGGING",
+                            "ENVIRONMENT_CLEAN",
+                            "ENVIRONMENT_ADD_ONE_WAY_ROAD 4 7",
+                            "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 4 7",
+                            "ENVIRONMENT_ADD_ONE_WAY_ROAD 4 0",
+                            "ENVIRONMENT_ADD_ONE_WAY_ROAD 7 6",
+                            "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 8 0",
+                            "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 9 7",
+                            "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 7 8",
+                            "ENVIRONMENT_BUILD",
+                            "VEHICLE_SET_CURRENT_POS 1 8",
+                            "VEHICLE_SET_CURRENT_POS 2 4",
+                            "VEHICLE_SET_CURRENT_POS 3 10",
+                            "VEHICLE_SET_GOAL_POS 1 10",
+                            "VEHICLE_SET_GOAL_POS 2 7",
+                            "VEHICLE_SET_GOAL_POS 3 6",
+                            "OBSTACLES_ADD_OBSTACLE 0 8",
+                            "OBSTACLES_CONFIRM",
+                            "VEHICLE_SET_CURRENT_POS 1 10",
+                            "VEHICLE_SET_CURRENT_POS 3 9",
+                            "VEHICLE_SET_GOAL_POS 2 0",
+                            "MOVA_START_MISSION",
+                            "MOVA_GET_NUM_STEPS",
+                            "VEHICLE_GET_NEXT_POS 2",
+                            "VEHICLE_MOVED_FORWARD",
+                            "VEHICLE_GET_NEXT_POS 2",
+                            "VEHICLE_MOVED_FORWARD",
+                            "VEHICLE_GET_CURRENT_POS 2",
+                            "VEHICLE_GET_CURRENT_POS 3",
+                            "VEHICLE_GOAL_REACHED",
+                            "VEHICLE_GET_NEXT_POS 2",
+                            "MOVA_GET_NUM_STEPS",
+                            "VEHICLE_MOVED_FORWARD"};
+  const Testing::Transcript t = Run_Mova(Lines(commands));
+  EXPECT_EQ(t.status, 0);
+  EXPECT_EQ(t.err, "");
+  // Vehicle 2 takes the one-way road 4 -> 0 while vehicle 3 goes 9 -> 7 -> 6 (vehicle 2 on 0
+  // reads as 0). The second move reaches the goal and answers; the next marking stays the goal
+  // marking.
+  EXPECT_EQ(t.out, Lines({"FALSE", "TRUE", " 2", " 0", "FALSE", " 0", "TRUE", " 0", " 6", "TRUE",
+                          " 0", " 0", "TRUE"}));
+  const Strings log = Normalised(t.log);
+  const Strings tail = {Started,
+                        Computing,
+                        Solved,
+                        "INFORMATIONAL : Vehicles forwarded",
+                        "INFORMATIONAL : Goal already reached",
+                        "INFORMATIONAL : Current for vehicle  2 is  0",
+                        "INFORMATIONAL : Current for vehicle  3 is  6",
+                        "INFORMATIONAL : Goal already reached"};
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(Strings(log.end() - static_cast<std::ptrdiff_t>(tail.size()), log.end()), tail);
+}
+
 }  // namespace

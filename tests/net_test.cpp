@@ -8,6 +8,7 @@
 
 #include "controller/mova.hpp"
 #include "petrinet/math-combinatorics.hpp"
+#include "petrinet/math-linearalgebra.hpp"
 #include "petrinet/petrinet-coloured.hpp"
 #include "petrinet/petrinet-simple.hpp"
 #include "petrinet/petrinet.hpp"
@@ -83,6 +84,46 @@ std::vector<std::string> Logged(Body body) {
     line.clear();
   }
   return messages;
+}
+
+TEST(Matrix, IndexesAreCheckedAgainstEachRangeEndAndSubtractionNeedsCoveringRanges) {
+  namespace LA = Math::LinearAlgebra;
+  LA::Matrix m = LA::Zero_Matrix(3, 4);
+  LA::Set_Element(m, 2, 3, 5.0f);
+  LA::Set_Element(m, 0, 0, 1.0f);
+  EXPECT_EQ(LA::Element(m, 2, 3), 5.0f);
+  EXPECT_EQ(LA::Element(m, 0, 0), 1.0f);
+  EXPECT_EQ(LA::Element(m, 1, 2), 0.0f);
+  // One past each end of each range is refused.
+  EXPECT_THROW(LA::Element(m, -1, 0), Utils::Range_Error);
+  EXPECT_THROW(LA::Element(m, 3, 0), Utils::Range_Error);
+  EXPECT_THROW(LA::Element(m, 0, -1), Utils::Range_Error);
+  EXPECT_THROW(LA::Set_Element(m, 0, 4, 1.0f), Utils::Range_Error);
+  EXPECT_THROW(LA::Zero_Matrix(-1, 2), Utils::Range_Error);
+  EXPECT_THROW(LA::Zero_Matrix(2, -1), Utils::Range_Error);
+  EXPECT_TRUE(LA::Zero_Matrix(0, 0).elements.empty());
+
+  // Ranges that do not start at 0 are honoured.
+  LA::Matrix shifted = m;
+  shifted.first_row = 1;
+  shifted.last_row = 3;
+  EXPECT_EQ(LA::Element(shifted, 3, 3), 5.0f);
+  EXPECT_THROW(LA::Element(shifted, 0, 0), Utils::Range_Error);
+
+  // left - right over left's ranges; right must cover them on every side.
+  LA::Matrix right = LA::Zero_Matrix(3, 4);
+  LA::Set_Element(right, 2, 3, 2.0f);
+  const LA::Matrix difference = LA::Subtract(m, right);
+  EXPECT_EQ(LA::Element(difference, 2, 3), 3.0f);
+  EXPECT_EQ(LA::Element(difference, 0, 0), 1.0f);
+  for (int side = 0; side < 4; ++side) {
+    LA::Matrix narrow = right;
+    (side == 0 ? narrow.first_row : side == 1 ? narrow.last_row
+                                   : side == 2 ? narrow.first_column
+                                               : narrow.last_column) += side % 2 == 0 ? 1 : -1;
+    EXPECT_THROW(LA::Subtract(m, narrow), Utils::Range_Error) << "side " << side;
+  }
+  EXPECT_NO_THROW(LA::Subtract(LA::Zero_Matrix(2, 2), right));
 }
 
 TEST(Combinatorics, FactorialQuotients) {

@@ -2,6 +2,9 @@
 // plan walk, the move bookkeeping, the limits and the coloured graph's dumps.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "controller/mova.hpp"
 #include "petrinet/petrinet-coloured.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
@@ -137,6 +140,21 @@ TEST_F(PlannerTest, HeuristicSumsTheTableModulo32768AndRefusesBadEntries) {
   CPN_Marking missing = M(3, 4, 5);
   missing[5] = Colour::EMPTY;
   EXPECT_THROW(Planner::Heuristic(missing), Utils::Range_Error);
+}
+
+TEST_F(PlannerTest, TableIndexesAndObstacleEndsAreCheckedOnEverySide) {
+  for (const auto& [from, to] : {std::pair{-1, 0}, {12, 0}, {0, -1}, {0, 12}}) {
+    SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
+    EXPECT_THROW(Planner::Set_Distance(from, to, 1), Utils::Range_Error);
+    EXPECT_THROW(Planner::Get_Distance(from, to), Utils::Range_Error);
+    // An obstacle with that end fails the check and every computation that checks a step.
+    EXPECT_THROW(Planner::Is_Blocked(M(2, 5, 9), M(3, 5, 9), {{from, to}}), Utils::Range_Error);
+    Testing::Build_Roads({{Road_Kind::Two_Lanes, 0, 1}});
+    Place(M(0, 5, 9), M(1, 5, 9));
+    EXPECT_THROW(Planner::Compute_Solution({{from, to}}), Utils::Range_Error);
+    Planner::Reset_Search();
+  }
+  EXPECT_EQ(Planner::Get_Distance(11, 11), 32767);
 }
 
 TEST_F(PlannerTest, QueueReleasesSmallestFFirstAndEqualFInInsertionOrder) {

@@ -36,10 +36,15 @@ class Key_Map {
  public:
   std::size_t Size() const { return count_; }
 
-  // Removes every key; keeps the buckets.
+  // Removes every key. A table much larger than the keys it holds is released instead of walked,
+  // so that clearing costs in proportion to the keys; otherwise the buckets are kept.
   void Clear() {
-    for (Slot& slot : slots_)
-      if (slot.used) slot = Slot{};
+    if (slots_.size() > 8 * count_ + 64) {
+      std::vector<Slot>().swap(slots_);
+    } else {
+      for (Slot& slot : slots_)
+        if (slot.used) slot = Slot{};
+    }
     small_slot_.fill(0);
     count_ = 0;
   }

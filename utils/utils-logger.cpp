@@ -1,7 +1,12 @@
 // The log file mova.log and its syslog-like record layout.
 #include "utils/utils-logger.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -31,9 +36,54 @@ constexpr std::string_view kSeverityNames[] = {"EMERGENCY", "ALERT",  "CRITICAL"
                                                "ERROR",     "WARNING", "NOTICE",
                                                "INFORMATIONAL", "DEBUG"};
 
-[[noreturn]] void Fail(const char* what) {
-  throw Fatal_Error{std::string("cannot ") + what + " log file " + kLogFile + ": " +
-                    std::strerror(errno)};
+[[noreturn]] void Fail(const char* what, const char* reason) {
+  throw Fatal_Error{std::string("cannot ") + what + " log file " + kLogFile + ": " + reason};
+}
+
+// Writes all of `text` to `fd`; 0, or the errno of the write that failed.
+int Write_All(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+// Appends `record` to the log file whole or not at all. Opening never waits: a FIFO without a
+// reader fails at once. A write that fails part-way into a regular file is cut back to the
+// size before it; a reader of a FIFO that leaves mid-write is a write error, not a signal.
+void Append_Record(std::string_view record) {
+  const int fd =
+      ::open(kLogFile, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) Fail("open", std::strerror(errno));
+  // A disk or other block device is never written over.
+  struct stat file {};
+  ::fstat(fd, &file);  // cannot fail for an open descriptor
+  if (S_ISBLK(file.st_mode)) {
+    ::close(fd);
+    Fail("open", "it is a block device");
+  }
+  int error = 0;
+  if (S_ISFIFO(file.st_mode)) {
+    // A slow reader is waited for, so that the record goes out whole.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previous);
+    error = Write_All(fd, record);
+    ::sigaction(SIGPIPE, &previous, nullptr);
+  } else {
+    error = Write_All(fd, record);
+    if (error != 0 && S_ISREG(file.st_mode)) {
+      // Back to the size before the record; should that fail too, the write error is reported.
+      [[maybe_unused]] const int cut = ::ftruncate(fd, file.st_size);
+    }
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) Fail("write", std::strerror(error));
 }
 
 }  // namespace
@@ -79,20 +129,24 @@ void Log(Severity severity, std::string_view message) {
   if (!Due(severity)) return;
   std::string line = Format_Record(now, state.facility, severity, message);
   line.push_back('\n');
-  // Mode "a" appends and creates the file when it does not exist.
-  std::FILE* file = std::fopen(kLogFile, "a");
-  if (file == nullptr) Fail("open");
-  const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-  const int saved = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written) {
-    errno = saved;
-    Fail("write");
-  }
-  if (!closed) Fail("write");
+  Append_Record(line);
 }
 
 void Log_Default(std::string_view message) { Log(state.default_severity, message); }
+
+Message::Message(Severity severity) : severity_(severity), due_(Due(severity)) {}
+
+void Message::Add_Text(std::string_view text) {
+  if (due_) text_ += text;
+}
+
+void Message::Add_Integer(std::int64_t value) {
+  if (due_) text_ += Integer_Image(value);
+}
+
+void Message::Log() const {
+  if (due_) Utils::Logger::Log(severity_, text_);
+}
 
 void Enable() { state.enabled = true; }
 void Disable() { state.enabled = false; }

@@ -23,8 +23,10 @@ enum class Severity : std::uint8_t {
 
 // Appends one record for `message` to mova.log in the working directory when writing is on and
 // the severity is at or below the threshold; otherwise does nothing (no file is created).
-// The file is opened and closed for each record and created again when missing. Any other
-// failure to open or write it throws Fatal_Error.
+// The file is opened and closed for each record and created again when missing; a record is
+// appended whole or not at all (a write that fails part-way is undone). Opening never waits:
+// a FIFO without a reader is a failure. Any failure to open or write it, a block device in its
+// place included, throws Fatal_Error.
 void Log(Severity severity, std::string_view message);
 
 // As Log, with the default severity.
@@ -51,24 +53,39 @@ std::string Format_Record(std::chrono::system_clock::time_point when, Facility f
 std::string_view Facility_Name(Facility facility);
 std::string_view Severity_Name(Severity severity);
 
+// A message put together piece by piece and logged at one severity; inert (nothing is built or
+// written) when a record of that severity is not due.
+class Message {
+ public:
+  explicit Message(Severity severity);
+  void Add_Text(std::string_view text);
+  void Add_Integer(std::int64_t value);  // as Integer_Image
+  // Logs the message when due.
+  void Log() const;
+
+ private:
+  Severity severity_;
+  bool due_;
+  std::string text_;
+};
+
 // Logs the concatenation of `parts` at `severity`, building the text only when the record is
 // due. Integer parts are written with Integer_Image; everything else must convert to a
 // string_view.
 template <class... Parts>
 void Log_Parts(Severity severity, const Parts&... parts) {
-  if (!Due(severity)) return;
-  std::string message;
-  auto append = [&message](const auto& part) {
+  Message message(severity);
+  auto add = [&message](const auto& part) {
     using Part = std::decay_t<decltype(part)>;
     static_assert(!std::is_same_v<Part, bool> && !std::is_same_v<Part, char>);
     if constexpr (std::is_integral_v<Part> || std::is_enum_v<Part>) {
-      message += Integer_Image(static_cast<std::int64_t>(part));
+      message.Add_Integer(static_cast<std::int64_t>(part));
     } else {
-      message += std::string_view(part);
+      message.Add_Text(std::string_view(part));
     }
   };
-  (append(parts), ...);
-  Log(severity, message);
+  (add(parts), ...);
+  message.Log();
 }
 
 }  // namespace Utils::Logger

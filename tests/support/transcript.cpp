@@ -65,14 +65,24 @@ Transcript Run_Mova(const std::string& input, const Transcript_Options& options)
   }
   if (options.prepare) options.prepare(t.directory);
 
-  const std::string command = "cd " + Quote(t.directory) + " && " + options.environment +
-                              " timeout -k 5 " + std::to_string(options.timeout_seconds) + " " +
-                              Quote(MOVA_BINARY) + " < " + Quote(io + "/stdin") + " > " +
-                              Quote(io + "/stdout") + " 2> " + Quote(io + "/stderr");
+  const std::string command =
+      "cd " + Quote(t.directory) + " && " + options.environment + " timeout -k 5 " +
+      std::to_string(options.timeout_seconds) + " " +
+      Quote(options.binary.empty() ? MOVA_BINARY : options.binary) + " < " + Quote(io + "/stdin") +
+      " > " + Quote(options.output_path.empty() ? io + "/stdout" : options.output_path) + " 2> " +
+      Quote(io + "/stderr");
   const int raw = std::system(command.c_str());
   t.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   t.out = Read_File(io + "/stdout");
   t.err = Read_File(io + "/stderr");
+#ifdef MOVA_COVERAGE_BUILD
+  // An instrumented binary that cannot write its counts at exit (a file-size limit, say) says
+  // so on standard error; that is not the program's own output.
+  std::string own;
+  for (const std::string& line : Split_Lines(t.err))
+    if (line.rfind("libgcov profiling error:", 0) != 0) own += line + "\n";
+  t.err = own;
+#endif
 
   const std::string log_path = t.directory + "/mova.log";
   std::error_code error;

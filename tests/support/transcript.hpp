@@ -18,6 +18,10 @@ struct Transcript_Options {
   bool keep_directory = false;
   // Seconds before the run is killed (the result then has status 124).
   int timeout_seconds = 120;
+  // Where standard output goes instead of the file the harness reads (e.g. /dev/full).
+  std::string output_path;
+  // The program to run instead of the mova binary (a test build of it).
+  std::string binary;
 };
 
 struct Transcript {

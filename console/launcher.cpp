@@ -25,8 +25,12 @@ enum class Kind : std::uint8_t { Vehicle, Position, Step, Amount };
 
 using Arguments = std::array<std::int32_t, 2>;
 
-void Print(bool value) { std::cout << (value ? "TRUE\n" : "FALSE\n"); }
-void Print(std::int32_t value) { std::cout << Utils::Integer_Image(value) << '\n'; }
+void Print(bool value) {
+  std::cout << (value ? "TRUE\n" : "FALSE\n");
+}
+void Print(std::int32_t value) {
+  std::cout << Utils::Integer_Image(value) << '\n';
+}
 
 // A command: its word, the kinds of its arguments in word order, and what it does with them.
 struct Command {
@@ -38,7 +42,8 @@ struct Command {
 
 using K = Kind;
 using A = const Arguments&;
-// The commands; a command's number is its place in the table.
+// The commands; a command's number is its place in the table (kept as written, one entry a row).
+// clang-format off
 constexpr Command kCommands[] = {
     {"MOVA_INIT", 0, {}, [](A) { Mova::Init(); }},
     {"MOVA_GENERATION", 0, {}, [](A) { Mova::Generation(); }},
@@ -90,6 +95,7 @@ constexpr Command kCommands[] = {
     {"INFORMATION_GET_COPYRIGHT", 0, {}, [](A) { Mova::Information_Get_Copyright(); }},
     {"INFORMATION_GET_WATERMARK", 0, {}, [](A) { Mova::Information_Get_Watermark(); }},
 };
+// clang-format on
 
 std::string_view Trim_Blanks(std::string_view word) {
   while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
@@ -97,7 +103,9 @@ std::string_view Trim_Blanks(std::string_view word) {
   return word;
 }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool In_Range(Kind kind, std::int32_t value) {
   switch (kind) {

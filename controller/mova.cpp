@@ -49,7 +49,9 @@ const char* const Safety_Text =
     "This software is not to be used in safety-critical applications: it is not designed, "
     "tested or certified for them. This is a warning, not a condition of the License.";
 
-const char* Build_Id() { return MOVA_BUILD_ID; }
+const char* Build_Id() {
+  return MOVA_BUILD_ID;
+}
 
 namespace {
 
@@ -150,7 +152,9 @@ void Write_Notice(const char* name, std::initializer_list<const char*> lines) {
   }
 }
 
-void Print_Line(const char* text) { std::cout << text << '\n'; }
+void Print_Line(const char* text) {
+  std::cout << text << '\n';
+}
 
 }  // namespace
 
@@ -182,7 +186,9 @@ void End_Mission() {
   Log(Severity::INFORMATIONAL, "Mission end");
 }
 
-std::int32_t Get_Num_Steps() { return DStar::Get_Number_Of_Steps(); }
+std::int32_t Get_Num_Steps() {
+  return DStar::Get_Number_Of_Steps();
+}
 
 void Vehicle_Set_Current_Pos(std::int32_t vehicle, std::int32_t position) {
   CPN_Marking m = DStar::Get_Current_Marking();
@@ -236,7 +242,9 @@ bool Vehicle_Moved_Forward() {
   return result;
 }
 
-bool Vehicle_Goal_Reached() { return DStar::Goal_Reached(); }
+bool Vehicle_Goal_Reached() {
+  return DStar::Goal_Reached();
+}
 
 // ---------------------------------------------------------------------------------------------
 // The environment
@@ -295,8 +303,12 @@ void Environment_Add_Two_Way_Road_Two_Lanes(std::int32_t first, std::int32_t sec
   Add_Road(Road_Kind::Two_Lanes, first, second);
 }
 
-bool Environment_Locked() { return controller.Environment_Locked; }
-std::int32_t Number_Of_Roads() { return controller.Number_Of_Roads; }
+bool Environment_Locked() {
+  return controller.Environment_Locked;
+}
+std::int32_t Number_Of_Roads() {
+  return controller.Number_Of_Roads;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Obstacles
@@ -313,12 +325,14 @@ void Obstacles_Add_Obstacle(std::int32_t origin, std::int32_t destination) {
   Obstacles::Add(origin, destination);
 }
 
-std::int32_t Obstacles_Get_Num() { return Obstacles::Count(); }
+std::int32_t Obstacles_Get_Num() {
+  return Obstacles::Count();
+}
 
 bool Obstacles_Present(std::int32_t a, std::int32_t b) {
   const bool present = Obstacles::Present(a, b);
-  Log_Parts(Severity::INFORMATIONAL, "Checking obstacle from ", a, " to ", b, ", result is: ",
-            present ? "TRUE" : "FALSE");
+  Log_Parts(Severity::INFORMATIONAL, "Checking obstacle from ", a, " to ", b,
+            ", result is: ", present ? "TRUE" : "FALSE");
   return present;
 }
 
@@ -350,12 +364,16 @@ void Settings_Enable_Logging() {
   Log(Severity::INFORMATIONAL, "Logging enabled");
 }
 
-void Settings_Disable_Logging() { Utils::Logger::Disable(); }
+void Settings_Disable_Logging() {
+  Utils::Logger::Disable();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Monitoring
 
-std::int32_t Monitoring_Get_Num_Vehicles() { return DStar::Get_Number_Of_Vehicles(); }
+std::int32_t Monitoring_Get_Num_Vehicles() {
+  return DStar::Get_Number_Of_Vehicles();
+}
 
 float Monitoring_Get_CPU_Time() {
   const float seconds = Utils::Seconds(DStar::Get_Statistics().CPU_Time);
@@ -378,14 +396,28 @@ std::int32_t Monitoring_Get_Evaluations() {
 // ---------------------------------------------------------------------------------------------
 // Information
 
-void Generation() { Print_Line("2024"); }
-void Build_Version() { Print_Line(Build_Id()); }
-void Information_Get_Author() { Print_Line(Author_Text); }
-void Information_Get_Org() { Print_Line(Org_Text); }
-void Information_Get_Copyright() { Print_Line(Copyright_Text); }
-void Information_Get_Watermark() { Print_Line(Watermark_Text); }
+void Generation() {
+  Print_Line("2024");
+}
+void Build_Version() {
+  Print_Line(Build_Id());
+}
+void Information_Get_Author() {
+  Print_Line(Author_Text);
+}
+void Information_Get_Org() {
+  Print_Line(Org_Text);
+}
+void Information_Get_Copyright() {
+  Print_Line(Copyright_Text);
+}
+void Information_Get_Watermark() {
+  Print_Line(Watermark_Text);
+}
 
-void Set_Init_Pause(bool enabled) { init_pause = enabled; }
+void Set_Init_Pause(bool enabled) {
+  init_pause = enabled;
+}
 
 void Reset_All() {
   controller = Controller_State{};

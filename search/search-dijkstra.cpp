@@ -21,10 +21,16 @@ Utils::Priority_Queue queue;
 
 }  // namespace
 
-void Prepare() { Graph::Build_Graph(); }
+void Prepare() {
+  Graph::Build_Graph();
+}
 
-void Set_Source(Key_PN key) { source_key = key; }
-void Set_Target(Key_PN key) { target_key = key; }
+void Set_Source(Key_PN key) {
+  source_key = key;
+}
+void Set_Target(Key_PN key) {
+  target_key = key;
+}
 
 bool Find_Path() {
   const auto start = std::chrono::steady_clock::now();
@@ -59,9 +65,9 @@ bool Find_Path() {
 
   Utils::Search_Statistics stats = Search::DStarLite::Get_Statistics();
   stats.Evaluations = evaluations;
-  stats.CPU_Time = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                       std::chrono::steady_clock::now() - start)
-                       .count();
+  stats.CPU_Time =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+          .count();
   stats.Queue_Size = static_cast<std::int32_t>(queue.Size());
   Search::DStarLite::Set_Statistics(stats);
   return found;
@@ -78,6 +84,8 @@ std::int32_t Path_Length() {
   return count;
 }
 
-void Reset_Values() { Graph::Reset_Distances(); }
+void Reset_Values() {
+  Graph::Reset_Distances();
+}
 
 }  // namespace Search::Dijkstra

@@ -348,9 +348,9 @@ void Report(const Run& run) {
   Utils::Search_Statistics& stats = planner.statistics;
   stats.Evaluations = run.evaluations;
   stats.CPU_Time = Nanoseconds_Since(run.start) * CPU_Time_Factor_Per_Mille / 1000;
-  stats.Time_Per_Evaluation = run.evaluations == 0 ? 0.0f
-                                                   : Utils::Seconds(stats.CPU_Time) /
-                                                         static_cast<float>(run.evaluations);
+  stats.Time_Per_Evaluation =
+      run.evaluations == 0 ? 0.0f
+                           : Utils::Seconds(stats.CPU_Time) / static_cast<float>(run.evaluations);
   if (pause_enabled && stats.CPU_Time > 0)
     std::this_thread::sleep_for(std::chrono::nanoseconds(stats.CPU_Time));
   stats.RAM_Usage = Graph::Graph_RAM_Usage();
@@ -371,7 +371,9 @@ void Net_Changed() {
   planner.built_on_old_net = true;
 }
 
-void Clear_Distances() { planner.distances = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Places); }
+void Clear_Distances() {
+  planner.distances = Math::LinearAlgebra::Zero_Matrix(Max_Places, Max_Places);
+}
 
 void Set_Distance(std::int32_t from, std::int32_t to, std::int32_t steps) {
   Check_Table_Index(from, to);
@@ -385,26 +387,33 @@ std::int32_t Get_Distance(std::int32_t from, std::int32_t to) {
   return static_cast<std::int32_t>(std::lround(entry));
 }
 
-Cost Heuristic(const CPN_Marking& marking) { return Marking_Distance(marking, planner.current); }
+Cost Heuristic(const CPN_Marking& marking) {
+  return Marking_Distance(marking, planner.current);
+}
 
 Cost Marking_Distance(const CPN_Marking& a, const CPN_Marking& b) {
   return Distance_Sum(Distances_Towards(Locate(b)), Locate(a));
 }
 
-bool Is_Blocked(const CPN_Marking& a, const CPN_Marking& b, const Utils::Obstacles_List& obstacles) {
+bool Is_Blocked(const CPN_Marking& a, const CPN_Marking& b,
+                const Utils::Obstacles_List& obstacles) {
   const Blocked_Roads blocked = Prepare_Obstacles(obstacles);
   Utils::Require(!blocked.invalid, "obstacle outside 0..11");
   return Moves_Along(Watch(a, blocked), b);
 }
 
-CPN_Marking Get_Current_Marking() { return planner.current; }
+CPN_Marking Get_Current_Marking() {
+  return planner.current;
+}
 
 void Set_Current_Marking(const CPN_Marking& marking) {
   PetriNet::Coloured::Check_Colours(marking);
   planner.current = marking;
 }
 
-CPN_Marking Get_Goal_Marking() { return planner.goal; }
+CPN_Marking Get_Goal_Marking() {
+  return planner.goal;
+}
 
 void Set_Goal_Marking(const CPN_Marking& marking) {
   PetriNet::Coloured::Check_Colours(marking);
@@ -412,7 +421,9 @@ void Set_Goal_Marking(const CPN_Marking& marking) {
   planner.key_modifier = 0;
 }
 
-CPN_Marking Get_Next_Marking() { return planner.next; }
+CPN_Marking Get_Next_Marking() {
+  return planner.next;
+}
 
 CPN_Marking Get_Step_Marking(std::int64_t step) {
   if (step < 0) return planner.current;
@@ -451,7 +462,9 @@ std::int32_t Get_Number_Of_Steps() {
   return count == 0 ? 0 : count - 1;
 }
 
-bool Goal_Reached() { return planner.current == planner.goal; }
+bool Goal_Reached() {
+  return planner.current == planner.goal;
+}
 
 bool Moved_Forward() {
   const bool at_goal = Goal_Reached();
@@ -473,26 +486,44 @@ bool Moved_Forward() {
   return result;
 }
 
-int Get_Number_Of_Vehicles() { return Graph::Number_Of_Vehicles(); }
+int Get_Number_Of_Vehicles() {
+  return Graph::Number_Of_Vehicles();
+}
 
-void Set_Max_RAM(std::int32_t megabytes) { planner.max_ram = megabytes; }
+void Set_Max_RAM(std::int32_t megabytes) {
+  planner.max_ram = megabytes;
+}
 
 void Set_Timeout(std::int32_t milliseconds) {
   const float seconds = static_cast<float>(milliseconds) / 1000.0f;
   planner.timeout = std::llround(static_cast<double>(seconds) * 1.0e9);
 }
 
-Utils::Search_Statistics Get_Statistics() { return planner.statistics; }
+Utils::Search_Statistics Get_Statistics() {
+  return planner.statistics;
+}
 void Set_Statistics(const Utils::Search_Statistics& statistics) {
   planner.statistics = statistics;
 }
-std::int32_t Get_Max_RAM() { return planner.max_ram; }
-std::int64_t Get_Timeout() { return planner.timeout; }
-Cost Get_Key_Modifier() { return planner.key_modifier; }
-bool Get_Solution_Found() { return planner.solution_found; }
-int Queue_Length() { return static_cast<int>(planner.queue.Size()); }
+std::int32_t Get_Max_RAM() {
+  return planner.max_ram;
+}
+std::int64_t Get_Timeout() {
+  return planner.timeout;
+}
+Cost Get_Key_Modifier() {
+  return planner.key_modifier;
+}
+bool Get_Solution_Found() {
+  return planner.solution_found;
+}
+int Queue_Length() {
+  return static_cast<int>(planner.queue.Size());
+}
 
-void Set_Pause(bool enabled) { pause_enabled = enabled; }
+void Set_Pause(bool enabled) {
+  pause_enabled = enabled;
+}
 
 void Reset() {
   planner = Planner_State{};

@@ -607,8 +607,8 @@ TEST(Faults, UnreadableStandardInputIsAFailureWithADiagnostic) {
   // A directory in place of the input file: reading it fails at once.
   std::string dir = (fs::temp_directory_path() / "mova-input-XXXXXX").string();
   ASSERT_NE(mkdtemp(dir.data()), nullptr);
-  const std::string command = "cd '" + dir + "' && '" + std::string(MOVA_BINARY) +
-                              "' < . > out 2> err";
+  const std::string command =
+      "cd '" + dir + "' && '" + std::string(MOVA_BINARY) + "' < . > out 2> err";
   const int raw = std::system(command.c_str());
   const std::string errors = Testing::Read_File(dir + "/err");
   const std::string out = Testing::Read_File(dir + "/out");

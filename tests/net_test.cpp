@@ -118,9 +118,10 @@ TEST(Matrix, IndexesAreCheckedAgainstEachRangeEndAndSubtractionNeedsCoveringRang
   EXPECT_EQ(LA::Element(difference, 0, 0), 1.0f);
   for (int side = 0; side < 4; ++side) {
     LA::Matrix narrow = right;
-    (side == 0 ? narrow.first_row : side == 1 ? narrow.last_row
-                                   : side == 2 ? narrow.first_column
-                                               : narrow.last_column) += side % 2 == 0 ? 1 : -1;
+    (side == 0   ? narrow.first_row
+     : side == 1 ? narrow.last_row
+     : side == 2 ? narrow.first_column
+                 : narrow.last_column) += side % 2 == 0 ? 1 : -1;
     EXPECT_THROW(LA::Subtract(m, narrow), Utils::Range_Error) << "side " << side;
   }
   EXPECT_NO_THROW(LA::Subtract(LA::Zero_Matrix(2, 2), right));
@@ -172,7 +173,13 @@ TEST(Net, ArcsConstraintsAndTheirRecords) {
 }
 
 TEST(Net, RoadsBecomeTransitionsAndBuildDerivesConflicts) {
-  Testing::Build_Roads({{Road_Kind::One_Way, 0, 1}, {Road_Kind::One_Way, 0, 2}, {Road_Kind::One_Lane, 3, 4}, {Road_Kind::One_Way, 6, 5}, {Road_Kind::One_Way, 7, 5}, {Road_Kind::Two_Lanes, 9, 10}, {Road_Kind::One_Way, 8, 8}});
+  Testing::Build_Roads({{Road_Kind::One_Way, 0, 1},
+                        {Road_Kind::One_Way, 0, 2},
+                        {Road_Kind::One_Lane, 3, 4},
+                        {Road_Kind::One_Way, 6, 5},
+                        {Road_Kind::One_Way, 7, 5},
+                        {Road_Kind::Two_Lanes, 9, 10},
+                        {Road_Kind::One_Way, 8, 8}});
   // Road k owns transitions 2k (first end to second) and 2k + 1 (back, two-way roads only).
   EXPECT_EQ(PetriNet::Pre(0, 0), 1.0f);
   EXPECT_EQ(PetriNet::Post(1, 0), 1.0f);
@@ -247,7 +254,8 @@ TEST(Net, FiringBuildersCountInBinaryAndLeaveConflictsOut) {
 }
 
 TEST(SimpleNet, ActivationAndFiringOfSingleTokens) {
-  Testing::Build_Roads({{Road_Kind::One_Way, 1, 4}, {Road_Kind::One_Lane, 2, 3}, {Road_Kind::One_Way, 5, 5}});
+  Testing::Build_Roads(
+      {{Road_Kind::One_Way, 1, 4}, {Road_Kind::One_Lane, 2, 3}, {Road_Kind::One_Way, 5, 5}});
   EXPECT_EQ(Members(Simple::Activated_Transitions(Tokens({1}))), std::vector<int>{0});
   EXPECT_EQ(Simple::Fire(Tokens({1}), F({0})), Tokens({4}));
   EXPECT_TRUE(Simple::Activated_Transitions(Tokens({4})).Empty());  // never backwards

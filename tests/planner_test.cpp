@@ -161,7 +161,8 @@ TEST_F(PlannerTest, QueueReleasesSmallestFFirstAndEqualFInInsertionOrder) {
   // Everyone on the goal, two-lane roads 0-1, 5-6, 9-10. The goal's one-move predecessors all
   // get F 1 and are queued in list order: vehicle 3 stepped to 10 first. Taking that one next
   // finds the goal again as its successor, so the plan runs over (1, 5, 10).
-  Testing::Build_Roads({{Road_Kind::Two_Lanes, 0, 1}, {Road_Kind::Two_Lanes, 5, 6}, {Road_Kind::Two_Lanes, 9, 10}});
+  Testing::Build_Roads(
+      {{Road_Kind::Two_Lanes, 0, 1}, {Road_Kind::Two_Lanes, 5, 6}, {Road_Kind::Two_Lanes, 9, 10}});
   Place(M(1, 5, 9), M(1, 5, 9));
   ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
   EXPECT_EQ(Planner::Get_Statistics().Evaluations, 2);
@@ -251,9 +252,9 @@ TEST_F(PlannerTest, LoopOfLinksFromModularCostsIsNotReportedAsAPlan) {
   // The current marking is then linked to (5, 11, 10), whose links swing between the two
   // without the goal. That link is no plan: the search must not answer TRUE on it.
   Testing::Build_Roads({{Road_Kind::One_Way, 6, 2},
-         {Road_Kind::Two_Lanes, 7, 0},
-         {Road_Kind::One_Lane, 0, 5},
-         {Road_Kind::One_Way, 9, 11}});
+                        {Road_Kind::Two_Lanes, 7, 0},
+                        {Road_Kind::One_Lane, 0, 5},
+                        {Road_Kind::One_Way, 9, 11}});
   Place(M(0, 9, 10), M(7, 11, 10));
   // The queue then runs empty without another link to the current marking.
   EXPECT_FALSE(Planner::Compute_Solution(No_Obstacles));

@@ -25,16 +25,32 @@ struct Logger_State {
 
 Logger_State state;
 
-constexpr std::string_view kFacilityNames[] = {
-    "KERNEL",  "USER_LEVEL", "MAIL",    "DAEMON",  "SECURITY_AUTH",
-    "INTERNAL", "LINE_PRINTER", "NETWORK", "UUCP", "CLOCK",
-    "SECURITY_AUTH_PRIV", "FTP", "NTP", "LOG_AUDIT_LOG_ALERT", "SCHEDULING",
-    "LOCAL_0", "LOCAL_1", "LOCAL_2", "LOCAL_3", "LOCAL_4",
-    "LOCAL_5", "LOCAL_6", "LOCAL_7"};
+constexpr std::string_view kFacilityNames[] = {"KERNEL",
+                                               "USER_LEVEL",
+                                               "MAIL",
+                                               "DAEMON",
+                                               "SECURITY_AUTH",
+                                               "INTERNAL",
+                                               "LINE_PRINTER",
+                                               "NETWORK",
+                                               "UUCP",
+                                               "CLOCK",
+                                               "SECURITY_AUTH_PRIV",
+                                               "FTP",
+                                               "NTP",
+                                               "LOG_AUDIT_LOG_ALERT",
+                                               "SCHEDULING",
+                                               "LOCAL_0",
+                                               "LOCAL_1",
+                                               "LOCAL_2",
+                                               "LOCAL_3",
+                                               "LOCAL_4",
+                                               "LOCAL_5",
+                                               "LOCAL_6",
+                                               "LOCAL_7"};
 
-constexpr std::string_view kSeverityNames[] = {"EMERGENCY", "ALERT",  "CRITICAL",
-                                               "ERROR",     "WARNING", "NOTICE",
-                                               "INFORMATIONAL", "DEBUG"};
+constexpr std::string_view kSeverityNames[] = {"EMERGENCY", "ALERT",  "CRITICAL",      "ERROR",
+                                               "WARNING",   "NOTICE", "INFORMATIONAL", "DEBUG"};
 
 [[noreturn]] void Fail(const char* what, const char* reason) {
   throw Fatal_Error{std::string("cannot ") + what + " log file " + kLogFile + ": " + reason};
@@ -132,7 +148,9 @@ void Log(Severity severity, std::string_view message) {
   Append_Record(line);
 }
 
-void Log_Default(std::string_view message) { Log(state.default_severity, message); }
+void Log_Default(std::string_view message) {
+  Log(state.default_severity, message);
+}
 
 Message::Message(Severity severity) : severity_(severity), due_(Due(severity)) {}
 
@@ -148,11 +166,23 @@ void Message::Log() const {
   if (due_) Utils::Logger::Log(severity_, text_);
 }
 
-void Enable() { state.enabled = true; }
-void Disable() { state.enabled = false; }
-void Set_Threshold(Severity severity) { state.threshold = severity; }
-void Set_Facility(Facility facility) { state.facility = facility; }
-void Set_Default_Severity(Severity severity) { state.default_severity = severity; }
-void Reset() { state = Logger_State{}; }
+void Enable() {
+  state.enabled = true;
+}
+void Disable() {
+  state.enabled = false;
+}
+void Set_Threshold(Severity severity) {
+  state.threshold = severity;
+}
+void Set_Facility(Facility facility) {
+  state.facility = facility;
+}
+void Set_Default_Severity(Severity severity) {
+  state.default_severity = severity;
+}
+void Reset() {
+  state = Logger_State{};
+}
 
 }  // namespace Utils::Logger

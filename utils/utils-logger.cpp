@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -25,16 +26,32 @@ struct Logger_State {
 
 Logger_State state;
 
-constexpr std::string_view kFacilityNames[] = {
-    "KERNEL",  "USER_LEVEL", "MAIL",    "DAEMON",  "SECURITY_AUTH",
-    "INTERNAL", "LINE_PRINTER", "NETWORK", "UUCP", "CLOCK",
-    "SECURITY_AUTH_PRIV", "FTP", "NTP", "LOG_AUDIT_LOG_ALERT", "SCHEDULING",
-    "LOCAL_0", "LOCAL_1", "LOCAL_2", "LOCAL_3", "LOCAL_4",
-    "LOCAL_5", "LOCAL_6", "LOCAL_7"};
+constexpr std::string_view kFacilityNames[] = {"KERNEL",
+                                               "USER_LEVEL",
+                                               "MAIL",
+                                               "DAEMON",
+                                               "SECURITY_AUTH",
+                                               "INTERNAL",
+                                               "LINE_PRINTER",
+                                               "NETWORK",
+                                               "UUCP",
+                                               "CLOCK",
+                                               "SECURITY_AUTH_PRIV",
+                                               "FTP",
+                                               "NTP",
+                                               "LOG_AUDIT_LOG_ALERT",
+                                               "SCHEDULING",
+                                               "LOCAL_0",
+                                               "LOCAL_1",
+                                               "LOCAL_2",
+                                               "LOCAL_3",
+                                               "LOCAL_4",
+                                               "LOCAL_5",
+                                               "LOCAL_6",
+                                               "LOCAL_7"};
 
-constexpr std::string_view kSeverityNames[] = {"EMERGENCY", "ALERT",  "CRITICAL",
-                                               "ERROR",     "WARNING", "NOTICE",
-                                               "INFORMATIONAL", "DEBUG"};
+constexpr std::string_view kSeverityNames[] = {"EMERGENCY", "ALERT",  "CRITICAL",      "ERROR",
+                                               "WARNING",   "NOTICE", "INFORMATIONAL", "DEBUG"};
 
 [[noreturn]] void Fail(const char* what, const char* reason) {
   throw Fatal_Error{std::string("cannot ") + what + " log file " + kLogFile + ": " + reason};
@@ -49,6 +66,58 @@ int Write_All(int fd, std::string_view text) {
     text.remove_prefix(static_cast<std::size_t>(n));
   }
   return 0;
+}
+
+// The log file as this program last left it, to tell when something else has changed it.
+struct Known_Log {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+};
+
+Known_Log known_log;
+
+// The size of the log up to and with its last line feed: the part that holds whole records.
+// `file` is the log as the writer opened it; a reader that cannot open or read that same file
+// leaves it alone (the size is returned unchanged).
+off_t Whole_Size(const struct stat& file) {
+  const int fd = ::open(kLogFile, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return file.st_size;
+  struct stat read_side {};
+  off_t end = file.st_size;
+  if (::fstat(fd, &read_side) == 0 && read_side.st_dev == file.st_dev &&
+      read_side.st_ino == file.st_ino) {
+    char buffer[4096];
+    while (end > 0) {
+      const off_t begin = std::max<off_t>(end - static_cast<off_t>(sizeof buffer), 0);
+      const ssize_t n = ::pread(fd, buffer, static_cast<std::size_t>(end - begin), begin);
+      if (n != end - begin) {
+        end = file.st_size;  // unreadable: leave the file as it is
+        break;
+      }
+      const std::size_t last = std::string_view(buffer, static_cast<std::size_t>(n)).rfind('\n');
+      if (last != std::string_view::npos) {
+        end = begin + static_cast<off_t>(last) + 1;
+        break;
+      }
+      end = begin;
+    }
+  }
+  ::close(fd);
+  return end;
+}
+
+// Cuts off a record torn by a program killed while writing it. The kernel may stop a write that
+// spans two pages of the file when the writer is killed, leaving the start of a record without
+// its line feed at the end of the log. Anything after the last line feed is such a fragment;
+// the file is cut back to that line feed (or emptied) before a new record follows. Only looked
+// at when the file is not as this program left it, so a run pays one read at its first record.
+void Cut_Torn_Tail(int fd, struct stat& file) {
+  const bool as_left = file.st_dev == known_log.device && file.st_ino == known_log.inode &&
+                       file.st_size == known_log.size;
+  if (as_left || file.st_size == 0) return;
+  const off_t whole = Whole_Size(file);
+  if (whole != file.st_size && ::ftruncate(fd, whole) == 0) file.st_size = whole;
 }
 
 // Appends `record` to the log file whole or not at all. Opening never waits: a FIFO without a
@@ -75,12 +144,17 @@ void Append_Record(std::string_view record) {
     ::sigaction(SIGPIPE, &ignore, &previous);
     error = Write_All(fd, record);
     ::sigaction(SIGPIPE, &previous, nullptr);
-  } else {
+  } else if (S_ISREG(file.st_mode)) {
+    Cut_Torn_Tail(fd, file);
     error = Write_All(fd, record);
-    if (error != 0 && S_ISREG(file.st_mode)) {
+    if (error != 0) {
       // Back to the size before the record; should that fail too, the write error is reported.
       [[maybe_unused]] const int cut = ::ftruncate(fd, file.st_size);
     }
+    known_log = {file.st_dev, file.st_ino,
+                 error == 0 ? file.st_size + static_cast<off_t>(record.size()) : -1};
+  } else {
+    error = Write_All(fd, record);
   }
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) Fail("write", std::strerror(error));
@@ -132,7 +206,9 @@ void Log(Severity severity, std::string_view message) {
   Append_Record(line);
 }
 
-void Log_Default(std::string_view message) { Log(state.default_severity, message); }
+void Log_Default(std::string_view message) {
+  Log(state.default_severity, message);
+}
 
 Message::Message(Severity severity) : severity_(severity), due_(Due(severity)) {}
 
@@ -148,11 +224,23 @@ void Message::Log() const {
   if (due_) Utils::Logger::Log(severity_, text_);
 }
 
-void Enable() { state.enabled = true; }
-void Disable() { state.enabled = false; }
-void Set_Threshold(Severity severity) { state.threshold = severity; }
-void Set_Facility(Facility facility) { state.facility = facility; }
-void Set_Default_Severity(Severity severity) { state.default_severity = severity; }
-void Reset() { state = Logger_State{}; }
+void Enable() {
+  state.enabled = true;
+}
+void Disable() {
+  state.enabled = false;
+}
+void Set_Threshold(Severity severity) {
+  state.threshold = severity;
+}
+void Set_Facility(Facility facility) {
+  state.facility = facility;
+}
+void Set_Default_Severity(Severity severity) {
+  state.default_severity = severity;
+}
+void Reset() {
+  state = Logger_State{};
+}
 
 }  // namespace Utils::Logger

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
@@ -243,6 +244,33 @@ TEST(Faults, LogFileThatIsADirectoryEndsTheProgramWithOneDiagnosticLine) {
   EXPECT_NE(t.err.find("mova.log"), std::string::npos) << t.err;
   EXPECT_NE(t.err.find("Is a directory"), std::string::npos) << t.err;
   EXPECT_FALSE(t.log_exists);
+}
+
+// A run killed inside a record's write may leave that record's start at the end of the log;
+// the next run cuts it off before its own first record, and keeps every whole record.
+TEST(Faults, TornRecordLeftByAKilledRunIsCutOffByTheNextRun) {
+  const std::string whole = "2026-12-09 10:00:00 : DAEMON : INFORMATIONAL : Initializing MOVA  \n";
+  for (const std::string& tail :
+       {std::string("2026-12-09 10:00:01 : DAEMON : INFORMA"), std::string(5000, 'x')}) {
+    const auto t = Run_Mova(Lines({"SETTINGS_ENABLE_LOGGING", "VEHICLE_GET_CURRENT_POS 1"}),
+                            Prepared([&](const std::string& dir) {
+                              std::ofstream(dir + "/mova.log", std::ios::binary) << whole << tail;
+                            }));
+    EXPECT_EQ(t.status, 0) << t.err;
+    ASSERT_EQ(t.raw_log.size(), 3u) << tail.size();
+    EXPECT_EQ(t.raw_log[0] + "\n", whole);
+    EXPECT_EQ(t.log, (std::vector<std::string>{"INFORMATIONAL : Initializing MOVA",
+                                               "INFORMATIONAL : Logging enabled",
+                                               "INFORMATIONAL : Current for vehicle  1 is -1"}));
+  }
+  // A log of nothing but a fragment is emptied before the first record.
+  const auto t = Run_Mova(Lines({"SETTINGS_ENABLE_LOGGING", "VEHICLE_GET_CURRENT_POS 1"}),
+                          Prepared([](const std::string& dir) {
+                            std::ofstream(dir + "/mova.log", std::ios::binary) << "2026-12-09 1";
+                          }));
+  EXPECT_EQ(t.raw_log.size(), 2u);
+  EXPECT_EQ(t.log, (std::vector<std::string>{"INFORMATIONAL : Logging enabled",
+                                             "INFORMATIONAL : Current for vehicle  1 is -1"}));
 }
 
 TEST(Faults, LogTurningIntoADirectoryMidRunEndsTheProgramAndKeepsEarlierRecords) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -67,6 +68,58 @@ int Write_All(int fd, std::string_view text) {
   return 0;
 }
 
+// The log file as this program last left it, to tell when something else has changed it.
+struct Known_Log {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+};
+
+Known_Log known_log;
+
+// The size of the log up to and with its last line feed: the part that holds whole records.
+// `file` is the log as the writer opened it; a reader that cannot open or read that same file
+// leaves it alone (the size is returned unchanged).
+off_t Whole_Size(const struct stat& file) {
+  const int fd = ::open(kLogFile, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return file.st_size;
+  struct stat read_side {};
+  off_t end = file.st_size;
+  if (::fstat(fd, &read_side) == 0 && read_side.st_dev == file.st_dev &&
+      read_side.st_ino == file.st_ino) {
+    char buffer[4096];
+    while (end > 0) {
+      const off_t begin = std::max<off_t>(end - static_cast<off_t>(sizeof buffer), 0);
+      const ssize_t n = ::pread(fd, buffer, static_cast<std::size_t>(end - begin), begin);
+      if (n != end - begin) {
+        end = file.st_size;  // unreadable: leave the file as it is
+        break;
+      }
+      const std::size_t last = std::string_view(buffer, static_cast<std::size_t>(n)).rfind('\n');
+      if (last != std::string_view::npos) {
+        end = begin + static_cast<off_t>(last) + 1;
+        break;
+      }
+      end = begin;
+    }
+  }
+  ::close(fd);
+  return end;
+}
+
+// Cuts off a record torn by a program killed while writing it. The kernel may stop a write that
+// spans two pages of the file when the writer is killed, leaving the start of a record without
+// its line feed at the end of the log. Anything after the last line feed is such a fragment;
+// the file is cut back to that line feed (or emptied) before a new record follows. Only looked
+// at when the file is not as this program left it, so a run pays one read at its first record.
+void Cut_Torn_Tail(int fd, struct stat& file) {
+  const bool as_left = file.st_dev == known_log.device && file.st_ino == known_log.inode &&
+                       file.st_size == known_log.size;
+  if (as_left || file.st_size == 0) return;
+  const off_t whole = Whole_Size(file);
+  if (whole != file.st_size && ::ftruncate(fd, whole) == 0) file.st_size = whole;
+}
+
 // Appends `record` to the log file whole or not at all. Opening never waits: a FIFO without a
 // reader fails at once. A write that fails part-way into a regular file is cut back to the
 // size before it; a reader of a FIFO that leaves mid-write is a write error, not a signal.
@@ -91,12 +144,17 @@ void Append_Record(std::string_view record) {
     ::sigaction(SIGPIPE, &ignore, &previous);
     error = Write_All(fd, record);
     ::sigaction(SIGPIPE, &previous, nullptr);
-  } else {
+  } else if (S_ISREG(file.st_mode)) {
+    Cut_Torn_Tail(fd, file);
     error = Write_All(fd, record);
-    if (error != 0 && S_ISREG(file.st_mode)) {
+    if (error != 0) {
       // Back to the size before the record; should that fail too, the write error is reported.
       [[maybe_unused]] const int cut = ::ftruncate(fd, file.st_size);
     }
+    known_log = {file.st_dev, file.st_ino,
+                 error == 0 ? file.st_size + static_cast<off_t>(record.size()) : -1};
+  } else {
+    error = Write_All(fd, record);
   }
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) Fail("write", std::strerror(error));

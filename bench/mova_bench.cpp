@@ -40,18 +40,15 @@ void Start_Fresh(const Network& network) {
   Bench::Load_Network(network);
 }
 
-Obstacles::Obstacles_List Obstacles_Of(const Mission& mission) {
-  Obstacles::Obstacles_List list;
+Utils::Obstacles_List Obstacles_Of(const Mission& mission) {
+  Utils::Obstacles_List list;
   for (const Bench::Blocked_Pair& p : mission.obstacles) list.push_back({p.first, p.second});
   return list;
 }
 
 Bench::Placement Placement_Of(const PetriNet::Coloured::CPN_Marking& m) {
-  Bench::Placement p{};
-  for (int v = 0; v < 3; ++v)
-    p[static_cast<std::size_t>(v)] =
-        PetriNet::Coloured::Position(m, PetriNet::Coloured::Vehicle_Colour(v + 1));
-  return p;
+  const PetriNet::Coloured::Placement located = PetriNet::Coloured::Locate(m);
+  return {located.place[0], located.place[1], located.place[2]};
 }
 
 // Mean seconds of one reference search, over at least 5 ms of repeated runs.
@@ -96,7 +93,7 @@ void BM_Compute(benchmark::State& state, const Network* network, const Mission* 
                 Start start_kind) {
   Start_Fresh(*network);
   Bench::Load_Mission(*mission);
-  const Obstacles::Obstacles_List obstacles = Obstacles_Of(*mission);
+  const Utils::Obstacles_List obstacles = Obstacles_Of(*mission);
   double total = 0.0;
   bool found = false;
   for (auto _ : state) {

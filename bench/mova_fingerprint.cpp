@@ -63,7 +63,7 @@ std::string Take_Log() {
   return kept;
 }
 
-std::string Run_Computation(const Obstacles::Obstacles_List& obstacles) {
+std::string Run_Computation(const Utils::Obstacles_List& obstacles) {
   std::ostringstream out;
   bool result = false;
   try {
@@ -71,7 +71,7 @@ std::string Run_Computation(const Obstacles::Obstacles_List& obstacles) {
   } catch (const Utils::Range_Error& e) {
     out << "range-error(" << e.reason << ") ";
   }
-  const DStar::Search_Statistics s = DStar::Get_Statistics();
+  const Utils::Search_Statistics s = DStar::Get_Statistics();
   out << (result ? "T" : "F") << " found=" << DStar::Get_Solution_Found()
       << " evals=" << s.Evaluations << " queue=" << s.Queue_Size << " ram=" << s.RAM_Usage
       << " next=" << Label(DStar::Get_Next_Marking());
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     }
     int index = 0;
     for (const Bench::Mission& mission : missions) {
-      Obstacles::Obstacles_List obstacles;
+      Utils::Obstacles_List obstacles;
       for (const Bench::Blocked_Pair& p : mission.obstacles)
         obstacles.push_back({p.first, p.second});
       DStar::Reset_Search();

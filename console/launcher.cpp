@@ -20,55 +20,82 @@
 namespace Launcher {
 namespace {
 
+// The argument kinds, each with the range the console accepts.
 enum class Kind : std::uint8_t { Vehicle, Position, Step, Amount };
 
-struct Command_Entry {
+using Arguments = std::array<std::int32_t, 2>;
+
+void Print(bool value) {
+  std::cout << (value ? "TRUE\n" : "FALSE\n");
+}
+void Print(std::int32_t value) {
+  std::cout << Utils::Integer_Image(value) << '\n';
+}
+
+// A command: its word, the kinds of its arguments in word order, and what it does with them.
+struct Command {
   std::string_view name;
   std::uint8_t arity;
-  Kind kinds[2];
+  std::array<Kind, 2> kinds;
+  void (*run)(const Arguments& a);
 };
 
 using K = Kind;
-constexpr std::array<Command_Entry, Number_Of_Commands> kCommands = {{
-    {"MOVA_INIT", 0, {}},
-    {"MOVA_GENERATION", 0, {}},
-    {"MOVA_BUILD_VERSION", 0, {}},
-    {"MOVA_START_MISSION", 0, {}},
-    {"MOVA_GET_NUM_STEPS", 0, {}},
-    {"MOVA_END_MISSION", 0, {}},
-    {"VEHICLE_SET_CURRENT_POS", 2, {K::Vehicle, K::Position}},
-    {"VEHICLE_GET_CURRENT_POS", 1, {K::Vehicle}},
-    {"VEHICLE_GET_DIS_TO_POS", 2, {K::Vehicle, K::Position}},
-    {"VEHICLE_SET_GOAL_POS", 2, {K::Vehicle, K::Position}},
-    {"VEHICLE_GET_NEXT_POS", 1, {K::Vehicle}},
-    {"VEHICLE_GET_STEP_POS", 2, {K::Vehicle, K::Step}},
-    {"VEHICLE_MOVED_FORWARD", 0, {}},
-    {"VEHICLE_GOAL_REACHED", 0, {}},
-    {"ENVIRONMENT_CLEAN", 0, {}},
-    {"ENVIRONMENT_BUILD", 0, {}},
-    {"ENVIRONMENT_GET_MAX_POS", 0, {}},
-    {"ENVIRONMENT_GET_MAX_ROADS", 0, {}},
-    {"ENVIRONMENT_ADD_ONE_WAY_ROAD", 2, {K::Position, K::Position}},
-    {"ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE", 2, {K::Position, K::Position}},
-    {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES", 2, {K::Position, K::Position}},
-    {"OBSTACLES_CLEAN", 0, {}},
-    {"OBSTACLES_ADD_OBSTACLE", 2, {K::Position, K::Position}},
-    {"OBSTACLES_GET_NUM", 0, {}},
-    {"OBSTACLES_PRESENT", 2, {K::Position, K::Position}},
-    {"OBSTACLES_CONFIRM", 0, {}},
-    {"SETTINGS_SET_MAX_RAM", 1, {K::Amount}},
-    {"SETTINGS_SET_TIMEOUT", 1, {K::Amount}},
-    {"SETTINGS_ENABLE_LOGGING", 0, {}},
-    {"SETTINGS_DISABLE_LOGGING", 0, {}},
-    {"MONITORING_GET_NUM_VEHICLES", 0, {}},
-    {"MONITORING_GET_CPU_TIME", 0, {}},
-    {"MONITORING_GET_RAM_USAGE", 0, {}},
-    {"MONITORING_GET_EVALUATIONS", 0, {}},
-    {"INFORMATION_GET_AUTHOR", 0, {}},
-    {"INFORMATION_GET_ORG", 0, {}},
-    {"INFORMATION_GET_COPYRIGHT", 0, {}},
-    {"INFORMATION_GET_WATERMARK", 0, {}},
-}};
+using A = const Arguments&;
+// The commands; a command's number is its place in the table (kept as written, one entry a row).
+// clang-format off
+constexpr Command kCommands[] = {
+    {"MOVA_INIT", 0, {}, [](A) { Mova::Init(); }},
+    {"MOVA_GENERATION", 0, {}, [](A) { Mova::Generation(); }},
+    {"MOVA_BUILD_VERSION", 0, {}, [](A) { Mova::Build_Version(); }},
+    {"MOVA_START_MISSION", 0, {}, [](A) { Print(Mova::Start_Mission()); }},
+    {"MOVA_GET_NUM_STEPS", 0, {}, [](A) { Print(Mova::Get_Num_Steps()); }},
+    {"MOVA_END_MISSION", 0, {}, [](A) { Mova::End_Mission(); }},
+    {"VEHICLE_SET_CURRENT_POS", 2, {K::Vehicle, K::Position},
+     [](A a) { Mova::Vehicle_Set_Current_Pos(a[0], a[1]); }},
+    {"VEHICLE_GET_CURRENT_POS", 1, {K::Vehicle},
+     [](A a) { Print(Mova::Vehicle_Get_Current_Pos(a[0])); }},
+    {"VEHICLE_GET_DIS_TO_POS", 2, {K::Vehicle, K::Position},
+     [](A a) { Print(Mova::Vehicle_Get_Dis_To_Pos(a[0], a[1])); }},
+    {"VEHICLE_SET_GOAL_POS", 2, {K::Vehicle, K::Position},
+     [](A a) { Mova::Vehicle_Set_Goal_Pos(a[0], a[1]); }},
+    {"VEHICLE_GET_NEXT_POS", 1, {K::Vehicle}, [](A a) { Print(Mova::Vehicle_Get_Next_Pos(a[0])); }},
+    {"VEHICLE_GET_STEP_POS", 2, {K::Vehicle, K::Step},
+     [](A a) { Print(Mova::Vehicle_Get_Step_Pos(a[0], a[1])); }},
+    {"VEHICLE_MOVED_FORWARD", 0, {}, [](A) { Print(Mova::Vehicle_Moved_Forward()); }},
+    {"VEHICLE_GOAL_REACHED", 0, {}, [](A) { Print(Mova::Vehicle_Goal_Reached()); }},
+    {"ENVIRONMENT_CLEAN", 0, {}, [](A) { Mova::Environment_Clean(); }},
+    {"ENVIRONMENT_BUILD", 0, {}, [](A) { Mova::Environment_Build(); }},
+    {"ENVIRONMENT_GET_MAX_POS", 0, {}, [](A) { Print(Mova::Environment_Get_Max_Pos()); }},
+    {"ENVIRONMENT_GET_MAX_ROADS", 0, {}, [](A) { Print(Mova::Environment_Get_Max_Roads()); }},
+    {"ENVIRONMENT_ADD_ONE_WAY_ROAD", 2, {K::Position, K::Position},
+     [](A a) { Mova::Environment_Add_One_Way_Road(a[0], a[1]); }},
+    {"ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE", 2, {K::Position, K::Position},
+     [](A a) { Mova::Environment_Add_Two_Way_Road_One_Lane(a[0], a[1]); }},
+    {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES", 2, {K::Position, K::Position},
+     [](A a) { Mova::Environment_Add_Two_Way_Road_Two_Lanes(a[0], a[1]); }},
+    {"OBSTACLES_CLEAN", 0, {}, [](A) { Mova::Obstacles_Clean(); }},
+    {"OBSTACLES_ADD_OBSTACLE", 2, {K::Position, K::Position},
+     [](A a) { Mova::Obstacles_Add_Obstacle(a[0], a[1]); }},
+    {"OBSTACLES_GET_NUM", 0, {}, [](A) { Print(Mova::Obstacles_Get_Num()); }},
+    {"OBSTACLES_PRESENT", 2, {K::Position, K::Position},
+     [](A a) { Print(Mova::Obstacles_Present(a[0], a[1])); }},
+    {"OBSTACLES_CONFIRM", 0, {}, [](A) { Print(Mova::Obstacles_Confirm()); }},
+    {"SETTINGS_SET_MAX_RAM", 1, {K::Amount}, [](A a) { Mova::Settings_Set_Max_RAM(a[0]); }},
+    {"SETTINGS_SET_TIMEOUT", 1, {K::Amount}, [](A a) { Mova::Settings_Set_Timeout(a[0]); }},
+    {"SETTINGS_ENABLE_LOGGING", 0, {}, [](A) { Mova::Settings_Enable_Logging(); }},
+    {"SETTINGS_DISABLE_LOGGING", 0, {}, [](A) { Mova::Settings_Disable_Logging(); }},
+    {"MONITORING_GET_NUM_VEHICLES", 0, {}, [](A) { Print(Mova::Monitoring_Get_Num_Vehicles()); }},
+    {"MONITORING_GET_CPU_TIME", 0, {},
+     [](A) { std::cout << Utils::Fixed_Image(Mova::Monitoring_Get_CPU_Time()) << '\n'; }},
+    {"MONITORING_GET_RAM_USAGE", 0, {}, [](A) { Print(Mova::Monitoring_Get_RAM_Usage()); }},
+    {"MONITORING_GET_EVALUATIONS", 0, {}, [](A) { Print(Mova::Monitoring_Get_Evaluations()); }},
+    {"INFORMATION_GET_AUTHOR", 0, {}, [](A) { Mova::Information_Get_Author(); }},
+    {"INFORMATION_GET_ORG", 0, {}, [](A) { Mova::Information_Get_Org(); }},
+    {"INFORMATION_GET_COPYRIGHT", 0, {}, [](A) { Mova::Information_Get_Copyright(); }},
+    {"INFORMATION_GET_WATERMARK", 0, {}, [](A) { Mova::Information_Get_Watermark(); }},
+};
+// clang-format on
 
 std::string_view Trim_Blanks(std::string_view word) {
   while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
@@ -76,7 +103,9 @@ std::string_view Trim_Blanks(std::string_view word) {
   return word;
 }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool In_Range(Kind kind, std::int32_t value) {
   switch (kind) {
@@ -105,9 +134,6 @@ std::optional<std::int32_t> Argument(std::string_view line, int n, Kind kind) {
   if (!value.has_value() || !In_Range(kind, *value)) return std::nullopt;
   return value;
 }
-
-void Print(bool value) { std::cout << (value ? "TRUE\n" : "FALSE\n"); }
-void Print(std::int32_t value) { std::cout << Utils::Integer_Image(value) << '\n'; }
 
 // Standard input read straight from its descriptor. A descriptor in non-blocking mode is waited
 // on when it has nothing to read; a read error throws Fatal_Error.
@@ -237,14 +263,14 @@ bool Read_Line(std::streambuf& input, std::string& line, bool& too_long) {
 
 }  // namespace
 
-std::optional<Command> Find_Command(std::string_view word) {
+std::optional<int> Find_Command(std::string_view word) {
   word = Trim_Blanks(word);
-  for (int i = 0; i < Number_Of_Commands; ++i) {
-    const std::string_view name = kCommands[static_cast<std::size_t>(i)].name;
+  for (std::size_t i = 0; i < std::size(kCommands); ++i) {
+    const std::string_view name = kCommands[i].name;
     if (name.size() != word.size()) continue;
     bool same = true;
-    for (std::size_t j = 0; same && j < name.size(); ++j) same = Upper(word[j]) == name[j];
-    if (same) return static_cast<Command>(i);
+    for (std::size_t j = 0; same && j < word.size(); ++j) same = Upper(word[j]) == name[j];
+    if (same) return static_cast<int>(i);
   }
   return std::nullopt;
 }
@@ -276,69 +302,17 @@ namespace {
 // Dropping a line this way raises nothing: the console meets such lines often.
 bool Run_Line(std::string_view line) {
   Utils::ArgParser::Parse(line);
-  const std::optional<Command> found = Find_Command(Word(line, 0));
-  if (!found.has_value()) return false;
-  const Command_Entry& entry = kCommands[static_cast<std::size_t>(*found)];
-  std::int32_t a = 0;
-  std::int32_t b = 0;
-  if (entry.arity >= 1) {
-    const std::optional<std::int32_t> first = Argument(line, 1, entry.kinds[0]);
-    if (!first.has_value()) return false;
-    a = *first;
+  const std::optional<int> number = Find_Command(Word(line, 0));
+  if (!number.has_value()) return false;
+  const Command& command = kCommands[*number];
+  Arguments arguments{0, 0};
+  for (std::size_t n = 0; n < command.arity; ++n) {
+    const std::optional<std::int32_t> value =
+        Argument(line, static_cast<int>(n) + 1, command.kinds[n]);
+    if (!value.has_value()) return false;
+    arguments[n] = *value;
   }
-  if (entry.arity >= 2) {
-    const std::optional<std::int32_t> second = Argument(line, 2, entry.kinds[1]);
-    if (!second.has_value()) return false;
-    b = *second;
-  }
-
-  using C = Command;
-  switch (*found) {
-    case C::MOVA_INIT: Mova::Init(); break;
-    case C::MOVA_GENERATION: Mova::Generation(); break;
-    case C::MOVA_BUILD_VERSION: Mova::Build_Version(); break;
-    case C::MOVA_START_MISSION: Print(Mova::Start_Mission()); break;
-    case C::MOVA_GET_NUM_STEPS: Print(Mova::Get_Num_Steps()); break;
-    case C::MOVA_END_MISSION: Mova::End_Mission(); break;
-    case C::VEHICLE_SET_CURRENT_POS: Mova::Vehicle_Set_Current_Pos(a, b); break;
-    case C::VEHICLE_GET_CURRENT_POS: Print(Mova::Vehicle_Get_Current_Pos(a)); break;
-    case C::VEHICLE_GET_DIS_TO_POS: Print(Mova::Vehicle_Get_Dis_To_Pos(a, b)); break;
-    case C::VEHICLE_SET_GOAL_POS: Mova::Vehicle_Set_Goal_Pos(a, b); break;
-    case C::VEHICLE_GET_NEXT_POS: Print(Mova::Vehicle_Get_Next_Pos(a)); break;
-    case C::VEHICLE_GET_STEP_POS: Print(Mova::Vehicle_Get_Step_Pos(a, b)); break;
-    case C::VEHICLE_MOVED_FORWARD: Print(Mova::Vehicle_Moved_Forward()); break;
-    case C::VEHICLE_GOAL_REACHED: Print(Mova::Vehicle_Goal_Reached()); break;
-    case C::ENVIRONMENT_CLEAN: Mova::Environment_Clean(); break;
-    case C::ENVIRONMENT_BUILD: Mova::Environment_Build(); break;
-    case C::ENVIRONMENT_GET_MAX_POS: Print(Mova::Environment_Get_Max_Pos()); break;
-    case C::ENVIRONMENT_GET_MAX_ROADS: Print(Mova::Environment_Get_Max_Roads()); break;
-    case C::ENVIRONMENT_ADD_ONE_WAY_ROAD: Mova::Environment_Add_One_Way_Road(a, b); break;
-    case C::ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE:
-      Mova::Environment_Add_Two_Way_Road_One_Lane(a, b);
-      break;
-    case C::ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES:
-      Mova::Environment_Add_Two_Way_Road_Two_Lanes(a, b);
-      break;
-    case C::OBSTACLES_CLEAN: Mova::Obstacles_Clean(); break;
-    case C::OBSTACLES_ADD_OBSTACLE: Mova::Obstacles_Add_Obstacle(a, b); break;
-    case C::OBSTACLES_GET_NUM: Print(Mova::Obstacles_Get_Num()); break;
-    case C::OBSTACLES_PRESENT: Print(Mova::Obstacles_Present(a, b)); break;
-    case C::OBSTACLES_CONFIRM: Print(Mova::Obstacles_Confirm()); break;
-    case C::SETTINGS_SET_MAX_RAM: Mova::Settings_Set_Max_RAM(a); break;
-    case C::SETTINGS_SET_TIMEOUT: Mova::Settings_Set_Timeout(a); break;
-    case C::SETTINGS_ENABLE_LOGGING: Mova::Settings_Enable_Logging(); break;
-    case C::SETTINGS_DISABLE_LOGGING: Mova::Settings_Disable_Logging(); break;
-    case C::MONITORING_GET_NUM_VEHICLES: Print(Mova::Monitoring_Get_Num_Vehicles()); break;
-    case C::MONITORING_GET_CPU_TIME:
-      std::cout << Utils::Fixed_Image(Mova::Monitoring_Get_CPU_Time()) << '\n';
-      break;
-    case C::MONITORING_GET_RAM_USAGE: Print(Mova::Monitoring_Get_RAM_Usage()); break;
-    case C::MONITORING_GET_EVALUATIONS: Print(Mova::Monitoring_Get_Evaluations()); break;
-    case C::INFORMATION_GET_AUTHOR: Mova::Information_Get_Author(); break;
-    case C::INFORMATION_GET_ORG: Mova::Information_Get_Org(); break;
-    case C::INFORMATION_GET_COPYRIGHT: Mova::Information_Get_Copyright(); break;
-    case C::INFORMATION_GET_WATERMARK: Mova::Information_Get_Watermark(); break;
-  }
+  command.run(arguments);
   return true;
 }
 
@@ -352,6 +326,7 @@ int Run(std::istream& input) {
   std::string line;
   try {
     Mova::Reset_All();
+    Utils::ArgParser::Reset();
     Mova::Settings_Disable_Logging();
     Utils::ArgParser::Set_Separator(' ');
     std::streambuf& buffer = *input.rdbuf();

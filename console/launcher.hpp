@@ -9,28 +9,13 @@
 
 namespace Launcher {
 
-enum class Command : std::uint8_t {
-  MOVA_INIT, MOVA_GENERATION, MOVA_BUILD_VERSION, MOVA_START_MISSION, MOVA_GET_NUM_STEPS,
-  MOVA_END_MISSION, VEHICLE_SET_CURRENT_POS, VEHICLE_GET_CURRENT_POS, VEHICLE_GET_DIS_TO_POS,
-  VEHICLE_SET_GOAL_POS, VEHICLE_GET_NEXT_POS, VEHICLE_GET_STEP_POS, VEHICLE_MOVED_FORWARD,
-  VEHICLE_GOAL_REACHED, ENVIRONMENT_CLEAN, ENVIRONMENT_BUILD, ENVIRONMENT_GET_MAX_POS,
-  ENVIRONMENT_GET_MAX_ROADS, ENVIRONMENT_ADD_ONE_WAY_ROAD, ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE,
-  ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES, OBSTACLES_CLEAN, OBSTACLES_ADD_OBSTACLE,
-  OBSTACLES_GET_NUM, OBSTACLES_PRESENT, OBSTACLES_CONFIRM, SETTINGS_SET_MAX_RAM,
-  SETTINGS_SET_TIMEOUT, SETTINGS_ENABLE_LOGGING, SETTINGS_DISABLE_LOGGING,
-  MONITORING_GET_NUM_VEHICLES, MONITORING_GET_CPU_TIME, MONITORING_GET_RAM_USAGE,
-  MONITORING_GET_EVALUATIONS, INFORMATION_GET_AUTHOR, INFORMATION_GET_ORG,
-  INFORMATION_GET_COPYRIGHT, INFORMATION_GET_WATERMARK
-};
-
-inline constexpr int Number_Of_Commands = 38;
-
 // Lines longer than this are dropped whole; the rest of such a line is read and discarded.
 inline constexpr std::size_t Max_Line_Length = 16u << 20;
 
-// The command named by `word`, compared without regard to letter case after blanks around it
-// are removed; nothing for any other word.
-std::optional<Command> Find_Command(std::string_view word);
+// The number of the command named by `word` (its place in the command table, MOVA_INIT being 0),
+// compared without regard to letter case after blanks around it are removed; nothing for any
+// other word.
+std::optional<int> Find_Command(std::string_view word);
 
 // `word` as a 32-bit signed integer: an optional sign and decimal digits, blanks around it
 // ignored; nothing for anything else or a value that does not fit.

@@ -14,7 +14,9 @@ std::vector<Word_Slice> arguments;
 
 }  // namespace
 
-void Set_Separator(char sep) { separator = sep; }
+void Set_Separator(char sep) {
+  separator = sep;
+}
 
 void Parse(std::string_view line) {
   if (arguments.capacity() > kKeptCapacity) {
@@ -48,7 +50,9 @@ std::string Get_Argument(std::string_view line, int n) {
                                  static_cast<std::size_t>(slice.FINAL - slice.INIT + 1)));
 }
 
-int Get_Count() { return static_cast<int>(arguments.size()); }
+int Get_Count() {
+  return static_cast<int>(arguments.size());
+}
 
 Word_Slice Get_Slice(int n) {
   Require(n >= 0 && static_cast<std::size_t>(n) < arguments.size(), "no such word");

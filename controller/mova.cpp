@@ -13,7 +13,6 @@
 #include <string_view>
 #include <thread>
 
-#include "console/utils-argparser.hpp"
 #include "controller/obstacles.hpp"
 #include "petrinet/petrinet-coloured.hpp"
 #include "petrinet/petrinet-simple.hpp"
@@ -50,7 +49,9 @@ const char* const Safety_Text =
     "This software is not to be used in safety-critical applications: it is not designed, "
     "tested or certified for them. This is a warning, not a condition of the License.";
 
-const char* Build_Id() { return MOVA_BUILD_ID; }
+const char* Build_Id() {
+  return MOVA_BUILD_ID;
+}
 
 namespace {
 
@@ -75,12 +76,11 @@ void Check_Position(std::int32_t position) {
   Utils::Require(position >= 0 && position < Max_Pos, "position outside 0..11");
 }
 
-// The highest position from `lowest` to 11 holding the vehicle's colour, else `none`.
-std::int32_t Scan(const CPN_Marking& m, std::int32_t vehicle, int lowest, std::int32_t none) {
-  const Colour colour = PetriNet::Coloured::Vehicle_Colour(vehicle);
-  for (int p = Max_Pos - 1; p >= lowest; --p)
-    if (m[static_cast<std::size_t>(p)] == colour) return p;
-  return none;
+// The place of the vehicle in `m` (the highest when it stands on several) when it is at least
+// `lowest`, else `none`.
+std::int32_t Position(const CPN_Marking& m, std::int32_t vehicle, int lowest, std::int32_t none) {
+  const int place = PetriNet::Coloured::Locate(m).place[static_cast<std::size_t>(vehicle - 1)];
+  return place >= lowest ? place : none;
 }
 
 void Remove_Vehicle(CPN_Marking& m, std::int32_t vehicle) {
@@ -152,7 +152,9 @@ void Write_Notice(const char* name, std::initializer_list<const char*> lines) {
   }
 }
 
-void Print_Line(const char* text) { std::cout << text << '\n'; }
+void Print_Line(const char* text) {
+  std::cout << text << '\n';
+}
 
 }  // namespace
 
@@ -173,7 +175,7 @@ void Init() {
 bool Start_Mission() {
   Log(Severity::INFORMATIONAL, "Start mission");
   const bool result = DStar::Compute_Solution(Obstacles::List());
-  const DStar::Search_Statistics stats = DStar::Get_Statistics();
+  const Utils::Search_Statistics stats = DStar::Get_Statistics();
   Log_Parts(Severity::INFORMATIONAL, "Solution computed ", result ? "TRUE" : "FALSE",
             ", CPU time: ", Utils::Duration_Image(stats.CPU_Time), " (s)");
   return result;
@@ -184,7 +186,9 @@ void End_Mission() {
   Log(Severity::INFORMATIONAL, "Mission end");
 }
 
-std::int32_t Get_Num_Steps() { return DStar::Get_Number_Of_Steps(); }
+std::int32_t Get_Num_Steps() {
+  return DStar::Get_Number_Of_Steps();
+}
 
 void Vehicle_Set_Current_Pos(std::int32_t vehicle, std::int32_t position) {
   CPN_Marking m = DStar::Get_Current_Marking();
@@ -196,7 +200,7 @@ void Vehicle_Set_Current_Pos(std::int32_t vehicle, std::int32_t position) {
 }
 
 std::int32_t Vehicle_Get_Current_Pos(std::int32_t vehicle) {
-  const std::int32_t position = Scan(DStar::Get_Current_Marking(), vehicle, 0, -1);
+  const std::int32_t position = Position(DStar::Get_Current_Marking(), vehicle, 0, -1);
   Log_Parts(Severity::INFORMATIONAL, "Current for vehicle ", vehicle, " is ", position);
   return position;
 }
@@ -225,11 +229,11 @@ void Vehicle_Set_Goal_Pos(std::int32_t vehicle, std::int32_t position) {
 }
 
 std::int32_t Vehicle_Get_Next_Pos(std::int32_t vehicle) {
-  return Scan(DStar::Get_Next_Marking(), vehicle, 1, 0);
+  return Position(DStar::Get_Next_Marking(), vehicle, 1, 0);
 }
 
 std::int32_t Vehicle_Get_Step_Pos(std::int32_t vehicle, std::int32_t step) {
-  return Scan(DStar::Get_Step_Marking(step), vehicle, 1, 0);
+  return Position(DStar::Get_Step_Marking(step), vehicle, 1, 0);
 }
 
 bool Vehicle_Moved_Forward() {
@@ -238,7 +242,9 @@ bool Vehicle_Moved_Forward() {
   return result;
 }
 
-bool Vehicle_Goal_Reached() { return DStar::Goal_Reached(); }
+bool Vehicle_Goal_Reached() {
+  return DStar::Goal_Reached();
+}
 
 // ---------------------------------------------------------------------------------------------
 // The environment
@@ -297,8 +303,12 @@ void Environment_Add_Two_Way_Road_Two_Lanes(std::int32_t first, std::int32_t sec
   Add_Road(Road_Kind::Two_Lanes, first, second);
 }
 
-bool Environment_Locked() { return controller.Environment_Locked; }
-std::int32_t Number_Of_Roads() { return controller.Number_Of_Roads; }
+bool Environment_Locked() {
+  return controller.Environment_Locked;
+}
+std::int32_t Number_Of_Roads() {
+  return controller.Number_Of_Roads;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Obstacles
@@ -315,12 +325,14 @@ void Obstacles_Add_Obstacle(std::int32_t origin, std::int32_t destination) {
   Obstacles::Add(origin, destination);
 }
 
-std::int32_t Obstacles_Get_Num() { return Obstacles::Count(); }
+std::int32_t Obstacles_Get_Num() {
+  return Obstacles::Count();
+}
 
 bool Obstacles_Present(std::int32_t a, std::int32_t b) {
   const bool present = Obstacles::Present(a, b);
-  Log_Parts(Severity::INFORMATIONAL, "Checking obstacle from ", a, " to ", b, ", result is: ",
-            present ? "TRUE" : "FALSE");
+  Log_Parts(Severity::INFORMATIONAL, "Checking obstacle from ", a, " to ", b,
+            ", result is: ", present ? "TRUE" : "FALSE");
   return present;
 }
 
@@ -328,7 +340,7 @@ bool Obstacles_Confirm() {
   Log(Severity::INFORMATIONAL, "Obstacles confirmed");
   DStar::Reset_Search();
   const bool result = DStar::Compute_Solution(Obstacles::List());
-  const DStar::Search_Statistics stats = DStar::Get_Statistics();
+  const Utils::Search_Statistics stats = DStar::Get_Statistics();
   Log_Parts(Severity::INFORMATIONAL, "Solution recomputed ", result ? "TRUE" : "FALSE",
             ", CPU time: ", Utils::Duration_Image(stats.CPU_Time), " (s)");
   return result;
@@ -352,12 +364,16 @@ void Settings_Enable_Logging() {
   Log(Severity::INFORMATIONAL, "Logging enabled");
 }
 
-void Settings_Disable_Logging() { Utils::Logger::Disable(); }
+void Settings_Disable_Logging() {
+  Utils::Logger::Disable();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Monitoring
 
-std::int32_t Monitoring_Get_Num_Vehicles() { return DStar::Get_Number_Of_Vehicles(); }
+std::int32_t Monitoring_Get_Num_Vehicles() {
+  return DStar::Get_Number_Of_Vehicles();
+}
 
 float Monitoring_Get_CPU_Time() {
   const float seconds = Utils::Seconds(DStar::Get_Statistics().CPU_Time);
@@ -380,14 +396,28 @@ std::int32_t Monitoring_Get_Evaluations() {
 // ---------------------------------------------------------------------------------------------
 // Information
 
-void Generation() { Print_Line("2024"); }
-void Build_Version() { Print_Line(Build_Id()); }
-void Information_Get_Author() { Print_Line(Author_Text); }
-void Information_Get_Org() { Print_Line(Org_Text); }
-void Information_Get_Copyright() { Print_Line(Copyright_Text); }
-void Information_Get_Watermark() { Print_Line(Watermark_Text); }
+void Generation() {
+  Print_Line("2024");
+}
+void Build_Version() {
+  Print_Line(Build_Id());
+}
+void Information_Get_Author() {
+  Print_Line(Author_Text);
+}
+void Information_Get_Org() {
+  Print_Line(Org_Text);
+}
+void Information_Get_Copyright() {
+  Print_Line(Copyright_Text);
+}
+void Information_Get_Watermark() {
+  Print_Line(Watermark_Text);
+}
 
-void Set_Init_Pause(bool enabled) { init_pause = enabled; }
+void Set_Init_Pause(bool enabled) {
+  init_pause = enabled;
+}
 
 void Reset_All() {
   controller = Controller_State{};
@@ -396,7 +426,6 @@ void Reset_All() {
   ReachabilityGraph::Simple::Clear_Graph();
   DStar::Reset();
   Utils::Logger::Reset();
-  Utils::ArgParser::Reset();
 }
 
 }  // namespace Mova

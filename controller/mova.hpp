@@ -76,7 +76,7 @@ std::int32_t Number_Of_Roads();
 // Switches the pause of Init on (the default) or off. Only tests and fuzzing switch it off.
 void Set_Init_Pause(bool enabled);
 
-// Every module back to its state at program start.
+// Every module of the controller and below back to its state at program start.
 void Reset_All();
 
 }  // namespace Mova

@@ -4,23 +4,31 @@
 namespace Obstacles {
 namespace {
 
-Obstacles_List obstacles;
+Utils::Obstacles_List obstacles;
 
 }  // namespace
 
-void Add(std::int32_t origin, std::int32_t destiny) { obstacles.push_back({origin, destiny}); }
+void Add(std::int32_t origin, std::int32_t destiny) {
+  obstacles.push_back({origin, destiny});
+}
 
-void Clean() { obstacles.clear(); }
+void Clean() {
+  obstacles.clear();
+}
 
-std::int32_t Count() { return static_cast<std::int32_t>(obstacles.size()); }
+std::int32_t Count() {
+  return static_cast<std::int32_t>(obstacles.size());
+}
 
 bool Present(std::int32_t a, std::int32_t b) {
   bool present = false;
-  for (const Obstacle& o : obstacles)
+  for (const Utils::Obstacle& o : obstacles)
     if ((o.ORIGIN == a && o.DESTINY == b) || (o.ORIGIN == b && o.DESTINY == a)) present = true;
   return present;
 }
 
-const Obstacles_List& List() { return obstacles; }
+const Utils::Obstacles_List& List() {
+  return obstacles;
+}
 
 }  // namespace Obstacles

@@ -94,7 +94,7 @@ Testing::Plan Check_Current_Plan(Testing::Plan_Problem problem, const char* afte
   problem.start = Joint(DStar::Get_Current_Marking());
   problem.goal = Joint(DStar::Get_Goal_Marking());
   problem.obstacles.clear();
-  for (const Obstacles::Obstacle& o : Obstacles::List())
+  for (const Utils::Obstacle& o : Obstacles::List())
     problem.obstacles.push_back({o.ORIGIN, o.DESTINY});
   Testing::Plan plan;
   try {
@@ -112,7 +112,7 @@ Testing::Plan Check_Current_Plan(Testing::Plan_Problem problem, const char* afte
 }
 
 bool Obstacle_Ends_Valid() {
-  for (const Obstacles::Obstacle& o : Obstacles::List())
+  for (const Utils::Obstacle& o : Obstacles::List())
     if (o.ORIGIN > 11 || o.DESTINY > 11) return false;
   return true;
 }

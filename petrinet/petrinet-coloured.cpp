@@ -1,7 +1,42 @@
 // Coloured markings of the vehicles and the backward step of the planner.
 #include "petrinet/petrinet-coloured.hpp"
 
+#include "utils/utils-types.hpp"
+
 namespace PetriNet::Coloured {
+
+Placement Placement::Of_Code(int code) {
+  const int a = code / (Max_Places * Max_Places), b = code / Max_Places % Max_Places;
+  const int c = code % Max_Places;
+  return {{static_cast<std::int8_t>(a), static_cast<std::int8_t>(b), static_cast<std::int8_t>(c)},
+          a != b && a != c && b != c};
+}
+
+CPN_Marking Placement::Marking() const {
+  CPN_Marking m = Empty_Marking();
+  for (int v = 0; v < Number_Of_Vehicles; ++v)
+    if (place[static_cast<std::size_t>(v)] >= 0)
+      m[static_cast<std::size_t>(place[static_cast<std::size_t>(v)])] = Vehicle_Colour(v + 1);
+  return m;
+}
+
+Placement Locate(const CPN_Marking& marking) {
+  Placement found{{-1, -1, -1}, true};
+  int seen[Number_Of_Vehicles] = {0, 0, 0};
+  for (int p = 0; p < Max_Places; ++p) {
+    const int v = static_cast<int>(marking[static_cast<std::size_t>(p)]) - 1;
+    if (v < 0 || v >= Number_Of_Vehicles) continue;
+    found.place[static_cast<std::size_t>(v)] = static_cast<std::int8_t>(p);
+    ++seen[v];
+  }
+  for (int v = 0; v < Number_Of_Vehicles; ++v) found.consistent = found.consistent && seen[v] == 1;
+  return found;
+}
+
+void Check_Colours(const CPN_Marking& marking) {
+  for (Colour c : marking)
+    Utils::Require(static_cast<int>(c) <= static_cast<int>(Colour::V3), "colour of no vehicle");
+}
 
 CPN_Marking Empty_Marking() {
   CPN_Marking m;
@@ -10,9 +45,7 @@ CPN_Marking Empty_Marking() {
 }
 
 bool Is_Consistent(const CPN_Marking& marking) {
-  int counts[4] = {0, 0, 0, 0};
-  for (Colour c : marking) ++counts[static_cast<int>(c) & 3];
-  return counts[1] == 1 && counts[2] == 1 && counts[3] == 1;
+  return Locate(marking).consistent;
 }
 
 Firing Reverse_Activated_Transitions(const CPN_Marking& marking) {
@@ -38,17 +71,12 @@ Firing_Outcome Reverse_Fire(const CPN_Marking& marking, Firing firing) {
   return outcome;
 }
 
-int Position(const CPN_Marking& marking, Colour colour) {
-  for (int p = Max_Places - 1; p >= 0; --p)
-    if (marking[static_cast<std::size_t>(p)] == colour) return p;
-  return -1;
-}
-
 std::string Label(const CPN_Marking& marking) {
+  const Placement placement = Locate(marking);
   std::string label;
   for (int v = 1; v <= Number_Of_Vehicles; ++v) {
     if (v > 1) label.push_back(',');
-    const int p = Position(marking, Vehicle_Colour(v));
+    const int p = placement.place[static_cast<std::size_t>(v - 1)];
     const int shown = p < 0 ? 0 : p;
     label.push_back('0');
     label.push_back(static_cast<char>('0' + v));

@@ -7,7 +7,9 @@
 
 namespace PetriNet::Simple {
 
-PN_Marking Empty_Marking() { return PN_Marking{}; }
+PN_Marking Empty_Marking() {
+  return PN_Marking{};
+}
 
 Firing Activated_Transitions(const PN_Marking& marking) {
   Firing activated;

@@ -36,7 +36,9 @@ void Check_Transition(int transition) {
   Utils::Require(transition >= 0 && transition < Max_Transitions, "transition outside 0..29");
 }
 
-const char* Boolean_Text(bool value) { return value ? "TRUE" : "FALSE"; }
+const char* Boolean_Text(bool value) {
+  return value ? "TRUE" : "FALSE";
+}
 
 void Show_Matrix(const char* title, const Matrix& m) {
   std::cout << title << '\n';
@@ -74,8 +76,7 @@ void Add_Constraint(int first, int second) {
   list.items[static_cast<std::size_t>(list.count++)] = static_cast<std::int8_t>(second);
   net.conflicts[static_cast<std::size_t>(first)].Set(second);
   ++version;
-  Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ",
-            second);
+  Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ", second);
 }
 
 void Clear() {
@@ -165,32 +166,43 @@ float Post(int place, int transition) {
 float C(int place, int transition) {
   return Math::LinearAlgebra::Element(net.c, place, transition);
 }
-const Matrix& Pre_Matrix() { return net.pre; }
-const Matrix& Post_Matrix() { return net.post; }
-const Matrix& C_Matrix() { return net.c; }
 
 Constraints_Firings_List Constraints(int transition) {
   Check_Transition(transition);
   return net.constraints[static_cast<std::size_t>(transition)];
 }
 
-Firing Pre_Transitions(int place) { return net.pre_transitions[static_cast<std::size_t>(place)]; }
+Firing Pre_Transitions(int place) {
+  return net.pre_transitions[static_cast<std::size_t>(place)];
+}
 Firing Post_Transitions(int place) {
   return net.post_transitions[static_cast<std::size_t>(place)];
 }
-Firing Conflicts(int transition) { return net.conflicts[static_cast<std::size_t>(transition)]; }
-Transition_Ends Ends(int transition) { return net.ends[static_cast<std::size_t>(transition)]; }
+Firing Conflicts(int transition) {
+  return net.conflicts[static_cast<std::size_t>(transition)];
+}
+Transition_Ends Ends(int transition) {
+  return net.ends[static_cast<std::size_t>(transition)];
+}
 
 void Reset() {
   net = Net_State{};
   ++version;
 }
 
-std::uint64_t Version() { return version; }
+std::uint64_t Version() {
+  return version;
+}
 
-void Show_Pre() { Show_Matrix("Pre matrix is:", net.pre); }
-void Show_Post() { Show_Matrix("Post matrix is:", net.post); }
-void Show_C() { Show_Matrix("C incidence matrix is:", net.c); }
+void Show_Pre() {
+  Show_Matrix("Pre matrix is:", net.pre);
+}
+void Show_Post() {
+  Show_Matrix("Post matrix is:", net.post);
+}
+void Show_C() {
+  Show_Matrix("C incidence matrix is:", net.c);
+}
 
 void Show_Constraints() {
   std::cout << "\nShowing constraints\n\n";

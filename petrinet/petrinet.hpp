@@ -72,9 +72,6 @@ void Feasible_Firings_Into(Firing activated, Firings_List& result);
 float Pre(int place, int transition);
 float Post(int place, int transition);
 float C(int place, int transition);
-const Math::LinearAlgebra::Matrix& Pre_Matrix();
-const Math::LinearAlgebra::Matrix& Post_Matrix();
-const Math::LinearAlgebra::Matrix& C_Matrix();
 Constraints_Firings_List Constraints(int transition);
 
 // The transitions with Pre(place, t) > 0, with Post(place, t) > 0, and the conflicts of t.

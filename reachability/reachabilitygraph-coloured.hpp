@@ -2,7 +2,9 @@
 // lexicographic rank, expanded backwards from the goal, with the planner's search values.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "petrinet/petrinet-coloured.hpp"
@@ -12,10 +14,13 @@ namespace ReachabilityGraph::Coloured {
 
 using PetriNet::Firing;
 using PetriNet::Coloured::CPN_Marking;
+using PetriNet::Coloured::Placement;
 
-// The lexicographic rank of a marking among the arrangements of its colours; 0..1319 for the
-// consistent markings.
+// The lexicographic rank of a marking among the arrangements of its colours.
 using Key_CPN = std::int32_t;
+
+// The consistent markings have the keys 0..Consistent_Keys - 1, one each.
+inline constexpr Key_CPN Consistent_Keys = 12 * 11 * 10;
 
 // A predecessor of a vertex: firing FIRING forwards from its marking gives the vertex's marking
 // and moves MOVEMENTS vehicles (1, 2 or 3).
@@ -25,6 +30,7 @@ struct CPN_Successor {
   Firing FIRING;
 };
 
+// Grouped by MOVEMENTS 1, 2, 3; the planner visits it in this order.
 using CPN_Successor_List = std::vector<CPN_Successor>;
 
 struct CPN_Vertex {
@@ -36,29 +42,13 @@ struct CPN_Vertex {
   Utils::Cost F = Utils::Infinite_Cost;
 };
 
-// A vertex without its successor list: what the planner reads and writes per successor.
-struct CPN_Values {
-  CPN_Marking CPN_MARKING{};
-  Key_CPN PARENT = -1;
-  Utils::Cost G = Utils::Infinite_Cost;
-  Utils::Cost H = Utils::Infinite_Cost;
-  Utils::Cost F = Utils::Infinite_Cost;
-};
-
-// The search figures of a vertex alone, for the planner's inner loop.
-struct CPN_Costs {
-  Key_CPN PARENT = -1;
-  Utils::Cost G = Utils::Infinite_Cost;
-  Utils::Cost H = Utils::Infinite_Cost;
-  Utils::Cost F = Utils::Infinite_Cost;
-};
-
 // The lexicographic rank of `marking` (sum over places i < 11 of smaller x n!/empties!).
 // V1, V2, V3 on places 0, 1, 2 give 1089; the empty marking gives 0.
 Key_CPN Compute_Key_CPN(const CPN_Marking& marking);
 
 // Prepares the root of a search: inserts the marking's vertex when absent (PARENT = its own
-// key), and in any case sets its G, H and F to 32767. Returns the key.
+// key), and in any case sets its G, H and F to 32767. Returns the key. Range_Error for a
+// colour of no vehicle.
 Key_CPN Init_Vertex(const CPN_Marking& marking);
 
 // Replaces the successor list of the vertex under `key` by Compute_Successors of its marking.
@@ -68,22 +58,10 @@ void Expand_Vertex(Key_CPN key);
 // True when the vertex's successor list is empty. Range_Error when there is no vertex.
 bool Successors_Empty(Key_CPN key);
 
-// Copies out of and into the graph; Range_Error when there is no vertex under `key`.
+// Copies out of and into the graph; Range_Error when there is no vertex under `key`, and
+// Replace_Vertex also for a colour of no vehicle.
 CPN_Vertex Get_Vertex(Key_CPN key);
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex);
-CPN_Values Get_Values(Key_CPN key);
-void Replace_Values(Key_CPN key, const CPN_Values& values);  // the marking is not changed
-// The successor list of `key` in place; valid until a vertex is added, removed or replaced.
-const CPN_Successor_List& Successors(Key_CPN key);
-// Expand_Vertex(key) when its successor list is empty, then Successors(key).
-const CPN_Successor_List& Expanded_Successors(Key_CPN key);
-// a * 144 + b * 12 + c when the marking of `key` holds exactly V1 on a, V2 on b and V3 on c and
-// nothing else; -1 otherwise.
-int Placement_Code(Key_CPN key);
-CPN_Costs Get_Costs(Key_CPN key);
-Utils::Cost Get_F(Key_CPN key);  // Get_Costs(key).F
-void Replace_Costs(Key_CPN key, const CPN_Costs& costs);
-CPN_Marking Get_Marking(Key_CPN key);
 
 bool Contains(Key_CPN key);
 void Delete_Vertex(Key_CPN key);
@@ -95,6 +73,7 @@ void Init_Graph();
 
 // The predecessors of `marking` with consistent markings, grouped by MOVEMENTS 1, 2, 3, each
 // group in the reverse order of Feasible_Firings; a vertex is added for every new predecessor.
+// Range_Error for a colour of no vehicle.
 CPN_Successor_List Compute_Successors(const CPN_Marking& marking);
 
 // Always 3.
@@ -111,5 +90,53 @@ void Init_PN_Engine();
 void Print_Graph();
 void Print_Vertex(const CPN_Vertex& vertex);
 void Print_Successors(const CPN_Successor_List& list);
+
+// ---------------------------------------------------------------------------------------------
+// In place, for the planner's inner loop. Get_Vertex and Replace_Vertex copy a whole vertex,
+// successor list included; the search reads and writes the vertices where they are stored.
+//
+// Validity: a reference handed out here stays valid until the next call that adds or removes a
+// vertex: Init_Vertex, Expand_Vertex, Expanded, Compute_Successors, Clear_Graph, Delete_Vertex.
+// Callers change PARENT, G and F only.
+
+// A vertex as the graph keeps it: the fields of CPN_Vertex, except that the successor list is
+// held immutable and shared with what the predecessor search found, which the graph remembers
+// per placement (a copy at every expansion would cost as much as the rest of a replay), and
+// where the vehicles stand in its marking. One cache line each.
+struct alignas(64) Stored_Vertex {
+  CPN_Marking CPN_MARKING{};
+  std::shared_ptr<const CPN_Successor_List> successors;  // null: no successors
+  Key_CPN PARENT = -1;
+  Utils::Cost G = Utils::Infinite_Cost;
+  Utils::Cost H = Utils::Infinite_Cost;
+  Utils::Cost F = Utils::Infinite_Cost;
+  Placement placement{};  // Locate(CPN_MARKING)
+  bool present = false;   // false in a free place of the array of consistent keys
+
+  const CPN_Successor_List& Successors() const { return successors ? *successors : None; }
+  static const CPN_Successor_List None;
+};
+
+// The vertex under `key`; Range_Error when there is none.
+Stored_Vertex& Stored(Key_CPN key);
+
+// Stored(key), expanded first when its successor list is empty.
+Stored_Vertex& Expanded(Key_CPN key);
+
+// Stored(key) without a call for the keys of the consistent markings, which are kept in one
+// array indexed by key.
+class In_Place {
+ public:
+  In_Place();
+  Stored_Vertex& operator[](Key_CPN key) const {
+    if (static_cast<std::uint32_t>(key) < static_cast<std::uint32_t>(Consistent_Keys) &&
+        dense_[key].present) [[likely]]
+      return dense_[key];
+    return Stored(key);
+  }
+
+ private:
+  Stored_Vertex* dense_;
+};
 
 }  // namespace ReachabilityGraph::Coloured

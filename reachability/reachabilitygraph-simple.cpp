@@ -51,9 +51,13 @@ void Build_Graph() {
   }
 }
 
-PN_Vertex Get_Vertex(Key_PN key) { return Stored(key); }
+PN_Vertex Get_Vertex(Key_PN key) {
+  return Stored(key);
+}
 
-void Replace_Vertex(Key_PN key, const PN_Vertex& vertex) { Stored(key) = vertex; }
+void Replace_Vertex(Key_PN key, const PN_Vertex& vertex) {
+  Stored(key) = vertex;
+}
 
 void Replace_Values(Key_PN key, Key_PN parent, Utils::Cost f) {
   PN_Vertex& stored = Stored(key);
@@ -79,14 +83,18 @@ void Reset_Distances() {
   // Keys outside 0..11 never occur; the loop above covers every vertex Build_Graph makes.
 }
 
-int Graph_Length() { return static_cast<int>(graph.Size()); }
+int Graph_Length() {
+  return static_cast<int>(graph.Size());
+}
 
-void Clear_Graph() { graph.Clear(); }
+void Clear_Graph() {
+  graph.Clear();
+}
 
 void Print_Successors(const PN_Successor_List& list) {
   for (std::int32_t i = 0; i < list.count; ++i)
-    std::cout << "PN Successor " << Integer_Image(list.items[static_cast<std::size_t>(i)].SUCCESSOR_KEY)
-              << '\n';
+    std::cout << "PN Successor "
+              << Integer_Image(list.items[static_cast<std::size_t>(i)].SUCCESSOR_KEY) << '\n';
 }
 
 void Print_Vertex(const PN_Vertex& vertex) {
@@ -102,8 +110,8 @@ void Print_Graph() {
   int n = 0;
   graph.For_Each([&n](Key_PN key, const PN_Vertex& vertex) {
     ++n;
-    std::cout << "\n-----------\n" << Integer_Image(n) << " - PN_Vertex: " << Integer_Image(key)
-              << '\n';
+    std::cout << "\n-----------\n"
+              << Integer_Image(n) << " - PN_Vertex: " << Integer_Image(key) << '\n';
     Print_Vertex(vertex);
     std::cout << "-----------\n";
   });

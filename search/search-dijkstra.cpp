@@ -1,11 +1,9 @@
 // Unit-cost Dijkstra over the single-token reachability graph.
 #include "search/search-dijkstra.hpp"
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <limits>
-#include <vector>
 
 #include "search/search-dstarlite.hpp"
 
@@ -17,55 +15,35 @@ namespace Graph = ReachabilityGraph::Simple;
 Key_PN source_key = 0;
 Key_PN target_key = 0;
 
-// Greater PRIORITY first; equal priorities first in, first out.
-struct Node {
-  std::int32_t priority;
-  std::int64_t sequence;
-  Key_PN content;
-};
-struct Node_Order {
-  bool operator()(const Node& a, const Node& b) const {
-    if (a.priority != b.priority) return a.priority < b.priority;
-    return a.sequence > b.sequence;
-  }
-};
-
-// The queue of one search, a heap in the order above. Emptied at the start of each search; its
-// storage is kept, so that the 144 searches of a build allocate nothing after the first.
-std::vector<Node> queue;
-
-void Push(const Node& node) {
-  queue.push_back(node);
-  std::push_heap(queue.begin(), queue.end(), Node_Order{});
-}
-
-Key_PN Pop() {
-  std::pop_heap(queue.begin(), queue.end(), Node_Order{});
-  const Key_PN key = queue.back().content;
-  queue.pop_back();
-  return key;
-}
+// The queue of one search. Emptied at the start of each search; its storage is kept, so that
+// the 144 searches of a build allocate nothing after the first.
+Utils::Priority_Queue queue;
 
 }  // namespace
 
-void Prepare() { Graph::Build_Graph(); }
+void Prepare() {
+  Graph::Build_Graph();
+}
 
-void Set_Source(Key_PN key) { source_key = key; }
-void Set_Target(Key_PN key) { target_key = key; }
+void Set_Source(Key_PN key) {
+  source_key = key;
+}
+void Set_Target(Key_PN key) {
+  target_key = key;
+}
 
 bool Find_Path() {
   const auto start = std::chrono::steady_clock::now();
-  queue.clear();
-  std::int64_t sequence = 0;
+  queue.Clear();
 
   Graph::Replace_Values(source_key, source_key, 0);
-  Push({Utils::Infinite_Cost, sequence++, source_key});
+  queue.Enqueue(Utils::Infinite_Cost, source_key);
 
   int evaluations = 0;
   bool found = false;
-  while (evaluations < Max_Distance_Evaluations && !found && !queue.empty()) {
+  while (evaluations < Max_Distance_Evaluations && !found && !queue.Empty()) {
     ++evaluations;
-    const Key_PN key = Pop();
+    const Key_PN key = queue.Dequeue().CONTENT;
     // The vertex's F as it stood when it was dequeued, and its successors.
     const Utils::Cost u_f = Graph::Get_Values(key).F;
     std::array<Key_PN, PetriNet::Max_Transitions> successors;
@@ -76,7 +54,7 @@ bool Find_Path() {
       const Utils::Cost f = Utils::Cost_Add(u_f, 1);
       if (f < s.F) {
         Graph::Replace_Values(s_key, key, f);
-        Push({Utils::Infinite_Cost - f, sequence++, s_key});
+        queue.Enqueue(Utils::Infinite_Cost - f, s_key);
       }
       if (s_key == target_key) {
         found = true;
@@ -85,12 +63,12 @@ bool Find_Path() {
     }
   }
 
-  Search::DStarLite::Search_Statistics stats = Search::DStarLite::Get_Statistics();
+  Utils::Search_Statistics stats = Search::DStarLite::Get_Statistics();
   stats.Evaluations = evaluations;
-  stats.CPU_Time = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                       std::chrono::steady_clock::now() - start)
-                       .count();
-  stats.Queue_Size = static_cast<std::int32_t>(queue.size());
+  stats.CPU_Time =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+          .count();
+  stats.Queue_Size = static_cast<std::int32_t>(queue.Size());
   Search::DStarLite::Set_Statistics(stats);
   return found;
 }
@@ -106,6 +84,8 @@ std::int32_t Path_Length() {
   return count;
 }
 
-void Reset_Values() { Graph::Reset_Distances(); }
+void Reset_Values() {
+  Graph::Reset_Distances();
+}
 
 }  // namespace Search::Dijkstra

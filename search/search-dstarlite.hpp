@@ -3,38 +3,26 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-#include "controller/obstacles.hpp"
 #include "petrinet/petrinet-coloured.hpp"
-#include "reachability/reachabilitygraph-coloured.hpp"
 #include "utils/utils-types.hpp"
 
 namespace Search::DStarLite {
 
 using PetriNet::Coloured::CPN_Marking;
 
-// Figures of the last search (distance search or mission computation).
-struct Search_Statistics {
-  std::int32_t Evaluations = 0;
-  std::int64_t CPU_Time = 0;  // nanoseconds
-  float Time_Per_Evaluation = 0.0f;
-  std::int32_t RAM_Usage = 0;
-  std::int32_t Queue_Size = 0;
-};
-
 inline constexpr int Max_Evaluations = 30000;
 // CPU_Time = elapsed wall-clock time x 4.371.
 inline constexpr std::int64_t CPU_Time_Factor_Per_Mille = 4371;
 
 // Searches backwards from the goal until the current marking turns up as a successor whose
-// links lead to the goal,
-// the queue runs empty, 30000 evaluations were made, or the time or memory limit is hit (ERROR
-// "Timeout" / "Out of memory"). Returns true only when the current marking was reached; then
-// Next_Marking is the marking one step ahead. Writes the statistics and sleeps for CPU_Time.
-// A current marking that misses a vehicle makes no search and returns false. Range_Error (no
-// statistics, no sleep) for an obstacle end outside 0..11 or a heuristic entry out of range.
-bool Compute_Solution(const Obstacles::Obstacles_List& obstacles);
+// links lead to the goal, the queue runs empty, 30000 evaluations were made, or the time or
+// memory limit is hit (ERROR "Timeout" / "Out of memory"). Returns true only when the current
+// marking was reached; then Next_Marking is the marking one step ahead. Writes the statistics
+// and sleeps for CPU_Time. A current marking that misses a vehicle makes no search and returns
+// false. Range_Error (no statistics, no sleep) for an obstacle end outside 0..11 or a heuristic
+// entry out of range.
+bool Compute_Solution(const Utils::Obstacles_List& obstacles);
 
 // Empties the planner queue and the coloured graph.
 void Reset_Search();
@@ -54,16 +42,17 @@ void Set_Distance(std::int32_t from, std::int32_t to, std::int32_t steps);
 std::int32_t Get_Distance(std::int32_t from, std::int32_t to);
 
 // Sum modulo 32768 of the table distances from each vehicle's place in `marking` to its place
-// in the current marking. Range_Error when a vehicle is missing or an entry is out of range.
+// in the current marking. Range_Error when a vehicle is missing or an entry is outside
+// (-0.5, 32767.5).
 Utils::Cost Heuristic(const CPN_Marking& marking);
 // The same sum from the places in `a` to those in `b`.
 Utils::Cost Marking_Distance(const CPN_Marking& a, const CPN_Marking& b);
 
 // Whether a vehicle moves along an obstacle road, either way, from `a` to `b`. Range_Error for
 // an obstacle end outside 0..11.
-bool Is_Blocked(const CPN_Marking& a, const CPN_Marking& b,
-                const Obstacles::Obstacles_List& obstacles);
+bool Is_Blocked(const CPN_Marking& a, const CPN_Marking& b, const Utils::Obstacles_List& obstacles);
 
+// The markings; Range_Error, and nothing set, for a colour of no vehicle.
 CPN_Marking Get_Current_Marking();
 void Set_Current_Marking(const CPN_Marking& marking);
 CPN_Marking Get_Goal_Marking();
@@ -94,9 +83,12 @@ void Set_Max_RAM(std::int32_t megabytes);
 // n / 1000 seconds formed in single precision, in whole nanoseconds rounded to nearest.
 void Set_Timeout(std::int32_t milliseconds);
 
-// Read access for the monitoring commands and the tests.
-Search_Statistics Get_Statistics();
-void Set_Statistics(const Search_Statistics& statistics);
+// The figures of the last search, read by the monitoring commands and written by the distance
+// search too.
+Utils::Search_Statistics Get_Statistics();
+void Set_Statistics(const Utils::Search_Statistics& statistics);
+
+// Read access for the tests.
 std::int32_t Get_Max_RAM();
 std::int64_t Get_Timeout();  // nanoseconds
 Utils::Cost Get_Key_Modifier();

@@ -12,6 +12,7 @@
 #include "console/utils-argparser.hpp"
 #include "controller/mova.hpp"
 #include "mova_build_id.hpp"
+#include "support/exchanges.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-types.hpp"
 
@@ -101,7 +102,8 @@ TEST(Console, WordsAreTrimmedOfBlanksAndComparedLetterForLetter) {
   EXPECT_EQ(Launcher::To_Integer("  -12  "), -12);
   EXPECT_EQ(Launcher::To_Integer("   "), std::nullopt);
   EXPECT_EQ(Launcher::To_Integer("+"), std::nullopt);
-  EXPECT_EQ(Launcher::Find_Command(" mova_init "), Launcher::Command::MOVA_INIT);
+  EXPECT_EQ(Launcher::Find_Command(" mova_init "), 0);
+  EXPECT_EQ(Launcher::Find_Command("information_get_Watermark"), 37);
   EXPECT_EQ(Launcher::Find_Command("   "), std::nullopt);
   // Characters beyond the letters are not folded: '{' is no 'T'.
   EXPECT_EQ(Launcher::Find_Command("MOVA_INI{"), std::nullopt);
@@ -354,11 +356,14 @@ TEST(Console, AcceptedLineFormsAndAnswerFormats) {
                                                    "INFORMATIONAL : Max RAM set to  0 Mb"}));
 
   // Integer answers carry a blank before zero and positive values; the CPU time has none.
-  const auto answers = Run_Mova(
-      Lines({"VEHICLE_SET_CURRENT_POS 3 0", "VEHICLE_GET_CURRENT_POS 3",
-             "VEHICLE_GET_CURRENT_POS 2", "MONITORING_GET_EVALUATIONS", "MONITORING_GET_CPU_TIME",
-             "MONITORING_GET_RAM_USAGE", "OBSTACLES_GET_NUM", "OBSTACLES_PRESENT -1 12"}));
-  EXPECT_EQ(answers.out, Lines({" 0", "-1", " 0", "0.00000", " 0", " 0", "FALSE"}));
+  Testing::Run_Exchanges({{"VEHICLE_SET_CURRENT_POS 3 0"},
+                          {"VEHICLE_GET_CURRENT_POS 3", " 0"},
+                          {"VEHICLE_GET_CURRENT_POS 2", "-1"},
+                          {"MONITORING_GET_EVALUATIONS", " 0"},
+                          {"MONITORING_GET_CPU_TIME", "0.00000"},
+                          {"MONITORING_GET_RAM_USAGE", " 0"},
+                          {"OBSTACLES_GET_NUM", " 0"},
+                          {"OBSTACLES_PRESENT -1 12", "FALSE"}});
 
   // The last line is executed without a line end, also after lines ended by CR LF.
   const auto last = Run_Mova("VEHICLE_SET_CURRENT_POS 1 7\r\nVEHICLE_GET_CURRENT_POS 1");
@@ -414,7 +419,7 @@ void Expect_Slices(const std::string& line, const std::vector<Slice>& expected) 
 }
 
 TEST(Splitter, SlicesCountFromOneAndSeparatorsAreNeverMerged) {
-  Mova::Reset_All();
+  Utils::ArgParser::Reset();
   Utils::ArgParser::Set_Separator(' ');
   Expect_Slices("", {{1, 0}});
   Expect_Slices("MOVA_INIT", {{1, 9}});
@@ -458,7 +463,7 @@ TEST(Splitter, SlicesCountFromOneAndSeparatorsAreNeverMerged) {
 }
 
 TEST(Splitter, SeparatorIsCodeZeroUntilSetAndOnlyTheSeparatorCuts) {
-  Mova::Reset_All();
+  Utils::ArgParser::Reset();
   const std::string blanks = "A B C";
   Utils::ArgParser::Parse(blanks);
   EXPECT_EQ(Utils::ArgParser::Get_Count(), 1);
@@ -477,7 +482,7 @@ TEST(Splitter, SeparatorIsCodeZeroUntilSetAndOnlyTheSeparatorCuts) {
   EXPECT_EQ(Utils::ArgParser::Get_Argument(commas, 1), "");
   EXPECT_EQ(Utils::ArgParser::Get_Argument(commas, 2), "y z");
   EXPECT_EQ(Utils::ArgParser::Get_Argument(commas, 3), "");
-  Mova::Reset_All();
+  Utils::ArgParser::Reset();
 }
 
 // ---------------------------------------------------------------------------------------------

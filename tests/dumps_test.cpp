@@ -1,10 +1,8 @@
 // The diagnostic dumps to standard output: matrices, markings, firings, constraints and both
 // graphs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -17,6 +15,7 @@
 #include "petrinet/petrinet.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
 #include "reachability/reachabilitygraph-simple.hpp"
+#include "support/scratch.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-logger.hpp"
 
@@ -25,20 +24,7 @@ namespace {
 using PetriNet::Firing;
 using PetriNet::Coloured::Colour;
 
-// What `body` writes to std::cout.
-template <class Body>
-std::string Captured(Body body) {
-  std::ostringstream text;
-  std::streambuf* previous = std::cout.rdbuf(text.rdbuf());
-  try {
-    body();
-  } catch (...) {
-    std::cout.rdbuf(previous);
-    throw;
-  }
-  std::cout.rdbuf(previous);
-  return text.str();
-}
+using Testing::Captured;
 
 std::string Repeat(const std::string& piece, int times) {
   std::string text;
@@ -140,10 +126,7 @@ TEST(Dumps, SimpleGraph) {
 }
 
 TEST(Dumps, ColouredGraphAndItsRecords) {
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::string pattern = (std::filesystem::temp_directory_path() / "mova-dump-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  std::filesystem::current_path(pattern);
+  const Testing::Scratch_Directory scratch(Testing::Scratch_Directory::Mode::Enter);
   Mova::Reset_All();
   Utils::Logger::Enable();
 
@@ -162,9 +145,9 @@ TEST(Dumps, ColouredGraphAndItsRecords) {
             "-----------------\n");
 
   // Successors print their key and the label of their vertex.
-  Mova::Environment_Clean();
-  Mova::Environment_Add_One_Way_Road(3, 0);
-  Mova::Environment_Build();
+  Testing::Build_Roads({{Testing::Road_Kind::One_Way, 3, 0}});
+  Utils::Logger::Enable();
+  ReachabilityGraph::Coloured::Init_Vertex(m);
   ReachabilityGraph::Coloured::Expand_Vertex(1089);
   const ReachabilityGraph::Coloured::CPN_Vertex root =
       ReachabilityGraph::Coloured::Get_Vertex(1089);
@@ -178,10 +161,7 @@ TEST(Dumps, ColouredGraphAndItsRecords) {
   Utils::Logger::Reset();
 
   const std::string log = Testing::Read_File("mova.log");
-  std::filesystem::current_path(previous);
-  std::error_code error;
-  std::filesystem::remove_all(pattern, error);
-  // The two empty dumps logged their errors; the road commands logged their own records.
+  // The two empty dumps logged their errors.
   std::vector<std::string> errors;
   std::istringstream lines(log);
   for (std::string line; std::getline(lines, line);)

@@ -14,6 +14,7 @@
 
 #include "controller/mova.hpp"
 #include "mova_build_id.hpp"
+#include "support/exchanges.hpp"
 #include "support/transcript.hpp"
 
 namespace {
@@ -196,13 +197,14 @@ TEST(Roads, CleanAfterBuildUnlocksAndStartsAgainFromRoadZero) {
   input.push_back("ENVIRONMENT_CLEAN");
   for (int k = 0; k < 15; ++k) input.push_back("ENVIRONMENT_ADD_ONE_WAY_ROAD 2 3");
   input.push_back("ENVIRONMENT_ADD_ONE_WAY_ROAD 2 3");
-  input.push_back("ENVIRONMENT_BUILD");
-  input.push_back("VEHICLE_SET_CURRENT_POS 1 0");
-  input.push_back("VEHICLE_GET_DIS_TO_POS 1 1");
-  input.push_back("VEHICLE_SET_CURRENT_POS 1 2");
-  input.push_back("VEHICLE_GET_DIS_TO_POS 1 3");
-  const auto t = Run_Mova(Lines(input));
-  EXPECT_EQ(t.out, Lines({" 32767", " 1"}));  // the roads of the first clean are gone
+  std::vector<Testing::Exchange> exchanges(input.begin(), input.end());
+  exchanges.insert(exchanges.end(),
+                   {{"ENVIRONMENT_BUILD"},
+                    {"VEHICLE_SET_CURRENT_POS 1 0"},
+                    {"VEHICLE_GET_DIS_TO_POS 1 1", " 32767"},  // the first roads are gone
+                    {"VEHICLE_SET_CURRENT_POS 1 2"},
+                    {"VEHICLE_GET_DIS_TO_POS 1 3", " 1"}});
+  const auto t = Testing::Run_Exchanges(exchanges);
   EXPECT_EQ(Count(t.log, "ERROR : Environment locked"), 2);
   EXPECT_EQ(Count(t.log, "ERROR : Number max. of roads reached"), 1);
   EXPECT_EQ(Count(t.log, "INFORMATIONAL : Creating one-way road from 0 to 1"), 15);
@@ -369,9 +371,9 @@ TEST(Build, RepeatedBuildAndInitKeepOrClearTheTable) {
   EXPECT_EQ(Count(t.log, "ERROR : Environment locked"), 1);
 
   // Before any build the table is zero too.
-  const auto start = Run_Mova(Lines(
-      {"VEHICLE_SET_CURRENT_POS 2 3", "VEHICLE_GET_DIS_TO_POS 2 7", "VEHICLE_GET_DIS_TO_POS 2 3"}));
-  EXPECT_EQ(start.out, Lines({" 0", " 0"}));
+  Testing::Run_Exchanges({{"VEHICLE_SET_CURRENT_POS 2 3"},
+                          {"VEHICLE_GET_DIS_TO_POS 2 7", " 0"},
+                          {"VEHICLE_GET_DIS_TO_POS 2 3", " 0"}});
 }
 
 // ---------------------------------------------------------------------------------------------

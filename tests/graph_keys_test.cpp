@@ -12,6 +12,7 @@
 #include "petrinet/petrinet-coloured.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
 #include "support/markings.hpp"
+#include "support/scratch.hpp"
 #include "utils/utils-keymap.hpp"
 
 namespace {
@@ -71,14 +72,12 @@ TEST(ColouredGraph, SuccessorsGroupedByMovementsInReverseFeasibleOrder) {
   // Backwards from vehicle 1 on 1, vehicle 2 on 2 and vehicle 3 on 4 the transitions 2, 5 and
   // 9 are activated; 5 and 9 both leave place 3 and conflict, so the feasible firings are
   // {2}, {5}, {2, 5}, {9}, {2, 9}.
-  Mova::Reset_All();
-  Mova::Environment_Clean();
-  Mova::Environment_Add_One_Way_Road(10, 11);
-  Mova::Environment_Add_One_Way_Road(0, 1);
-  Mova::Environment_Add_Two_Way_Road_Two_Lanes(2, 3);
-  Mova::Environment_Add_One_Way_Road(6, 7);
-  Mova::Environment_Add_Two_Way_Road_Two_Lanes(4, 3);
-  Mova::Environment_Build();
+  using Testing::Road_Kind;
+  Testing::Build_Roads({{Road_Kind::One_Way, 10, 11},
+                        {Road_Kind::One_Way, 0, 1},
+                        {Road_Kind::Two_Lanes, 2, 3},
+                        {Road_Kind::One_Way, 6, 7},
+                        {Road_Kind::Two_Lanes, 4, 3}});
 
   const CPN_Marking goal = Vehicles(1, 2, 4);
   const CGraph::Key_CPN root = CGraph::Init_Vertex(goal);
@@ -162,11 +161,8 @@ TEST(ColouredGraph, SuccessorsGroupedByMovementsInReverseFeasibleOrder) {
 
 TEST(ColouredGraph, EqualPredecessorsInconsistentOnesAndStandingStill) {
   // Two one-way roads from 1 to 4: both lead vehicle 1 back to 1, two successors, one vertex.
-  Mova::Reset_All();
-  Mova::Environment_Clean();
-  Mova::Environment_Add_One_Way_Road(1, 4);
-  Mova::Environment_Add_One_Way_Road(1, 4);
-  Mova::Environment_Build();
+  using Testing::Road_Kind;
+  Testing::Build_Roads({{Road_Kind::One_Way, 1, 4}, {Road_Kind::One_Way, 1, 4}});
   const CGraph::Key_CPN root = CGraph::Init_Vertex(Vehicles(4, 0, 9));
   CGraph::Expand_Vertex(root);
   const CGraph::CPN_Vertex v = CGraph::Get_Vertex(root);
@@ -187,10 +183,7 @@ TEST(ColouredGraph, EqualPredecessorsInconsistentOnesAndStandingStill) {
   EXPECT_EQ(CGraph::Graph_Length(), 3);
 
   // A road from 6 to itself moves nobody: its vertex is made, no successor is stored.
-  Mova::Reset_All();
-  Mova::Environment_Clean();
-  Mova::Environment_Add_One_Way_Road(6, 6);
-  Mova::Environment_Build();
+  Testing::Build_Roads({{Road_Kind::One_Way, 6, 6}});
   const CPN_Marking standing = Vehicles(6, 0, 9);
   EXPECT_TRUE(CGraph::Compute_Successors(standing).empty());
   EXPECT_TRUE(CGraph::Contains(CGraph::Compute_Key_CPN(standing)));
@@ -212,7 +205,7 @@ TEST(ColouredGraph, VerticesUnderAnyKeyAreFoundAndDeletedInAnyOrder) {
     ASSERT_EQ(CGraph::Graph_Length(), static_cast<int>(model.size())) << when;
     for (const auto& [key, marking] : model) {
       ASSERT_TRUE(CGraph::Contains(key)) << when << ": key " << key;
-      ASSERT_EQ(CGraph::Get_Marking(key), marking) << when << ": key " << key;
+      ASSERT_EQ(CGraph::Get_Vertex(key).CPN_MARKING, marking) << when << ": key " << key;
     }
   };
   bool large = false;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch.hpp"
 #include "support/transcript.hpp"
 
 namespace {
@@ -304,10 +305,9 @@ TEST(Hostile, EveryCommandWithEveryWrongArgumentShapeIsDroppedBeforeTheFacade) {
 // kilobytes, or -1 when it did not end with status 0. Freed memory is not held back by the
 // address sanitizer, so that the figure means the same in sanitized builds.
 long Peak_Memory_Kilobytes(const std::string& input) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "mova-peak-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return -1;
-  const std::string directory = pattern;
-  const std::string input_path = directory + "/.stdin";
+  const Testing::Scratch_Directory scratch;
+  const std::string& directory = scratch.Path();
+  const std::string input_path = scratch.File(".stdin");
   std::ofstream(input_path, std::ios::binary) << input;
   const pid_t child = fork();
   if (child == 0) {
@@ -326,8 +326,6 @@ long Peak_Memory_Kilobytes(const std::string& input) {
   int status = 0;
   rusage usage{};
   const bool waited = child > 0 && wait4(child, &status, 0, &usage) == child;
-  std::error_code error;
-  std::filesystem::remove_all(directory, error);
   if (!waited || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
   return usage.ru_maxrss;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "controller/mova.hpp"
+#include "support/scratch.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-logger.hpp"
 
@@ -23,30 +24,6 @@ using Testing::Read_File;
 using Testing::Run_Mova;
 using Utils::Logger::Facility;
 using Utils::Logger::Severity;
-
-// Runs the test body in a fresh temporary working directory.
-class In_Temp_Directory {
- public:
-  In_Temp_Directory() {
-    previous_ = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "mova-log-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    if (made == nullptr) throw std::runtime_error("no temporary directory");
-    path_ = made;
-    std::filesystem::current_path(path_);
-  }
-  ~In_Temp_Directory() {
-    std::error_code error;
-    std::filesystem::current_path(previous_, error);
-    std::filesystem::remove_all(path_, error);
-  }
-  In_Temp_Directory(const In_Temp_Directory&) = delete;
-  In_Temp_Directory& operator=(const In_Temp_Directory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-  std::filesystem::path path_;
-};
 
 std::vector<std::string> File_Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -132,7 +109,7 @@ TEST(Logger, RecordLayoutWithFixedOffsetOfTwoHours) {
 }
 
 TEST(Logger, WritesOnlyWhenEnabledAndDueAndRecreatesARemovedFile) {
-  In_Temp_Directory directory;
+  const Testing::Scratch_Directory directory(Testing::Scratch_Directory::Mode::Enter);
   Mova::Reset_All();
   namespace L = Utils::Logger;
 

@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "support/exchanges.hpp"
 #include "support/plan_checker.hpp"
 #include "support/plan_search.hpp"
 #include "support/plan_transcript.hpp"
@@ -11,11 +12,10 @@
 
 namespace {
 
-using Testing::Lines;
 using Testing::Plan_Problem;
 using Testing::Road_Kind;
-using Testing::Run_Mova;
 using Strings = std::vector<std::string>;
+using Rows = std::vector<Testing::Exchange>;
 
 std::string Image(int n) {
   std::string text = std::to_string(n);
@@ -23,7 +23,8 @@ std::string Image(int n) {
   return text;
 }
 
-Strings Join(Strings a, const Strings& b) {
+template <class List>
+List Join(List a, const List& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
@@ -111,8 +112,10 @@ struct Mission_Run {
   Strings log;
 };
 
-Mission_Run Mission(const Plan_Problem& p, const Strings& commands) {
-  Mission_Run r{Run_Mova(Lines(Join(Setup_Script(p), commands))), {}};
+// The setup of `p` (which prints nothing), then the rows, each answer checked against its row.
+Mission_Run Mission(const Plan_Problem& p, const Rows& rows) {
+  const Strings setup = Setup_Script(p);
+  Mission_Run r{Testing::Run_Exchanges(Join(Rows(setup.begin(), setup.end()), rows)), {}};
   r.log = Normalised(r.t.log);
   EXPECT_EQ(r.t.status, 0);
   EXPECT_EQ(r.t.err, "");
@@ -121,15 +124,21 @@ Mission_Run Mission(const Plan_Problem& p, const Strings& commands) {
 
 TEST(MissionTranscript, WorkedExampleOneEvaluationAndTheGoalLinksToItself) {
   const Plan_Problem p = Worked_Example();
-  const Mission_Run r =
-      Mission(p, {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
-                  "VEHICLE_GET_NEXT_POS 1", "VEHICLE_GET_NEXT_POS 2", "VEHICLE_GET_STEP_POS 1 0",
-                  "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_STEP_POS 1 2",
-                  "VEHICLE_GET_STEP_POS 3 2", "VEHICLE_MOVED_FORWARD", "VEHICLE_GOAL_REACHED",
-                  "VEHICLE_GET_NEXT_POS 1", "MOVA_GET_NUM_STEPS", "VEHICLE_MOVED_FORWARD"});
+  const Mission_Run r = Mission(p, {{"MOVA_START_MISSION", "TRUE"},
+                                    {"MONITORING_GET_EVALUATIONS", " 1"},
+                                    {"MOVA_GET_NUM_STEPS", " 1"},
+                                    {"VEHICLE_GET_NEXT_POS 1", " 1"},
+                                    {"VEHICLE_GET_NEXT_POS 2", " 5"},
+                                    {"VEHICLE_GET_STEP_POS 1 0", " 0"},
+                                    {"VEHICLE_GET_STEP_POS 1 1", " 1"},
+                                    {"VEHICLE_GET_STEP_POS 1 2", " 1"},
+                                    {"VEHICLE_GET_STEP_POS 3 2", " 9"},
+                                    {"VEHICLE_MOVED_FORWARD", "TRUE"},
+                                    {"VEHICLE_GOAL_REACHED", "TRUE"},
+                                    {"VEHICLE_GET_NEXT_POS 1", " 1"},
+                                    {"MOVA_GET_NUM_STEPS", " 0"},
+                                    {"VEHICLE_MOVED_FORWARD", "TRUE"}});
   // Step 2 lies past the goal: the goal vertex was never improved, so it repeats.
-  EXPECT_EQ(r.t.out, Lines({"TRUE", " 1", " 1", " 1", " 5", " 0", " 1", " 1", " 9", "TRUE", "TRUE",
-                            " 1", " 0", "TRUE"}));
   EXPECT_EQ(r.log, Join(Setup_Log(p), {Started, Computing, Solved, Evaluations(1),
                                        "INFORMATIONAL : Goal already reached",
                                        "INFORMATIONAL : Goal already reached"}));
@@ -137,20 +146,21 @@ TEST(MissionTranscript, WorkedExampleOneEvaluationAndTheGoalLinksToItself) {
 
 TEST(MissionTranscript, LineIsFollowedToTheGoalAndBeyond) {
   const Plan_Problem p = Line();
-  const Mission_Run r = Mission(
-      p, {"MOVA_START_MISSION",       "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
-          "VEHICLE_GET_STEP_POS 1 0", "VEHICLE_GET_STEP_POS 1 1",   "VEHICLE_GET_STEP_POS 1 2",
-          "VEHICLE_GET_STEP_POS 1 3", "VEHICLE_GET_STEP_POS 1 4",   "VEHICLE_GET_STEP_POS 1 5",
-          "VEHICLE_GET_STEP_POS 2 4", "VEHICLE_GET_NEXT_POS 1",     "VEHICLE_MOVED_FORWARD",
-          "MOVA_GET_NUM_STEPS",       "VEHICLE_GET_NEXT_POS 1",     "VEHICLE_MOVED_FORWARD",
-          "VEHICLE_GET_NEXT_POS 1",   "VEHICLE_GOAL_REACHED",       "VEHICLE_MOVED_FORWARD",
-          "VEHICLE_GOAL_REACHED",     "VEHICLE_GET_NEXT_POS 1",     "MOVA_GET_NUM_STEPS",
-          "VEHICLE_MOVED_FORWARD",    "VEHICLE_GET_CURRENT_POS 1"});
+  const Mission_Run r =
+      Mission(p, {{"MOVA_START_MISSION", "TRUE"},     {"MONITORING_GET_EVALUATIONS", " 3"},
+                  {"MOVA_GET_NUM_STEPS", " 3"},       {"VEHICLE_GET_STEP_POS 1 0", " 0"},
+                  {"VEHICLE_GET_STEP_POS 1 1", " 1"}, {"VEHICLE_GET_STEP_POS 1 2", " 2"},
+                  {"VEHICLE_GET_STEP_POS 1 3", " 3"}, {"VEHICLE_GET_STEP_POS 1 4", " 2"},
+                  {"VEHICLE_GET_STEP_POS 1 5", " 3"}, {"VEHICLE_GET_STEP_POS 2 4", " 5"},
+                  {"VEHICLE_GET_NEXT_POS 1", " 1"},   {"VEHICLE_MOVED_FORWARD", "FALSE"},
+                  {"MOVA_GET_NUM_STEPS", " 2"},       {"VEHICLE_GET_NEXT_POS 1", " 2"},
+                  {"VEHICLE_MOVED_FORWARD", "FALSE"}, {"VEHICLE_GET_NEXT_POS 1", " 3"},
+                  {"VEHICLE_GOAL_REACHED", "FALSE"},  {"VEHICLE_MOVED_FORWARD", "TRUE"},
+                  {"VEHICLE_GOAL_REACHED", "TRUE"},   {"VEHICLE_GET_NEXT_POS 1", " 2"},
+                  {"MOVA_GET_NUM_STEPS", " 0"},       {"VEHICLE_MOVED_FORWARD", "TRUE"},
+                  {"VEHICLE_GET_CURRENT_POS 1", " 3"}});
   // The search improved the goal vertex from (2, 5, 9), so past the goal the walk swings
   // between 2 and 3, and after the last move the next position is 2.
-  EXPECT_EQ(r.t.out, Lines({"TRUE",  " 3",   " 3",   " 0",    " 1", " 2",   " 3",    " 2",
-                            " 3",    " 5",   " 1",   "FALSE", " 2", " 2",   "FALSE", " 3",
-                            "FALSE", "TRUE", "TRUE", " 2",    " 0", "TRUE", " 3"}));
   EXPECT_EQ(r.log,
             Join(Setup_Log(p),
                  {Started, Computing, Solved, Evaluations(3), "INFORMATIONAL : Vehicles forwarded",
@@ -181,17 +191,22 @@ TEST(MissionTranscript, VehiclesSwapOnTwoLanesButNeverPassOnOneLane) {
   p.roads = {{Road_Kind::Two_Lanes, 0, 1}};
   p.start = {0, 1, 9};
   p.goal = {1, 0, 9};
-  const Strings commands = {"MOVA_START_MISSION",     "MONITORING_GET_EVALUATIONS",
-                            "MOVA_GET_NUM_STEPS",     "VEHICLE_GET_NEXT_POS 1",
-                            "VEHICLE_GET_NEXT_POS 2", "VEHICLE_MOVED_FORWARD"};
-  const Mission_Run two_lanes = Mission(p, commands);
-  EXPECT_EQ(two_lanes.t.out, Lines({"TRUE", " 1", " 1", " 1", " 0", "TRUE"}));
+  const Mission_Run two_lanes = Mission(p, {{"MOVA_START_MISSION", "TRUE"},
+                                            {"MONITORING_GET_EVALUATIONS", " 1"},
+                                            {"MOVA_GET_NUM_STEPS", " 1"},
+                                            {"VEHICLE_GET_NEXT_POS 1", " 1"},
+                                            {"VEHICLE_GET_NEXT_POS 2", " 0"},
+                                            {"VEHICLE_MOVED_FORWARD", "TRUE"}});
   EXPECT_EQ(two_lanes.log, Join(Setup_Log(p), {Started, Computing, Solved, Evaluations(1),
                                                "INFORMATIONAL : Goal already reached"}));
 
   p.roads = {{Road_Kind::One_Lane, 0, 1}};
-  const Mission_Run one_lane = Mission(p, commands);
-  EXPECT_EQ(one_lane.t.out, Lines({"FALSE", " 1", " 0", " 0", " 0", "FALSE"}));
+  const Mission_Run one_lane = Mission(p, {{"MOVA_START_MISSION", "FALSE"},
+                                           {"MONITORING_GET_EVALUATIONS", " 1"},
+                                           {"MOVA_GET_NUM_STEPS", " 0"},
+                                           {"VEHICLE_GET_NEXT_POS 1", " 0"},
+                                           {"VEHICLE_GET_NEXT_POS 2", " 0"},
+                                           {"VEHICLE_MOVED_FORWARD", "FALSE"}});
   EXPECT_EQ(one_lane.log, Join(Setup_Log(p), {Started, Computing, Unsolved, Evaluations(1),
                                               "INFORMATIONAL : Vehicles forwarded"}));
 }
@@ -220,20 +235,28 @@ TEST(MissionTranscript, CorridorWithSidingGivesALegalPlanNoShorterThanTheBest) {
 
 TEST(MissionTranscript, ObstacleOnThePlannedRouteForcesTheOtherAndCuttingBothFails) {
   const Plan_Problem p = Two_Routes();
-  const Mission_Run r = Mission(
-      p, {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
-          "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_STEP_POS 1 2", "VEHICLE_GET_STEP_POS 1 3",
-          // The plan runs over 2-4; block it the other way round.
-          "OBSTACLES_ADD_OBSTACLE 4 2", "OBSTACLES_CONFIRM", "MONITORING_GET_EVALUATIONS",
-          "MOVA_GET_NUM_STEPS", "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_STEP_POS 1 2",
-          "VEHICLE_GET_NEXT_POS 1", "OBSTACLES_ADD_OBSTACLE 1 3", "OBSTACLES_CONFIRM",
-          "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS", "VEHICLE_GET_NEXT_POS 1",
-          "VEHICLE_MOVED_FORWARD"});
+  const Mission_Run r = Mission(p, {{"MOVA_START_MISSION", "TRUE"},
+                                    {"MONITORING_GET_EVALUATIONS", " 3"},
+                                    {"MOVA_GET_NUM_STEPS", " 3"},
+                                    {"VEHICLE_GET_STEP_POS 1 1", " 2"},
+                                    {"VEHICLE_GET_STEP_POS 1 2", " 4"},
+                                    {"VEHICLE_GET_STEP_POS 1 3", " 3"},
+                                    {"OBSTACLES_ADD_OBSTACLE 4 2"},
+                                    {"OBSTACLES_CONFIRM", "TRUE"},
+                                    {"MONITORING_GET_EVALUATIONS", " 4"},
+                                    {"MOVA_GET_NUM_STEPS", " 2"},
+                                    {"VEHICLE_GET_STEP_POS 1 1", " 1"},
+                                    {"VEHICLE_GET_STEP_POS 1 2", " 3"},
+                                    {"VEHICLE_GET_NEXT_POS 1", " 1"},
+                                    {"OBSTACLES_ADD_OBSTACLE 1 3"},
+                                    {"OBSTACLES_CONFIRM", "FALSE"},
+                                    {"MONITORING_GET_EVALUATIONS", " 3"},
+                                    {"MOVA_GET_NUM_STEPS", " 0"},
+                                    {"VEHICLE_GET_NEXT_POS 1", " 1"},
+                                    {"VEHICLE_MOVED_FORWARD", "FALSE"}});
   // With both vehicles 2 and 3 on positions without a road cycle the costs wrap, and the
   // first plan takes the longer route; the obstacle sends vehicle 1 along 0-1-3. Once both
   // routes are cut the search runs dry; the next position stays that of the last plan.
-  EXPECT_EQ(r.t.out, Lines({"TRUE", " 3", " 3", " 2", " 4", " 3", "TRUE", " 4", " 2", " 1", " 3",
-                            " 1", "FALSE", " 3", " 0", " 1", "FALSE"}));
   EXPECT_EQ(r.log,
             Join(Setup_Log(p), {Started, Computing, Solved, Evaluations(3),
                                 "INFORMATIONAL : Adding obstacle from  4 to  2",
@@ -247,18 +270,18 @@ TEST(MissionTranscript, ObstacleOnThePlannedRouteForcesTheOtherAndCuttingBothFai
 
 TEST(MissionTranscript, LimitsStopAtTheFirstSuccessorAndOnlyTheCurrentMarkingCountsAsSolved) {
   // On the line the first successor is not the current marking: FALSE, no plan, no move.
-  const Strings line_commands = {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS",
-                                 "MOVA_GET_NUM_STEPS", "VEHICLE_GET_NEXT_POS 1",
-                                 "VEHICLE_MOVED_FORWARD"};
-  const Mission_Run timeout = Mission(Line(), Join({"SETTINGS_SET_TIMEOUT 0"}, line_commands));
-  EXPECT_EQ(timeout.t.out, Lines({"FALSE", " 1", " 0", " 0", "FALSE"}));
+  const Rows line_rows = {{"MOVA_START_MISSION", "FALSE"},
+                          {"MONITORING_GET_EVALUATIONS", " 1"},
+                          {"MOVA_GET_NUM_STEPS", " 0"},
+                          {"VEHICLE_GET_NEXT_POS 1", " 0"},
+                          {"VEHICLE_MOVED_FORWARD", "FALSE"}};
+  const Mission_Run timeout = Mission(Line(), Join(Rows{{"SETTINGS_SET_TIMEOUT 0"}}, line_rows));
   EXPECT_EQ(timeout.log,
             Join(Setup_Log(Line()),
                  {"INFORMATIONAL : Timeout set to  0 ms", Started, Computing, "ERROR : Timeout",
                   Unsolved, Evaluations(1), "INFORMATIONAL : Vehicles forwarded"}));
 
-  const Mission_Run memory = Mission(Line(), Join({"SETTINGS_SET_MAX_RAM 0"}, line_commands));
-  EXPECT_EQ(memory.t.out, Lines({"FALSE", " 1", " 0", " 0", "FALSE"}));
+  const Mission_Run memory = Mission(Line(), Join(Rows{{"SETTINGS_SET_MAX_RAM 0"}}, line_rows));
   EXPECT_EQ(memory.log,
             Join(Setup_Log(Line()), {"INFORMATIONAL : Max RAM set to  0 Mb", Started, Computing,
                                      "ERROR : Out of memory", Unsolved, Evaluations(1),
@@ -266,11 +289,12 @@ TEST(MissionTranscript, LimitsStopAtTheFirstSuccessorAndOnlyTheCurrentMarkingCou
 
   // In the worked example the first successor is the current marking: both limits are
   // reported for it and the plan stands.
-  const Mission_Run both =
-      Mission(Worked_Example(),
-              {"SETTINGS_SET_TIMEOUT 0", "SETTINGS_SET_MAX_RAM 0", "MOVA_START_MISSION",
-               "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS", "VEHICLE_GET_NEXT_POS 1"});
-  EXPECT_EQ(both.t.out, Lines({"TRUE", " 1", " 1", " 1"}));
+  const Mission_Run both = Mission(Worked_Example(), {{"SETTINGS_SET_TIMEOUT 0"},
+                                                      {"SETTINGS_SET_MAX_RAM 0"},
+                                                      {"MOVA_START_MISSION", "TRUE"},
+                                                      {"MONITORING_GET_EVALUATIONS", " 1"},
+                                                      {"MOVA_GET_NUM_STEPS", " 1"},
+                                                      {"VEHICLE_GET_NEXT_POS 1", " 1"}});
   EXPECT_EQ(both.log, Join(Setup_Log(Worked_Example()),
                            {"INFORMATIONAL : Timeout set to  0 ms",
                             "INFORMATIONAL : Max RAM set to  0 Mb", Started, Computing,
@@ -280,17 +304,19 @@ TEST(MissionTranscript, LimitsStopAtTheFirstSuccessorAndOnlyTheCurrentMarkingCou
 TEST(MissionTranscript, SecondStartWithoutResetWorksOnTheOldValues) {
   // The old values are not improved again: on the line the second run drains the queue
   // without meeting an improvable current marking; the old plan can still be read.
-  const Mission_Run line =
-      Mission(Line(), {"MOVA_START_MISSION", "MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS",
-                       "MOVA_GET_NUM_STEPS", "VEHICLE_GET_STEP_POS 1 1", "VEHICLE_GET_NEXT_POS 1"});
-  EXPECT_EQ(line.t.out, Lines({"TRUE", "FALSE", " 3", " 0", " 1", " 1"}));
+  const Mission_Run line = Mission(Line(), {{"MOVA_START_MISSION", "TRUE"},
+                                            {"MOVA_START_MISSION", "FALSE"},
+                                            {"MONITORING_GET_EVALUATIONS", " 3"},
+                                            {"MOVA_GET_NUM_STEPS", " 0"},
+                                            {"VEHICLE_GET_STEP_POS 1 1", " 1"},
+                                            {"VEHICLE_GET_NEXT_POS 1", " 1"}});
   EXPECT_EQ(line.log, Join(Setup_Log(Line()), {Started, Computing, Solved, Started, Computing,
                                                Unsolved, Evaluations(3)}));
   // In the worked example the current marking is already linked and counts again.
-  const Mission_Run worked =
-      Mission(Worked_Example(), {"MOVA_START_MISSION", "MOVA_START_MISSION",
-                                 "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS"});
-  EXPECT_EQ(worked.t.out, Lines({"TRUE", "TRUE", " 1", " 1"}));
+  const Mission_Run worked = Mission(Worked_Example(), {{"MOVA_START_MISSION", "TRUE"},
+                                                        {"MOVA_START_MISSION", "TRUE"},
+                                                        {"MONITORING_GET_EVALUATIONS", " 1"},
+                                                        {"MOVA_GET_NUM_STEPS", " 1"}});
 }
 
 TEST(MissionTranscript, CurrentEqualToGoalNeedsAWayAwayAndBack) {
@@ -301,11 +327,15 @@ TEST(MissionTranscript, CurrentEqualToGoalNeedsAWayAwayAndBack) {
       {Road_Kind::Two_Lanes, 0, 1}, {Road_Kind::Two_Lanes, 5, 6}, {Road_Kind::Two_Lanes, 9, 10}};
   p.start = {1, 5, 9};
   p.goal = {1, 5, 9};
-  const Mission_Run away =
-      Mission(p, {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
-                  "VEHICLE_GET_NEXT_POS 3", "VEHICLE_GET_STEP_POS 3 0", "VEHICLE_GET_STEP_POS 3 1",
-                  "VEHICLE_GET_STEP_POS 3 2", "VEHICLE_GOAL_REACHED", "VEHICLE_MOVED_FORWARD"});
-  EXPECT_EQ(away.t.out, Lines({"TRUE", " 2", " 0", " 10", " 9", " 10", " 9", "TRUE", "TRUE"}));
+  const Mission_Run away = Mission(p, {{"MOVA_START_MISSION", "TRUE"},
+                                       {"MONITORING_GET_EVALUATIONS", " 2"},
+                                       {"MOVA_GET_NUM_STEPS", " 0"},
+                                       {"VEHICLE_GET_NEXT_POS 3", " 10"},
+                                       {"VEHICLE_GET_STEP_POS 3 0", " 9"},
+                                       {"VEHICLE_GET_STEP_POS 3 1", " 10"},
+                                       {"VEHICLE_GET_STEP_POS 3 2", " 9"},
+                                       {"VEHICLE_GOAL_REACHED", "TRUE"},
+                                       {"VEHICLE_MOVED_FORWARD", "TRUE"}});
   EXPECT_EQ(away.log, Join(Setup_Log(p), {Started, Computing, Solved, Evaluations(2),
                                           "INFORMATIONAL : Goal already reached"}));
 
@@ -314,30 +344,38 @@ TEST(MissionTranscript, CurrentEqualToGoalNeedsAWayAwayAndBack) {
   stuck.roads = {{Road_Kind::One_Way, 0, 1}};
   stuck.start = {1, 5, 9};
   stuck.goal = {1, 5, 9};
-  const Mission_Run none = Mission(stuck, {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS",
-                                           "MOVA_GET_NUM_STEPS", "VEHICLE_GOAL_REACHED"});
-  EXPECT_EQ(none.t.out, Lines({"FALSE", " 1", " 0", "TRUE"}));
+  const Mission_Run none = Mission(stuck, {{"MOVA_START_MISSION", "FALSE"},
+                                           {"MONITORING_GET_EVALUATIONS", " 1"},
+                                           {"MOVA_GET_NUM_STEPS", " 0"},
+                                           {"VEHICLE_GOAL_REACHED", "TRUE"}});
 }
 
 TEST(MissionTranscript, MarkingsMissingAVehicleAreReportedAndFail) {
   // Vehicle 2 put onto vehicle 1's position: no search at all.
   const Plan_Problem p = Worked_Example();
-  const Mission_Run current =
-      Mission(p, {"VEHICLE_SET_CURRENT_POS 2 0", "MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS",
-                  "MOVA_GET_NUM_STEPS", "VEHICLE_GET_CURRENT_POS 1"});
-  EXPECT_EQ(current.t.out, Lines({"FALSE", " 0", " 0", "-1"}));
+  const Mission_Run current = Mission(p, {{"VEHICLE_SET_CURRENT_POS 2 0"},
+                                          {"MOVA_START_MISSION", "FALSE"},
+                                          {"MONITORING_GET_EVALUATIONS", " 0"},
+                                          {"MOVA_GET_NUM_STEPS", " 0"},
+                                          {"VEHICLE_GET_CURRENT_POS 1", "-1"}});
   EXPECT_EQ(current.log,
             Join(Setup_Log(p), {"INFORMATIONAL : Current for vehicle  2 is  0", Started, Computing,
                                 "ERROR : Inconsistent current vehicle positions", Unsolved,
                                 Evaluations(0), "INFORMATIONAL : Current for vehicle  1 is -1"}));
 
   // A goal without vehicle 3: the goal is expanded once and has no consistent predecessor.
-  const Testing::Transcript goal = Run_Mova(Lines(
-      {"SETTINGS_ENABLE_LOGGING", "ENVIRONMENT_CLEAN", "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 0 1",
-       "ENVIRONMENT_BUILD", "VEHICLE_SET_CURRENT_POS 1 0", "VEHICLE_SET_CURRENT_POS 2 5",
-       "VEHICLE_SET_CURRENT_POS 3 9", "VEHICLE_SET_GOAL_POS 1 1", "VEHICLE_SET_GOAL_POS 2 5",
-       "MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS"}));
-  EXPECT_EQ(goal.out, Lines({"FALSE", " 1"}));
+  const Strings setup = {"SETTINGS_ENABLE_LOGGING",
+                         "ENVIRONMENT_CLEAN",
+                         "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 0 1",
+                         "ENVIRONMENT_BUILD",
+                         "VEHICLE_SET_CURRENT_POS 1 0",
+                         "VEHICLE_SET_CURRENT_POS 2 5",
+                         "VEHICLE_SET_CURRENT_POS 3 9",
+                         "VEHICLE_SET_GOAL_POS 1 1",
+                         "VEHICLE_SET_GOAL_POS 2 5"};
+  const Testing::Transcript goal = Testing::Run_Exchanges(
+      Join(Rows(setup.begin(), setup.end()),
+           Rows{{"MOVA_START_MISSION", "FALSE"}, {"MONITORING_GET_EVALUATIONS", " 1"}}));
   const Strings log = Normalised(goal.log);
   ASSERT_GE(log.size(), 6u);
   EXPECT_EQ(Strings(log.end() - 6, log.end()),
@@ -346,24 +384,33 @@ TEST(MissionTranscript, MarkingsMissingAVehicleAreReportedAndFail) {
 }
 
 TEST(MissionTranscript, StepQueriesAfterTheMissionEndPrintNothing) {
-  const Mission_Run r =
-      Mission(Line(), {"MOVA_START_MISSION", "MOVA_END_MISSION", "VEHICLE_GET_STEP_POS 1 0",
-                       "VEHICLE_GET_STEP_POS 2 1", "MOVA_GET_NUM_STEPS", "VEHICLE_MOVED_FORWARD",
-                       "VEHICLE_GET_NEXT_POS 1", "MOVA_START_MISSION", "MOVA_GET_NUM_STEPS"});
   // The next marking survives the reset; a new start plans from an empty graph again.
-  EXPECT_EQ(r.t.out, Lines({"TRUE", " 1", "TRUE", " 3"}));
+  const Mission_Run r = Mission(Line(), {{"MOVA_START_MISSION", "TRUE"},
+                                         {"MOVA_END_MISSION"},
+                                         {"VEHICLE_GET_STEP_POS 1 0"},
+                                         {"VEHICLE_GET_STEP_POS 2 1"},
+                                         {"MOVA_GET_NUM_STEPS"},
+                                         {"VEHICLE_MOVED_FORWARD"},
+                                         {"VEHICLE_GET_NEXT_POS 1", " 1"},
+                                         {"MOVA_START_MISSION", "TRUE"},
+                                         {"MOVA_GET_NUM_STEPS", " 3"}});
   EXPECT_EQ(r.log,
             Join(Setup_Log(Line()), {Started, Computing, Solved, "INFORMATIONAL : Mission end",
                                      Started, Computing, Solved}));
 }
 
 TEST(MissionTranscript, ObstacleOutsideThePositionsAbortsEveryComputation) {
-  const Mission_Run r = Mission(
-      Line(), {"MOVA_START_MISSION", "OBSTACLES_ADD_OBSTACLE 12 0", "MOVA_START_MISSION",
-               "OBSTACLES_CONFIRM", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
-               "OBSTACLES_GET_NUM", "OBSTACLES_CLEAN", "OBSTACLES_CONFIRM", "MOVA_GET_NUM_STEPS"});
   // Neither aborted computation prints or records a result, nor writes statistics.
-  EXPECT_EQ(r.t.out, Lines({"TRUE", " 3", " 0", " 1", "TRUE", " 3"}));
+  const Mission_Run r = Mission(Line(), {{"MOVA_START_MISSION", "TRUE"},
+                                         {"OBSTACLES_ADD_OBSTACLE 12 0"},
+                                         {"MOVA_START_MISSION"},
+                                         {"OBSTACLES_CONFIRM"},
+                                         {"MONITORING_GET_EVALUATIONS", " 3"},
+                                         {"MOVA_GET_NUM_STEPS", " 0"},
+                                         {"OBSTACLES_GET_NUM", " 1"},
+                                         {"OBSTACLES_CLEAN"},
+                                         {"OBSTACLES_CONFIRM", "TRUE"},
+                                         {"MOVA_GET_NUM_STEPS", " 3"}});
   EXPECT_EQ(
       r.log,
       Join(Setup_Log(Line()),
@@ -403,11 +450,14 @@ TEST(MissionTranscript, RebuiltNetworkIsPlannedAfreshWithoutEndingTheMission) {
   // The same after a clean and a build with no roads at all: nothing can move.
   Plan_Problem empty = ring;
   empty.roads.clear();
-  const Mission_Run none =
-      Mission(ring, Join(Join({"MOVA_START_MISSION"}, Testing::Problem_Script(empty)),
-                         {"MOVA_START_MISSION", "MONITORING_GET_EVALUATIONS", "MOVA_GET_NUM_STEPS",
-                          "VEHICLE_MOVED_FORWARD", "VEHICLE_GET_CURRENT_POS 1"}));
-  EXPECT_EQ(none.t.out, Lines({"TRUE", "FALSE", " 1", " 0", "FALSE", " 1"}));
+  const Strings rebuild = Testing::Problem_Script(empty);
+  const Mission_Run none = Mission(
+      ring, Join(Join(Rows{{"MOVA_START_MISSION", "TRUE"}}, Rows(rebuild.begin(), rebuild.end())),
+                 Rows{{"MOVA_START_MISSION", "FALSE"},
+                      {"MONITORING_GET_EVALUATIONS", " 1"},
+                      {"MOVA_GET_NUM_STEPS", " 0"},
+                      {"VEHICLE_MOVED_FORWARD", "FALSE"},
+                      {"VEHICLE_GET_CURRENT_POS 1", " 1"}}));
   const Strings tail = {Started,
                         Computing,
                         Unsolved,
@@ -422,47 +472,45 @@ TEST(MissionTranscript, RebuiltNetworkIsPlannedAfreshWithoutEndingTheMission) {
 TEST(MissionTranscript, MoveOntoAGoalThatWasNeverLinkedStillAnswers) {
   // A new mission after a confirm, without MOVA_END_MISSION: the new goal is a vertex the
   // earlier search added but never linked, so the plan ends on a vertex without a parent.
-  const Strings commands = {"SETTINGS_ENABLE_LOGGING",
-                            "ENVIRONMENT_CLEAN",
-                            "ENVIRONMENT_ADD_ONE_WAY_ROAD 4 7",
-                            "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 4 7",
-                            "ENVIRONMENT_ADD_ONE_WAY_ROAD 4 0",
-                            "ENVIRONMENT_ADD_ONE_WAY_ROAD 7 6",
-                            "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 8 0",
-                            "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 9 7",
-                            "ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 7 8",
-                            "ENVIRONMENT_BUILD",
-                            "VEHICLE_SET_CURRENT_POS 1 8",
-                            "VEHICLE_SET_CURRENT_POS 2 4",
-                            "VEHICLE_SET_CURRENT_POS 3 10",
-                            "VEHICLE_SET_GOAL_POS 1 10",
-                            "VEHICLE_SET_GOAL_POS 2 7",
-                            "VEHICLE_SET_GOAL_POS 3 6",
-                            "OBSTACLES_ADD_OBSTACLE 0 8",
-                            "OBSTACLES_CONFIRM",
-                            "VEHICLE_SET_CURRENT_POS 1 10",
-                            "VEHICLE_SET_CURRENT_POS 3 9",
-                            "VEHICLE_SET_GOAL_POS 2 0",
-                            "MOVA_START_MISSION",
-                            "MOVA_GET_NUM_STEPS",
-                            "VEHICLE_GET_NEXT_POS 2",
-                            "VEHICLE_MOVED_FORWARD",
-                            "VEHICLE_GET_NEXT_POS 2",
-                            "VEHICLE_MOVED_FORWARD",
-                            "VEHICLE_GET_CURRENT_POS 2",
-                            "VEHICLE_GET_CURRENT_POS 3",
-                            "VEHICLE_GOAL_REACHED",
-                            "VEHICLE_GET_NEXT_POS 2",
-                            "MOVA_GET_NUM_STEPS",
-                            "VEHICLE_MOVED_FORWARD"};
-  const Testing::Transcript t = Run_Mova(Lines(commands));
-  EXPECT_EQ(t.status, 0);
-  EXPECT_EQ(t.err, "");
   // Vehicle 2 takes the one-way road 4 -> 0 while vehicle 3 goes 9 -> 7 -> 6 (vehicle 2 on 0
   // reads as 0). The second move reaches the goal and answers; the next marking stays the goal
   // marking.
-  EXPECT_EQ(t.out, Lines({"FALSE", "TRUE", " 2", " 0", "FALSE", " 0", "TRUE", " 0", " 6", "TRUE",
-                          " 0", " 0", "TRUE"}));
+  const Testing::Transcript t =
+      Testing::Run_Exchanges({{"SETTINGS_ENABLE_LOGGING"},
+                              {"ENVIRONMENT_CLEAN"},
+                              {"ENVIRONMENT_ADD_ONE_WAY_ROAD 4 7"},
+                              {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 4 7"},
+                              {"ENVIRONMENT_ADD_ONE_WAY_ROAD 4 0"},
+                              {"ENVIRONMENT_ADD_ONE_WAY_ROAD 7 6"},
+                              {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 8 0"},
+                              {"ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 9 7"},
+                              {"ENVIRONMENT_ADD_TWO_WAY_ROAD_ONE_LANE 7 8"},
+                              {"ENVIRONMENT_BUILD"},
+                              {"VEHICLE_SET_CURRENT_POS 1 8"},
+                              {"VEHICLE_SET_CURRENT_POS 2 4"},
+                              {"VEHICLE_SET_CURRENT_POS 3 10"},
+                              {"VEHICLE_SET_GOAL_POS 1 10"},
+                              {"VEHICLE_SET_GOAL_POS 2 7"},
+                              {"VEHICLE_SET_GOAL_POS 3 6"},
+                              {"OBSTACLES_ADD_OBSTACLE 0 8"},
+                              {"OBSTACLES_CONFIRM", "FALSE"},
+                              {"VEHICLE_SET_CURRENT_POS 1 10"},
+                              {"VEHICLE_SET_CURRENT_POS 3 9"},
+                              {"VEHICLE_SET_GOAL_POS 2 0"},
+                              {"MOVA_START_MISSION", "TRUE"},
+                              {"MOVA_GET_NUM_STEPS", " 2"},
+                              {"VEHICLE_GET_NEXT_POS 2", " 0"},
+                              {"VEHICLE_MOVED_FORWARD", "FALSE"},
+                              {"VEHICLE_GET_NEXT_POS 2", " 0"},
+                              {"VEHICLE_MOVED_FORWARD", "TRUE"},
+                              {"VEHICLE_GET_CURRENT_POS 2", " 0"},
+                              {"VEHICLE_GET_CURRENT_POS 3", " 6"},
+                              {"VEHICLE_GOAL_REACHED", "TRUE"},
+                              {"VEHICLE_GET_NEXT_POS 2", " 0"},
+                              {"MOVA_GET_NUM_STEPS", " 0"},
+                              {"VEHICLE_MOVED_FORWARD", "TRUE"}});
+  EXPECT_EQ(t.status, 0);
+  EXPECT_EQ(t.err, "");
   const Strings log = Normalised(t.log);
   const Strings tail = {Started,
                         Computing,

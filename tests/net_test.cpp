@@ -1,9 +1,7 @@
 // The net in-process: factorial quotients, arcs and conflicts, the two firing builders, the
 // simple net with its reachability graph, and the backward step of the coloured net.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "petrinet/petrinet.hpp"
 #include "reachability/reachabilitygraph-simple.hpp"
 #include "support/markings.hpp"
+#include "support/scratch.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-logger.hpp"
 
@@ -51,22 +50,7 @@ std::vector<int> Constraints(int t) {
   return {list.items.begin(), list.items.begin() + list.count};
 }
 
-// A fresh module state, and the roads added and built through the facade.
-void Network(const std::vector<std::string>& roads) {
-  Mova::Reset_All();
-  Mova::Environment_Clean();
-  for (const std::string& road : roads) {
-    const auto blank = road.find(' ');
-    const std::string kind = road.substr(0, blank);
-    const int a = std::stoi(road.substr(blank + 1));
-    const int b = std::stoi(road.substr(road.find(' ', blank + 1) + 1));
-    if (kind == "one-way") Mova::Environment_Add_One_Way_Road(a, b);
-    if (kind == "one-lane") Mova::Environment_Add_Two_Way_Road_One_Lane(a, b);
-    if (kind == "two-lanes") Mova::Environment_Add_Two_Way_Road_Two_Lanes(a, b);
-  }
-  Mova::Environment_Build();
-}
-
+using Testing::Road_Kind;
 Simple::PN_Marking Tokens(std::initializer_list<int> places) {
   Simple::PN_Marking m = Simple::Empty_Marking();
   for (int p : places) m[static_cast<std::size_t>(p)] = true;
@@ -79,18 +63,12 @@ using Testing::Vehicles;
 // messages of the records it wrote.
 template <class Body>
 std::vector<std::string> Logged(Body body) {
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::string pattern = (std::filesystem::temp_directory_path() / "mova-net-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return {"no temporary directory"};
-  std::filesystem::current_path(pattern);
+  const Testing::Scratch_Directory scratch(Testing::Scratch_Directory::Mode::Enter);
   Utils::Logger::Enable();
   Utils::Logger::Set_Threshold(Utils::Logger::Severity::DEBUG);
   body();
   Utils::Logger::Reset();
   const std::string text = Testing::Read_File("mova.log");
-  std::filesystem::current_path(previous);
-  std::error_code error;
-  std::filesystem::remove_all(pattern, error);
   std::vector<std::string> messages;
   std::string line;
   for (char c : text) {
@@ -140,9 +118,10 @@ TEST(Matrix, IndexesAreCheckedAgainstEachRangeEndAndSubtractionNeedsCoveringRang
   EXPECT_EQ(LA::Element(difference, 0, 0), 1.0f);
   for (int side = 0; side < 4; ++side) {
     LA::Matrix narrow = right;
-    (side == 0 ? narrow.first_row : side == 1 ? narrow.last_row
-                                   : side == 2 ? narrow.first_column
-                                               : narrow.last_column) += side % 2 == 0 ? 1 : -1;
+    (side == 0   ? narrow.first_row
+     : side == 1 ? narrow.last_row
+     : side == 2 ? narrow.first_column
+                 : narrow.last_column) += side % 2 == 0 ? 1 : -1;
     EXPECT_THROW(LA::Subtract(m, narrow), Utils::Range_Error) << "side " << side;
   }
   EXPECT_NO_THROW(LA::Subtract(LA::Zero_Matrix(2, 2), right));
@@ -194,8 +173,13 @@ TEST(Net, ArcsConstraintsAndTheirRecords) {
 }
 
 TEST(Net, RoadsBecomeTransitionsAndBuildDerivesConflicts) {
-  Network({"one-way 0 1", "one-way 0 2", "one-lane 3 4", "one-way 6 5", "one-way 7 5",
-           "two-lanes 9 10", "one-way 8 8"});
+  Testing::Build_Roads({{Road_Kind::One_Way, 0, 1},
+                        {Road_Kind::One_Way, 0, 2},
+                        {Road_Kind::One_Lane, 3, 4},
+                        {Road_Kind::One_Way, 6, 5},
+                        {Road_Kind::One_Way, 7, 5},
+                        {Road_Kind::Two_Lanes, 9, 10},
+                        {Road_Kind::One_Way, 8, 8}});
   // Road k owns transitions 2k (first end to second) and 2k + 1 (back, two-way roads only).
   EXPECT_EQ(PetriNet::Pre(0, 0), 1.0f);
   EXPECT_EQ(PetriNet::Post(1, 0), 1.0f);
@@ -270,7 +254,8 @@ TEST(Net, FiringBuildersCountInBinaryAndLeaveConflictsOut) {
 }
 
 TEST(SimpleNet, ActivationAndFiringOfSingleTokens) {
-  Network({"one-way 1 4", "one-lane 2 3", "one-way 5 5"});
+  Testing::Build_Roads(
+      {{Road_Kind::One_Way, 1, 4}, {Road_Kind::One_Lane, 2, 3}, {Road_Kind::One_Way, 5, 5}});
   EXPECT_EQ(Members(Simple::Activated_Transitions(Tokens({1}))), std::vector<int>{0});
   EXPECT_EQ(Simple::Fire(Tokens({1}), F({0})), Tokens({4}));
   EXPECT_TRUE(Simple::Activated_Transitions(Tokens({4})).Empty());  // never backwards
@@ -305,7 +290,7 @@ std::vector<Successor> Successors_Of(int key) {
 
 TEST(SimpleGraph, OneVertexPerPositionWithSuccessorsByAscendingTransition) {
   using S = std::vector<Successor>;
-  Network({"one-way 1 4", "one-lane 4 2"});
+  Testing::Build_Roads({{Road_Kind::One_Way, 1, 4}, {Road_Kind::One_Lane, 4, 2}});
   EXPECT_EQ(SGraph::Graph_Length(), 12);
   EXPECT_EQ(Successors_Of(1), (S{{4, {0}}}));
   EXPECT_EQ(Successors_Of(4), (S{{2, {2}}}));
@@ -322,17 +307,17 @@ TEST(SimpleGraph, OneVertexPerPositionWithSuccessorsByAscendingTransition) {
   EXPECT_THROW(SGraph::Get_Vertex(12), Utils::Range_Error);
   EXPECT_THROW(SGraph::Get_Vertex(-1), Utils::Range_Error);
 
-  Network({"one-way 3 5", "two-lanes 1 3"});
+  Testing::Build_Roads({{Road_Kind::One_Way, 3, 5}, {Road_Kind::Two_Lanes, 1, 3}});
   EXPECT_EQ(Successors_Of(3), (S{{5, {0}}, {1, {3}}}));
   EXPECT_EQ(Successors_Of(1), (S{{3, {2}}}));
 
-  Network({"one-way 1 4", "one-way 1 4"});
+  Testing::Build_Roads({{Road_Kind::One_Way, 1, 4}, {Road_Kind::One_Way, 1, 4}});
   EXPECT_EQ(Successors_Of(1), (S{{4, {0}}, {4, {2}}}));
 
-  Network({"one-way 5 5"});
+  Testing::Build_Roads({{Road_Kind::One_Way, 5, 5}});
   EXPECT_EQ(Successors_Of(5), (S{{5, {0}}}));
 
-  Network({});
+  Testing::Build_Roads({});
   EXPECT_EQ(SGraph::Graph_Length(), 12);
   for (int p = 0; p < 12; ++p) EXPECT_TRUE(Successors_Of(p).empty()) << p;
 
@@ -369,7 +354,7 @@ TEST(ColouredNet, ConsistencyBackwardStepAndLabel) {
   EXPECT_TRUE(C::Is_Consistent(Vehicles(11, 0, 6)));
 
   // One-way road from 1 to 4.
-  Network({"one-way 1 4"});
+  Testing::Build_Roads({{Road_Kind::One_Way, 1, 4}});
   EXPECT_EQ(Members(C::Reverse_Activated_Transitions(Vehicles(4, 0, 9))), std::vector<int>{0});
   C::Firing_Outcome o = C::Reverse_Fire(Vehicles(4, 0, 9), F({0}));
   EXPECT_EQ(o.Marking, Vehicles(1, 0, 9));
@@ -379,18 +364,18 @@ TEST(ColouredNet, ConsistencyBackwardStepAndLabel) {
   EXPECT_TRUE(C::Reverse_Activated_Transitions(Vehicles(1, 0, 9)).Empty());
 
   // Two lanes between 2 and 3: a swap in one step.
-  Network({"two-lanes 2 3"});
+  Testing::Build_Roads({{Road_Kind::Two_Lanes, 2, 3}});
   EXPECT_EQ(Members(C::Reverse_Activated_Transitions(Vehicles(2, 3, 9))), (std::vector<int>{0, 1}));
   o = C::Reverse_Fire(Vehicles(2, 3, 9), F({0, 1}));
   EXPECT_EQ(o.Marking, Vehicles(3, 2, 9));
   EXPECT_EQ(o.Movements, 2);
-  Network({"one-lane 2 3"});
+  Testing::Build_Roads({{Road_Kind::One_Lane, 2, 3}});
   EXPECT_EQ(
       Members(PetriNet::Feasible_Firings(C::Reverse_Activated_Transitions(Vehicles(2, 3, 9)))),
       (std::vector<std::vector<int>>{{0}, {1}}));
 
   // A chain 1 -> 2 -> 3 with vehicles following each other.
-  Network({"one-way 1 2", "one-way 2 3"});
+  Testing::Build_Roads({{Road_Kind::One_Way, 1, 2}, {Road_Kind::One_Way, 2, 3}});
   o = C::Reverse_Fire(Vehicles(2, 3, 9), F({0, 2}));
   EXPECT_EQ(o.Marking, Vehicles(1, 2, 9));
   EXPECT_EQ(o.Movements, 2);
@@ -401,7 +386,7 @@ TEST(ColouredNet, ConsistencyBackwardStepAndLabel) {
   EXPECT_FALSE(C::Is_Consistent(o.Marking));
 
   // A road from a place to itself is skipped.
-  Network({"one-way 6 6"});
+  Testing::Build_Roads({{Road_Kind::One_Way, 6, 6}});
   o = C::Reverse_Fire(Vehicles(6, 0, 9), F({0}));
   EXPECT_EQ(o.Marking, Vehicles(6, 0, 9));
   EXPECT_EQ(o.Movements, 0);

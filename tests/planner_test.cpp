@@ -1,21 +1,17 @@
 // The mission planner in-process: cost arithmetic, queue order, blocked steps, the bounded
 // plan walk, the move bookkeeping, the limits and the coloured graph's dumps.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <sstream>
 #include <string>
 #include <utility>
 
 #include "controller/mova.hpp"
-#include "controller/obstacles.hpp"
 #include "petrinet/petrinet-coloured.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
 #include "search/search-dstarlite.hpp"
 #include "support/markings.hpp"
 #include "support/plan_checker.hpp"
+#include "support/scratch.hpp"
 #include "support/transcript.hpp"
 #include "utils/utils-logger.hpp"
 #include "utils/utils-types.hpp"
@@ -31,12 +27,7 @@ CPN_Marking M(int v1, int v2, int v3) {
   return Testing::Vehicles(v1, v2, v3);
 }
 
-enum class Kind { One_Way, One_Lane, Two_Lanes };
-struct Road {
-  Kind kind;
-  int a;
-  int b;
-};
+using Testing::Road_Kind;
 
 // Every test starts from the state at program start, in its own working directory (the log
 // file lands there), without the pause after each computation.
@@ -45,55 +36,30 @@ class PlannerTest : public ::testing::Test {
   void SetUp() override {
     Mova::Reset_All();
     Planner::Set_Pause(false);
-    previous_ = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "mova-planner-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    directory_ = pattern;
-    std::filesystem::current_path(directory_);
   }
-  void TearDown() override {
-    Mova::Reset_All();
-    std::filesystem::current_path(previous_);
-    std::error_code error;
-    std::filesystem::remove_all(directory_, error);
-  }
+  void TearDown() override { Mova::Reset_All(); }
 
-  static void Build(const std::vector<Road>& roads) {
-    Mova::Environment_Clean();
-    for (const Road& r : roads) {
-      if (r.kind == Kind::One_Way) Mova::Environment_Add_One_Way_Road(r.a, r.b);
-      if (r.kind == Kind::One_Lane) Mova::Environment_Add_Two_Way_Road_One_Lane(r.a, r.b);
-      if (r.kind == Kind::Two_Lanes) Mova::Environment_Add_Two_Way_Road_Two_Lanes(r.a, r.b);
-    }
-    Mova::Environment_Build();
-  }
   static void Place(const CPN_Marking& current, const CPN_Marking& goal) {
     Planner::Set_Current_Marking(current);
     Planner::Set_Goal_Marking(goal);
   }
-  std::string Log_Text() const { return Testing::Read_File(directory_ + "/mova.log"); }
+  std::string Log_Text() const { return Testing::Read_File(scratch_.File("mova.log")); }
 
-  std::filesystem::path previous_;
-  std::string directory_;
+  Testing::Scratch_Directory scratch_{Testing::Scratch_Directory::Mode::Enter};
 };
 
-const Obstacles::Obstacles_List No_Obstacles;
+const Utils::Obstacles_List No_Obstacles;
 
 void Worked_Example() {
-  Mova::Environment_Clean();
-  Mova::Environment_Add_Two_Way_Road_One_Lane(0, 1);
-  Mova::Environment_Build();
+  Testing::Build_Roads({{Road_Kind::One_Lane, 0, 1}});
   Planner::Set_Current_Marking(M(0, 5, 9));
   Planner::Set_Goal_Marking(M(1, 5, 9));
 }
 
 // One-lane line 0-1-2-3, vehicle 1 from 0 to 3, vehicles 2 and 3 on positions without roads.
 void Line() {
-  Mova::Environment_Clean();
-  Mova::Environment_Add_Two_Way_Road_One_Lane(0, 1);
-  Mova::Environment_Add_Two_Way_Road_One_Lane(1, 2);
-  Mova::Environment_Add_Two_Way_Road_One_Lane(2, 3);
-  Mova::Environment_Build();
+  Testing::Build_Roads(
+      {{Road_Kind::One_Lane, 0, 1}, {Road_Kind::One_Lane, 1, 2}, {Road_Kind::One_Lane, 2, 3}});
   Planner::Set_Current_Marking(M(0, 5, 9));
   Planner::Set_Goal_Marking(M(3, 5, 9));
 }
@@ -108,7 +74,7 @@ TEST_F(PlannerTest, WorkedExampleCostsWrapAndTheMoveAddsTheTableDistances) {
   ASSERT_EQ(Graph::Compute_Key_CPN(M(0, 5, 9)), 1022);
   ASSERT_EQ(Graph::Compute_Key_CPN(M(1, 5, 9)), 752);
   EXPECT_TRUE(Planner::Compute_Solution(No_Obstacles));
-  const Planner::Search_Statistics s = Planner::Get_Statistics();
+  const Utils::Search_Statistics s = Planner::Get_Statistics();
   EXPECT_EQ(s.Evaluations, 1);
   EXPECT_EQ(s.Queue_Size, 1);
   EXPECT_EQ(s.RAM_Usage, 0);
@@ -150,9 +116,7 @@ TEST_F(PlannerTest, EveryGIsOneLessThanTheMovesFromTheGoal) {
   EXPECT_EQ(Vertex(M(3, 5, 9)).PARENT, Graph::Compute_Key_CPN(M(2, 5, 9)));
 
   // A swap on a two-lane road moves two vehicles in one step: G = 2 - 1.
-  Mova::Reset_All();
-  Planner::Set_Pause(false);
-  Build({{Kind::Two_Lanes, 0, 1}});
+  Testing::Build_Roads({{Road_Kind::Two_Lanes, 0, 1}});
   Place(M(0, 1, 9), M(1, 0, 9));
   ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
   EXPECT_EQ(Vertex(M(0, 1, 9)).G, 1);
@@ -185,7 +149,7 @@ TEST_F(PlannerTest, TableIndexesAndObstacleEndsAreCheckedOnEverySide) {
     EXPECT_THROW(Planner::Get_Distance(from, to), Utils::Range_Error);
     // An obstacle with that end fails the check and every computation that checks a step.
     EXPECT_THROW(Planner::Is_Blocked(M(2, 5, 9), M(3, 5, 9), {{from, to}}), Utils::Range_Error);
-    Build({{Kind::Two_Lanes, 0, 1}});
+    Testing::Build_Roads({{Road_Kind::Two_Lanes, 0, 1}});
     Place(M(0, 5, 9), M(1, 5, 9));
     EXPECT_THROW(Planner::Compute_Solution({{from, to}}), Utils::Range_Error);
     Planner::Reset_Search();
@@ -197,7 +161,8 @@ TEST_F(PlannerTest, QueueReleasesSmallestFFirstAndEqualFInInsertionOrder) {
   // Everyone on the goal, two-lane roads 0-1, 5-6, 9-10. The goal's one-move predecessors all
   // get F 1 and are queued in list order: vehicle 3 stepped to 10 first. Taking that one next
   // finds the goal again as its successor, so the plan runs over (1, 5, 10).
-  Build({{Kind::Two_Lanes, 0, 1}, {Kind::Two_Lanes, 5, 6}, {Kind::Two_Lanes, 9, 10}});
+  Testing::Build_Roads(
+      {{Road_Kind::Two_Lanes, 0, 1}, {Road_Kind::Two_Lanes, 5, 6}, {Road_Kind::Two_Lanes, 9, 10}});
   Place(M(1, 5, 9), M(1, 5, 9));
   ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
   EXPECT_EQ(Planner::Get_Statistics().Evaluations, 2);
@@ -222,24 +187,25 @@ TEST_F(PlannerTest, BlockedStepsInEitherDirectionAndEveryObstacleIsChecked) {
   EXPECT_THROW(Planner::Is_Blocked(a, b, {{2, 3}, {12, 0}}), Utils::Range_Error);
 }
 
-TEST_F(PlannerTest, ObstacleStopsATokenThatIsNoVehicleLikeAVehicle) {
-  // A marking put in by hand may hold a code that is no vehicle colour (4 counts as empty in
-  // the key); the inner loop's obstacle check must compare it place by place as Is_Blocked does.
-  // From the goal, vehicle 1 steps back 0 <- 1 together with the token 3 <- 4.
-  Build({{Kind::One_Way, 4, 3}, {Kind::One_Way, 1, 0}});
-  CPN_Marking current = M(1, 5, 9);
-  CPN_Marking goal = M(0, 5, 9);
-  current[4] = static_cast<PetriNet::Coloured::Colour>(4);
-  goal[3] = static_cast<PetriNet::Coloured::Colour>(4);
-  ASSERT_TRUE(Planner::Is_Blocked(goal, current, {{3, 4}}));
-  Place(current, goal);
-  EXPECT_TRUE(Planner::Compute_Solution(No_Obstacles));
-  for (const Obstacles::Obstacles_List& obstacles :
-       {Obstacles::Obstacles_List{{3, 4}}, Obstacles::Obstacles_List{{4, 3}}}) {
-    Planner::Reset_Search();
-    Place(current, goal);
-    EXPECT_FALSE(Planner::Compute_Solution(obstacles));
-  }
+TEST_F(PlannerTest, MarkingsWithAColourOfNoVehicleAreRefusedWhereTheyEnter) {
+  CPN_Marking odd = M(1, 5, 9);
+  odd[4] = static_cast<Colour>(4);
+  Place(M(0, 5, 9), M(2, 5, 9));
+  EXPECT_THROW(Planner::Set_Current_Marking(odd), Utils::Range_Error);
+  EXPECT_THROW(Planner::Set_Goal_Marking(odd), Utils::Range_Error);
+  EXPECT_EQ(Planner::Get_Current_Marking(), M(0, 5, 9));
+  EXPECT_EQ(Planner::Get_Goal_Marking(), M(2, 5, 9));
+
+  EXPECT_THROW(Graph::Init_Vertex(odd), Utils::Range_Error);
+  EXPECT_THROW(Graph::Compute_Successors(odd), Utils::Range_Error);
+  EXPECT_EQ(Graph::Graph_Length(), 0);
+  const Graph::Key_CPN key = Graph::Init_Vertex(M(1, 5, 9));
+  Graph::CPN_Vertex v = Graph::Get_Vertex(key);
+  v.CPN_MARKING = odd;
+  v.PARENT = 7;
+  EXPECT_THROW(Graph::Replace_Vertex(key, v), Utils::Range_Error);
+  EXPECT_EQ(Graph::Get_Vertex(key).CPN_MARKING, M(1, 5, 9));
+  EXPECT_EQ(Graph::Get_Vertex(key).PARENT, key);
 }
 
 TEST_F(PlannerTest, PlanWalkThatNeverReachesTheGoalRaisesRangeError) {
@@ -259,7 +225,12 @@ TEST_F(PlannerTest, UnlinkedCurrentMarkingDoesNotCountAndTheSearchGoesOn) {
   // Position 0 lies on no road cycle: the current marking met as the goal's first-level
   // successor costs 0 + (32767 + 0 + 0) = 32767, is not improved and stays unlinked. Reached
   // again through (1, 5, 10) with two moves it is improved and linked.
-  Build({{Kind::One_Way, 0, 1}, {Kind::Two_Lanes, 5, 6}, {Kind::Two_Lanes, 9, 10}});
+  Testing::Plan_Problem problem;
+  problem.roads = {
+      {Road_Kind::One_Way, 0, 1}, {Road_Kind::Two_Lanes, 5, 6}, {Road_Kind::Two_Lanes, 9, 10}};
+  problem.start = {0, 5, 9};
+  problem.goal = {1, 5, 9};
+  Testing::Build_Roads(problem.roads);
   Place(M(0, 5, 9), M(1, 5, 9));
   ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
   EXPECT_EQ(Planner::Get_Statistics().Evaluations, 2);
@@ -269,12 +240,6 @@ TEST_F(PlannerTest, UnlinkedCurrentMarkingDoesNotCountAndTheSearchGoesOn) {
   EXPECT_EQ(current.F, 1);
   EXPECT_EQ(current.PARENT, Graph::Compute_Key_CPN(M(1, 5, 10)));
   EXPECT_EQ(Planner::Get_Number_Of_Steps(), 2);
-  Testing::Plan_Problem problem;
-  problem.roads = {{Testing::Road_Kind::One_Way, 0, 1},
-                   {Testing::Road_Kind::Two_Lanes, 5, 6},
-                   {Testing::Road_Kind::Two_Lanes, 9, 10}};
-  problem.start = {0, 5, 9};
-  problem.goal = {1, 5, 9};
   EXPECT_EQ(Testing::Check_Plan(problem, {{0, 5, 9}, {1, 5, 10}, {1, 5, 9}}), "");
   EXPECT_EQ(Planner::Get_Step_Marking(1), M(1, 5, 10));
   EXPECT_EQ(Planner::Get_Step_Marking(2), M(1, 5, 9));
@@ -286,10 +251,10 @@ TEST_F(PlannerTest, LoopOfLinksFromModularCostsIsNotReportedAsAPlan) {
   // offers (0, 11, 10) the wrapped F 2 + 32766 = 0: it is improved from its own descendant.
   // The current marking is then linked to (5, 11, 10), whose links swing between the two
   // without the goal. That link is no plan: the search must not answer TRUE on it.
-  Build({{Kind::One_Way, 6, 2},
-         {Kind::Two_Lanes, 7, 0},
-         {Kind::One_Lane, 0, 5},
-         {Kind::One_Way, 9, 11}});
+  Testing::Build_Roads({{Road_Kind::One_Way, 6, 2},
+                        {Road_Kind::Two_Lanes, 7, 0},
+                        {Road_Kind::One_Lane, 0, 5},
+                        {Road_Kind::One_Way, 9, 11}});
   Place(M(0, 9, 10), M(7, 11, 10));
   // The queue then runs empty without another link to the current marking.
   EXPECT_FALSE(Planner::Compute_Solution(No_Obstacles));
@@ -309,7 +274,7 @@ TEST_F(PlannerTest, CurrentMarkingMissingAVehicleMakesNoSearch) {
   Planner::Set_Current_Marking(missing);
   Planner::Set_Statistics({7, 5, 1.0f, 3, 4});
   EXPECT_FALSE(Planner::Compute_Solution(No_Obstacles));
-  const Planner::Search_Statistics s = Planner::Get_Statistics();
+  const Utils::Search_Statistics s = Planner::Get_Statistics();
   EXPECT_EQ(s.Evaluations, 0);
   EXPECT_EQ(s.Time_Per_Evaluation, 0.0f);
   EXPECT_EQ(s.RAM_Usage, 0);
@@ -361,20 +326,13 @@ TEST_F(PlannerTest, ComputationEndedByALimitLeavesNothingToFollow) {
   EXPECT_EQ(Planner::Get_Number_Of_Steps(), 0);
 }
 
-std::string Captured(const std::function<void()>& dump) {
-  std::ostringstream text;
-  std::streambuf* saved = std::cout.rdbuf(text.rdbuf());
-  dump();
-  std::cout.rdbuf(saved);
-  return text.str();
-}
-
 TEST_F(PlannerTest, GraphDumpsListVerticesSuccessorsAndParents) {
   Utils::Logger::Enable();
-  EXPECT_EQ(Captured(Graph::Print_Graph), "\n\nPrinting CPN Graph Contents\n\n");
+  EXPECT_EQ(Testing::Captured(Graph::Print_Graph), "\n\nPrinting CPN Graph Contents\n\n");
   EXPECT_NE(Log_Text().find(" : DAEMON : ERROR : Graph empty  \n"), std::string::npos);
 
-  Worked_Example();
+  Worked_Example();  // builds from the start state: logging is off again
+  Utils::Logger::Enable();
   ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
   const std::string goal_vertex =
       "CPN Marking: \n01:01,02:05,03:09\n\nCPN Successors:\nNumber of successors:  1\n\n"
@@ -382,21 +340,21 @@ TEST_F(PlannerTest, GraphDumpsListVerticesSuccessorsAndParents) {
   // The current marking was never expanded: its successor list prints nothing.
   const std::string current_vertex =
       "CPN Marking: \n01:00,02:05,03:09\n\nCPN Successors:\n\nCPN Parent:\n 752\n\n";
-  EXPECT_EQ(Captured([] { Graph::Print_Vertex(Vertex(M(1, 5, 9))); }), goal_vertex);
-  EXPECT_EQ(Captured([] { Graph::Print_Vertex(Vertex(M(0, 5, 9))); }), current_vertex);
+  EXPECT_EQ(Testing::Captured([] { Graph::Print_Vertex(Vertex(M(1, 5, 9))); }), goal_vertex);
+  EXPECT_EQ(Testing::Captured([] { Graph::Print_Vertex(Vertex(M(0, 5, 9))); }), current_vertex);
 
   const std::string goal_block =
       "\n-----------------\nCPN_Vertex:  752\n" + goal_vertex + "-----------------\n";
   const std::string current_block =
       "\n-----------------\nCPN_Vertex:  1022\n" + current_vertex + "-----------------\n";
   const std::string header = "\n\nPrinting CPN Graph Contents\n\n";
-  const std::string graph = Captured(Graph::Print_Graph);
+  const std::string graph = Testing::Captured(Graph::Print_Graph);
   EXPECT_TRUE(graph == header + goal_block + current_block ||
               graph == header + current_block + goal_block)
       << graph;
 
   const std::size_t before = Log_Text().size();
-  EXPECT_EQ(Captured([] { Graph::Print_Successors({}); }), "");
+  EXPECT_EQ(Testing::Captured([] { Graph::Print_Successors({}); }), "");
   EXPECT_NE(Log_Text().find(" : DAEMON : ERROR : Successor list empty  \n", before),
             std::string::npos);
 }

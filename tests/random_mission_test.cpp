@@ -13,6 +13,7 @@
 #include "support/plan_checker.hpp"
 #include "support/plan_search.hpp"
 #include "support/plan_transcript.hpp"
+#include "support/scratch.hpp"
 #include "utils/utils-types.hpp"
 
 namespace {
@@ -84,17 +85,8 @@ Joint_Position Positions(const PetriNet::Coloured::CPN_Marking& m) {
 
 // Describes the problem to the facade and starts the mission.
 bool Plan_In_Process(const Plan_Problem& p) {
-  Mova::Reset_All();
+  Testing::Build_Roads(p.roads);
   Planner::Set_Pause(false);
-  Mova::Environment_Clean();
-  for (const Testing::Road& r : p.roads) {
-    if (r.kind == Road_Kind::One_Way) Mova::Environment_Add_One_Way_Road(r.first, r.second);
-    if (r.kind == Road_Kind::One_Lane)
-      Mova::Environment_Add_Two_Way_Road_One_Lane(r.first, r.second);
-    if (r.kind == Road_Kind::Two_Lanes)
-      Mova::Environment_Add_Two_Way_Road_Two_Lanes(r.first, r.second);
-  }
-  Mova::Environment_Build();
   for (int v = 0; v < 3; ++v) {
     Mova::Vehicle_Set_Current_Pos(v + 1, p.start[static_cast<std::size_t>(v)]);
     Mova::Vehicle_Set_Goal_Pos(v + 1, p.goal[static_cast<std::size_t>(v)]);

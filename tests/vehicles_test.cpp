@@ -7,43 +7,51 @@
 
 #include "controller/mova.hpp"
 #include "search/search-dstarlite.hpp"
+#include "support/exchanges.hpp"
 #include "support/transcript.hpp"
 
 namespace {
 
 using Testing::Lines;
+using Testing::Run_Exchanges;
 using Testing::Run_Mova;
 
 TEST(Vehicles, CurrentPositionsAndGoals) {
-  const auto t = Run_Mova(Lines({
-      "SETTINGS_ENABLE_LOGGING",
-      "VEHICLE_GET_CURRENT_POS 1",  // -1: nobody placed yet
-      "VEHICLE_GET_CURRENT_POS 2",    "VEHICLE_GET_CURRENT_POS 3",
-      "VEHICLE_GOAL_REACHED",        // TRUE: both markings empty
-      "VEHICLE_GET_DIS_TO_POS 2 3",  // no current position: no answer
-      "VEHICLE_SET_CURRENT_POS 1 4",
-      "VEHICLE_SET_CURRENT_POS 1 6",  // moves, does not copy
-      "VEHICLE_GET_CURRENT_POS 1",    "VEHICLE_GOAL_REACHED",
-      "VEHICLE_SET_CURRENT_POS 2 6",  // overwrites vehicle 1
-      "VEHICLE_GET_CURRENT_POS 1",    "VEHICLE_GET_CURRENT_POS 2",
-      "VEHICLE_GET_DIS_TO_POS 2 12",  // refused after the current-position record
-      "VEHICLE_GET_DIS_TO_POS 2 -1",  "VEHICLE_SET_GOAL_POS 1 3",
-      "VEHICLE_SET_GOAL_POS 1 3",  // its own goal: refused as well
-      "VEHICLE_SET_GOAL_POS 2 7",
-      "VEHICLE_SET_GOAL_POS 2 3",   // vehicle 1's goal: refused, 7 stays
-      "VEHICLE_SET_GOAL_POS 3 12",  // refused by the facade, no record
-      "VEHICLE_SET_GOAL_POS 3 -1",
-      "VEHICLE_SET_GOAL_POS 1 8",  // moves vehicle 1's goal and frees 3
-      "VEHICLE_SET_GOAL_POS 3 3",     "VEHICLE_SET_CURRENT_POS 1 8", "VEHICLE_SET_CURRENT_POS 2 7",
-      "VEHICLE_SET_CURRENT_POS 3 3",  "VEHICLE_GOAL_REACHED",        "VEHICLE_SET_CURRENT_POS 3 2",
-      "VEHICLE_GOAL_REACHED",
-      "VEHICLE_GET_DIS_TO_POS 3 11",   // no build yet: the table is zero
-      "VEHICLE_SET_CURRENT_POS 3 12",  // refused: vehicle 3 stays on 2
-      "VEHICLE_GET_CURRENT_POS 3",
-  }));
+  const auto t = Run_Exchanges({
+      {"SETTINGS_ENABLE_LOGGING"},
+      {"VEHICLE_GET_CURRENT_POS 1", "-1"},  // nobody placed yet
+      {"VEHICLE_GET_CURRENT_POS 2", "-1"},
+      {"VEHICLE_GET_CURRENT_POS 3", "-1"},
+      {"VEHICLE_GOAL_REACHED", "TRUE"},  // both markings empty
+      {"VEHICLE_GET_DIS_TO_POS 2 3"},    // no current position: no answer
+      {"VEHICLE_SET_CURRENT_POS 1 4"},
+      {"VEHICLE_SET_CURRENT_POS 1 6"},  // moves, does not copy
+      {"VEHICLE_GET_CURRENT_POS 1", " 6"},
+      {"VEHICLE_GOAL_REACHED", "FALSE"},
+      {"VEHICLE_SET_CURRENT_POS 2 6"},  // overwrites vehicle 1
+      {"VEHICLE_GET_CURRENT_POS 1", "-1"},
+      {"VEHICLE_GET_CURRENT_POS 2", " 6"},
+      {"VEHICLE_GET_DIS_TO_POS 2 12"},  // refused after the current-position record
+      {"VEHICLE_GET_DIS_TO_POS 2 -1"},
+      {"VEHICLE_SET_GOAL_POS 1 3"},
+      {"VEHICLE_SET_GOAL_POS 1 3"},  // its own goal: refused as well
+      {"VEHICLE_SET_GOAL_POS 2 7"},
+      {"VEHICLE_SET_GOAL_POS 2 3"},   // vehicle 1's goal: refused, 7 stays
+      {"VEHICLE_SET_GOAL_POS 3 12"},  // refused by the facade, no record
+      {"VEHICLE_SET_GOAL_POS 3 -1"},
+      {"VEHICLE_SET_GOAL_POS 1 8"},  // moves vehicle 1's goal and frees 3
+      {"VEHICLE_SET_GOAL_POS 3 3"},
+      {"VEHICLE_SET_CURRENT_POS 1 8"},
+      {"VEHICLE_SET_CURRENT_POS 2 7"},
+      {"VEHICLE_SET_CURRENT_POS 3 3"},
+      {"VEHICLE_GOAL_REACHED", "TRUE"},
+      {"VEHICLE_SET_CURRENT_POS 3 2"},
+      {"VEHICLE_GOAL_REACHED", "FALSE"},
+      {"VEHICLE_GET_DIS_TO_POS 3 11", " 0"},  // no build yet: the table is zero
+      {"VEHICLE_SET_CURRENT_POS 3 12"},       // refused: vehicle 3 stays on 2
+      {"VEHICLE_GET_CURRENT_POS 3", " 2"},
+  });
   EXPECT_EQ(t.status, 0);
-  EXPECT_EQ(t.out, Lines({"-1", "-1", "-1", "TRUE", " 6", "FALSE", "-1", " 6", "TRUE", "FALSE",
-                          " 0", " 2"}));
   EXPECT_EQ(t.log,
             (std::vector<std::string>{
                 "INFORMATIONAL : Logging enabled",
@@ -77,46 +85,55 @@ TEST(Vehicles, CurrentPositionsAndGoals) {
 
 TEST(Vehicles, NextAndStepPositionsNeverReportPositionZero) {
   // Before any plan the next marking is empty: 0, not -1; step queries have no graph to walk.
-  const auto before = Run_Mova(
-      Lines({"VEHICLE_SET_CURRENT_POS 1 4", "VEHICLE_GET_NEXT_POS 1", "VEHICLE_GET_NEXT_POS 2",
-             "VEHICLE_GET_STEP_POS 1 0", "VEHICLE_GET_STEP_POS 1 3", "MOVA_GET_NUM_STEPS"}));
-  EXPECT_EQ(before.out, Lines({" 0", " 0", " 0"}));
+  Run_Exchanges({{"VEHICLE_SET_CURRENT_POS 1 4"},
+                 {"VEHICLE_GET_NEXT_POS 1", " 0"},
+                 {"VEHICLE_GET_NEXT_POS 2", " 0"},
+                 {"VEHICLE_GET_STEP_POS 1 0"},
+                 {"VEHICLE_GET_STEP_POS 1 3"},
+                 {"MOVA_GET_NUM_STEPS", " 0"}});
 
   // Vehicle 1 moves from 1 to 0 in one step; 2 and 3 stay on isolated positions.
-  const auto plan = Run_Mova(Lines(
-      {"ENVIRONMENT_CLEAN", "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 0 1", "ENVIRONMENT_BUILD",
-       "VEHICLE_SET_CURRENT_POS 1 1", "VEHICLE_SET_CURRENT_POS 2 5", "VEHICLE_SET_CURRENT_POS 3 9",
-       "VEHICLE_SET_GOAL_POS 1 0", "VEHICLE_SET_GOAL_POS 2 5", "VEHICLE_SET_GOAL_POS 3 9",
-       "MOVA_START_MISSION", "VEHICLE_GET_NEXT_POS 1", "VEHICLE_GET_NEXT_POS 2",
-       "VEHICLE_GET_NEXT_POS 3", "VEHICLE_GET_STEP_POS 1 0", "VEHICLE_GET_STEP_POS 1 1",
-       "VEHICLE_GET_STEP_POS 3 1", "VEHICLE_GET_DIS_TO_POS 1 0"}));
-  EXPECT_EQ(plan.out, Lines({"TRUE", " 0", " 5", " 9", " 1", " 0", " 9", " 1"}));
+  Run_Exchanges({{"ENVIRONMENT_CLEAN"},
+                 {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 0 1"},
+                 {"ENVIRONMENT_BUILD"},
+                 {"VEHICLE_SET_CURRENT_POS 1 1"},
+                 {"VEHICLE_SET_CURRENT_POS 2 5"},
+                 {"VEHICLE_SET_CURRENT_POS 3 9"},
+                 {"VEHICLE_SET_GOAL_POS 1 0"},
+                 {"VEHICLE_SET_GOAL_POS 2 5"},
+                 {"VEHICLE_SET_GOAL_POS 3 9"},
+                 {"MOVA_START_MISSION", "TRUE"},
+                 {"VEHICLE_GET_NEXT_POS 1", " 0"},
+                 {"VEHICLE_GET_NEXT_POS 2", " 5"},
+                 {"VEHICLE_GET_NEXT_POS 3", " 9"},
+                 {"VEHICLE_GET_STEP_POS 1 0", " 1"},
+                 {"VEHICLE_GET_STEP_POS 1 1", " 0"},
+                 {"VEHICLE_GET_STEP_POS 3 1", " 9"},
+                 {"VEHICLE_GET_DIS_TO_POS 1 0", " 1"}});
 }
 
 TEST(Obstacles, ListRecordsAndBothDirections) {
-  const auto t = Run_Mova(Lines({
-      "SETTINGS_ENABLE_LOGGING",
-      "OBSTACLES_PRESENT 2 3",  // empty list
-      "OBSTACLES_GET_NUM",
-      "OBSTACLES_ADD_OBSTACLE 2 3",
-      "OBSTACLES_PRESENT 3 2",
-      "OBSTACLES_PRESENT 2 3",
-      "OBSTACLES_PRESENT 2 4",
-      "OBSTACLES_ADD_OBSTACLE 2 3",  // duplicates count
-      "OBSTACLES_GET_NUM",
-      "OBSTACLES_ADD_OBSTACLE 12 0",  // no upper bound here
-      "OBSTACLES_GET_NUM",
-      "OBSTACLES_PRESENT 0 12",
-      "OBSTACLES_ADD_OBSTACLE -1 0",  // refused after its record
-      "OBSTACLES_ADD_OBSTACLE 0 -1",
-      "OBSTACLES_GET_NUM",
-      "OBSTACLES_PRESENT -1 0",  // not validated
-      "OBSTACLES_CLEAN",
-      "OBSTACLES_GET_NUM",
-      "OBSTACLES_PRESENT 3 2",
-  }));
-  EXPECT_EQ(t.out, Lines({"FALSE", " 0", "TRUE", "TRUE", "FALSE", " 2", " 3", "TRUE", " 3", "FALSE",
-                          " 0", "FALSE"}));
+  const auto t = Run_Exchanges({
+      {"SETTINGS_ENABLE_LOGGING"},
+      {"OBSTACLES_PRESENT 2 3", "FALSE"},  // empty list
+      {"OBSTACLES_GET_NUM", " 0"},
+      {"OBSTACLES_ADD_OBSTACLE 2 3"},
+      {"OBSTACLES_PRESENT 3 2", "TRUE"},
+      {"OBSTACLES_PRESENT 2 3", "TRUE"},
+      {"OBSTACLES_PRESENT 2 4", "FALSE"},
+      {"OBSTACLES_ADD_OBSTACLE 2 3"},  // duplicates count
+      {"OBSTACLES_GET_NUM", " 2"},
+      {"OBSTACLES_ADD_OBSTACLE 12 0"},  // no upper bound here
+      {"OBSTACLES_GET_NUM", " 3"},
+      {"OBSTACLES_PRESENT 0 12", "TRUE"},
+      {"OBSTACLES_ADD_OBSTACLE -1 0"},  // refused after its record
+      {"OBSTACLES_ADD_OBSTACLE 0 -1"},
+      {"OBSTACLES_GET_NUM", " 3"},
+      {"OBSTACLES_PRESENT -1 0", "FALSE"},  // not validated
+      {"OBSTACLES_CLEAN"},
+      {"OBSTACLES_GET_NUM", " 0"},
+      {"OBSTACLES_PRESENT 3 2", "FALSE"},
+  });
   EXPECT_EQ(t.log, (std::vector<std::string>{
                        "INFORMATIONAL : Logging enabled",
                        "INFORMATIONAL : Checking obstacle from  2 to  3, result is: FALSE",

@@ -12,13 +12,40 @@
 namespace Utils::Logger {
 
 enum class Facility : std::uint8_t {
-  KERNEL, USER_LEVEL, MAIL, DAEMON, SECURITY_AUTH, INTERNAL, LINE_PRINTER, NETWORK, UUCP, CLOCK,
-  SECURITY_AUTH_PRIV, FTP, NTP, LOG_AUDIT_LOG_ALERT, SCHEDULING, LOCAL_0, LOCAL_1, LOCAL_2,
-  LOCAL_3, LOCAL_4, LOCAL_5, LOCAL_6, LOCAL_7
+  KERNEL,
+  USER_LEVEL,
+  MAIL,
+  DAEMON,
+  SECURITY_AUTH,
+  INTERNAL,
+  LINE_PRINTER,
+  NETWORK,
+  UUCP,
+  CLOCK,
+  SECURITY_AUTH_PRIV,
+  FTP,
+  NTP,
+  LOG_AUDIT_LOG_ALERT,
+  SCHEDULING,
+  LOCAL_0,
+  LOCAL_1,
+  LOCAL_2,
+  LOCAL_3,
+  LOCAL_4,
+  LOCAL_5,
+  LOCAL_6,
+  LOCAL_7
 };
 
 enum class Severity : std::uint8_t {
-  EMERGENCY, ALERT, CRITICAL, ERROR, WARNING, NOTICE, INFORMATIONAL, DEBUG
+  EMERGENCY,
+  ALERT,
+  CRITICAL,
+  ERROR,
+  WARNING,
+  NOTICE,
+  INFORMATIONAL,
+  DEBUG
 };
 
 // Appends one record for `message` to mova.log in the working directory when writing is on and

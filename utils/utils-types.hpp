@@ -1,8 +1,11 @@
-// Shared types of the controller: the one error kind, search costs and the number images.
+// Shared types of the controller: the one error kind, search costs, the search queue, obstacles,
+// search statistics and the number images.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace Utils {
 
@@ -28,7 +31,68 @@ using Cost = std::uint16_t;
 inline constexpr Cost Infinite_Cost = 32767;
 
 // a + b modulo 32768.
-constexpr Cost Cost_Add(int a, int b) { return static_cast<Cost>((a + b) & 0x7FFF); }
+constexpr Cost Cost_Add(int a, int b) {
+  return static_cast<Cost>((a + b) & 0x7FFF);
+}
+
+// An entry of a search queue: the vertex key CONTENT, queued with PRIORITY (32767 minus the
+// vertex's F when it was queued).
+struct Queue_Element {
+  std::int32_t PRIORITY;
+  std::int32_t CONTENT;
+};
+
+// The queue of both searches: the greatest PRIORITY leaves first, equal priorities in insertion
+// order. Entries are never updated or removed except by Dequeue.
+class Priority_Queue {
+ public:
+  void Enqueue(std::int32_t priority, std::int32_t content) {
+    heap_.push_back({sequence_++, {priority, content}});
+    std::push_heap(heap_.begin(), heap_.end(), Leaves_Later);
+  }
+  // The next element; the queue must not be empty.
+  Queue_Element Dequeue() {
+    std::pop_heap(heap_.begin(), heap_.end(), Leaves_Later);
+    const Queue_Element item = heap_.back().ITEM;
+    heap_.pop_back();
+    return item;
+  }
+  bool Empty() const { return heap_.empty(); }
+  std::size_t Size() const { return heap_.size(); }
+  // Removes every entry (the storage is kept for the next search).
+  void Clear() { heap_.clear(); }
+
+ private:
+  struct Node {
+    std::int64_t SEQUENCE_NUMBER;
+    Queue_Element ITEM;
+  };
+  static bool Leaves_Later(const Node& a, const Node& b) {
+    if (a.ITEM.PRIORITY != b.ITEM.PRIORITY) return a.ITEM.PRIORITY < b.ITEM.PRIORITY;
+    return a.SEQUENCE_NUMBER > b.SEQUENCE_NUMBER;
+  }
+  std::vector<Node> heap_;  // a binary heap under Leaves_Later
+  std::int64_t sequence_ = 0;
+};
+
+// A blocked road between two positions; the direction does not matter.
+struct Obstacle {
+  std::int32_t ORIGIN;
+  std::int32_t DESTINY;
+};
+
+// The obstacles in order of addition.
+using Obstacles_List = std::vector<Obstacle>;
+
+// Figures of the last search: a distance search writes Evaluations, CPU_Time and Queue_Size, a
+// mission computation all five.
+struct Search_Statistics {
+  std::int32_t Evaluations = 0;
+  std::int64_t CPU_Time = 0;  // nanoseconds
+  float Time_Per_Evaluation = 0.0f;
+  std::int32_t RAM_Usage = 0;
+  std::int32_t Queue_Size = 0;
+};
 
 // " 12", " 0", "-1": a blank before a zero or positive value, a minus sign before a negative one.
 std::string Integer_Image(std::int64_t value);

@@ -158,13 +158,12 @@ def console_table() -> dict[str, tuple[int, tuple[str, ...], str]]:
     operations = (ROOT / "controller" / "mova.cpp").read_text()
     returns = dict((name, kind) for kind, name in re.findall(r"^(bool|std::int32_t|float) (\w+)\(", facade, re.M))
     printers = set(re.findall(r"void (\w+)\(\)\s*\{\s*Print_Line\(", operations))
-    cases = dict(re.findall(r"case C::(\w+):\s*(.*?)break;", source, re.S))
     table = {}
-    entries = re.findall(r'\{"(\w+)", (\d), \{([^}]*)\}\}', source)
-    for number, (word, arity, kinds) in enumerate(entries):
+    # A row: {"WORD", arity, {kinds}, [](A a) { what it calls and prints }},
+    entries = re.findall(r'\{"(\w+)", (\d), \{([^}]*)\},\s*\[\]\(A(?: a)?\) \{(.*?)\}\},', source, re.S)
+    for number, (word, arity, kinds, call) in enumerate(entries):
         names = tuple(k.strip().removeprefix("K::").lower() for k in kinds.split(",") if k.strip())
         assert len(names) == int(arity), word
-        call = cases[word]
         operation = re.search(r"Mova::(\w+)\(", call).group(1)
         if "Fixed_Image" in call:
             answer = "CPU time"

@@ -551,8 +551,10 @@ class SessionTest(ServerCase):
         ident, pid = state["id"], state["controller"]["pid"]
         folders = list(self.root.iterdir())
         self.assertEqual(len(folders), 1)
+        # A session leaves the table first, then its controller and folder go: wait for all.
         deadline = time.monotonic() + 10
-        while self.server.sessions.count() and time.monotonic() < deadline:
+        while time.monotonic() < deadline and (self.server.sessions.count() or not gone(pid)
+                                               or list(self.root.iterdir())):
             time.sleep(0.1)
         self.assertEqual(self.server.sessions.count(), 0)
         self.assertTrue(gone(pid))

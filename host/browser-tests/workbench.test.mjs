@@ -50,8 +50,16 @@ async function waitMessage(pattern) {
   return message();
 }
 
+// The middle of an element on the screen. The picture is drawn anew after every answer, so an
+// element found a moment ago may have been replaced: it is looked up again until it holds still.
 async function centre(locator) {
-  const box = await locator.boundingBox();
+  let box = null;
+  for (let attempt = 0; attempt < 50 && !box; attempt += 1) {
+    await locator.waitFor({ state: "attached", timeout: 10000 });
+    await page.waitForFunction(() => !document.body.classList.contains("busy"));
+    box = await locator.boundingBox({ timeout: 2000 }).catch(() => null);
+    if (!box) await page.waitForTimeout(100);
+  }
   assert.ok(box, "the element is drawn");
   return [box.x + box.width / 2, box.y + box.height / 2];
 }

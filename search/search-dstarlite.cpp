@@ -153,6 +153,11 @@ bool Moves_Along(const Watched& a, const CPN_Marking& b) {
 // Compute_Solution, then its steps over the state of one run.
 
 constexpr Cost Unknown = 0xFFFF;
+// The heuristic of a vertex whose marking misses a vehicle. The key of a marking that misses a
+// vehicle may equal the key of a consistent marking: a goal missing a vehicle is stored under
+// such a key, and a later computation without a reset meets it as a successor. It is passed
+// over like a step that is not improved; it can never lead to the current marking.
+constexpr Cost Unusable = 0xFFFE;
 // A read of the clock costs as much as several successors; 256 successors take a few
 // microseconds, far below the millisecond steps of the time limit.
 constexpr std::uint32_t Successors_Per_Clock_Read = 256;
@@ -277,7 +282,9 @@ bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e) {
     Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
     if (Moves_Along(u.watched, s.CPN_MARKING)) return false;
   }
-  const Cost f = Utils::Cost_Add(u.base + e.MOVEMENTS, Heuristic_Of(run, e.SUCCESSOR_KEY, s));
+  const Cost h = Heuristic_Of(run, e.SUCCESSOR_KEY, s);
+  if (h == Unusable) return false;
+  const Cost f = Utils::Cost_Add(u.base + e.MOVEMENTS, h);
   if (f < s.F) {
     s.G = Utils::Cost_Add(u.g, e.MOVEMENTS);
     s.F = f;
@@ -310,12 +317,13 @@ bool Limit_Reached(Run& run) {
 }
 
 // Distance_Sum towards the current marking for the successor `s` under `key`, learnt once per
-// run for a consistent key.
+// run for a consistent key; Unusable when the successor's marking misses a vehicle.
 Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s) {
   if (static_cast<std::uint32_t>(key) >= static_cast<std::uint32_t>(Graph::Consistent_Keys))
-    return Distance_Sum(run.towards_current, s.placement);
+    return s.placement.All_Placed() ? Distance_Sum(run.towards_current, s.placement) : Unusable;
   Cost& known = run.heuristic_of[static_cast<std::size_t>(key)];
-  if (known == Unknown) known = Distance_Sum(run.towards_current, s.placement);
+  if (known == Unknown)
+    known = s.placement.All_Placed() ? Distance_Sum(run.towards_current, s.placement) : Unusable;
   return known;
 }
 

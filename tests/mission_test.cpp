@@ -383,6 +383,46 @@ TEST(MissionTranscript, MarkingsMissingAVehicleAreReportedAndFail) {
                      "ERROR : Inconsistent goal vehicle positions", Unsolved, Evaluations(1)}));
 }
 
+TEST(MissionTranscript, GoalMissingAVehicleLeftInTheGraphDoesNotSilenceTheNextMission) {
+  // The re-plan's goal misses vehicle 2; its vertex stays in the graph under the key of a
+  // consistent marking. The next mission, started without MOVA_END_MISSION, meets that key as a
+  // successor: it searches on and answers (vehicles 1 and 2 stand where no road is: FALSE).
+  const Testing::Transcript t =
+      Testing::Run_Exchanges({{"SETTINGS_ENABLE_LOGGING"},
+                              {"ENVIRONMENT_CLEAN"},
+                              {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 0 5"},
+                              {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 5 6"},
+                              {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 6 7"},
+                              {"ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 7 8"},
+                              {"ENVIRONMENT_BUILD"},
+                              {"VEHICLE_SET_CURRENT_POS 1 10"},
+                              {"VEHICLE_SET_CURRENT_POS 2 11"},
+                              {"VEHICLE_SET_CURRENT_POS 3 0"},
+                              {"VEHICLE_SET_GOAL_POS 1 0"},
+                              {"VEHICLE_SET_GOAL_POS 3 6"},
+                              {"OBSTACLES_CONFIRM", "FALSE"},
+                              {"MONITORING_GET_EVALUATIONS", " 1"},
+                              {"VEHICLE_SET_GOAL_POS 2 7"},
+                              {"MOVA_START_MISSION", "FALSE"},
+                              {"MONITORING_GET_EVALUATIONS", " 61"},
+                              {"MOVA_END_MISSION"},
+                              {"MOVA_START_MISSION", "FALSE"}});
+  EXPECT_EQ(t.status, 0);
+  EXPECT_EQ(t.err, "");
+  const Strings log = Normalised(t.log);
+  const Strings tail = {"INFORMATIONAL : Goal for vehicle  2 is  7",
+                        Started,
+                        Computing,
+                        Unsolved,
+                        Evaluations(61),
+                        "INFORMATIONAL : Mission end",
+                        Started,
+                        Computing,
+                        Unsolved};
+  ASSERT_GE(log.size(), tail.size() + 2);
+  EXPECT_EQ(Strings(log.end() - static_cast<std::ptrdiff_t>(tail.size()), log.end()), tail);
+}
+
 TEST(MissionTranscript, StepQueriesAfterTheMissionEndPrintNothing) {
   // The next marking survives the reset; a new start plans from an empty graph again.
   const Mission_Run r = Mission(Line(), {{"MOVA_START_MISSION", "TRUE"},

@@ -257,6 +257,17 @@ void Environment_Clean() {
   controller.Number_Of_Roads = 0;
 }
 
+namespace {
+
+// The key of the single-token marking with its token on position `p`.
+ReachabilityGraph::Simple::Key_PN Position_Key(int p) {
+  PetriNet::Simple::PN_Marking marking = PetriNet::Simple::Empty_Marking();
+  marking[static_cast<std::size_t>(p)] = true;
+  return ReachabilityGraph::Simple::Compute_Key_PN(marking);
+}
+
+}  // namespace
+
 void Environment_Build() {
   Log(Severity::INFORMATIONAL, "Building Environment");
   controller.Environment_Locked = true;
@@ -264,20 +275,17 @@ void Environment_Build() {
   ReachabilityGraph::Coloured::Init_PN_Engine();
   Search::Dijkstra::Prepare();
   DStar::Clear_Distances();
+  // One search per source fills its row; the statistics are those of the last pair's own
+  // search (11 to 11), made as a search for one target.
   for (int i = 0; i < Max_Pos; ++i) {
-    PetriNet::Simple::PN_Marking source = PetriNet::Simple::Empty_Marking();
-    source[static_cast<std::size_t>(i)] = true;
-    Search::Dijkstra::Set_Source(ReachabilityGraph::Simple::Compute_Key_PN(source));
-    for (int j = 0; j < Max_Pos; ++j) {
-      PetriNet::Simple::PN_Marking target = PetriNet::Simple::Empty_Marking();
-      target[static_cast<std::size_t>(j)] = true;
-      Search::Dijkstra::Set_Target(ReachabilityGraph::Simple::Compute_Key_PN(target));
-      const std::int32_t distance =
-          Search::Dijkstra::Find_Path() ? Search::Dijkstra::Path_Length() : Utils::Infinite_Cost;
-      DStar::Set_Distance(i, j, distance);
-      Search::Dijkstra::Reset_Values();
-    }
+    Search::Dijkstra::Set_Source(Position_Key(i));
+    const auto row = Search::Dijkstra::Distances_From_Source();
+    for (int j = 0; j < Max_Pos; ++j) DStar::Set_Distance(i, j, row[static_cast<std::size_t>(j)]);
+    Search::Dijkstra::Reset_Values();
   }
+  Search::Dijkstra::Set_Target(Position_Key(Max_Pos - 1));
+  Search::Dijkstra::Find_Path();
+  Search::Dijkstra::Reset_Values();
   Log(Severity::INFORMATIONAL, "Environment built");
 }
 

@@ -84,6 +84,33 @@ std::int32_t Path_Length() {
   return count;
 }
 
+std::array<std::int32_t, PetriNet::Max_Places> Distances_From_Source() {
+  std::array<std::int32_t, PetriNet::Max_Places> distances;
+  distances.fill(Utils::Infinite_Cost);
+  queue.Clear();
+  Graph::Replace_Values(source_key, source_key, 0);
+  queue.Enqueue(Utils::Infinite_Cost, source_key);
+  for (int evaluations = 0; evaluations < Max_Distance_Evaluations && !queue.Empty();
+       ++evaluations) {
+    const Key_PN key = queue.Dequeue().CONTENT;
+    const Utils::Cost u_f = Graph::Get_Values(key).F;
+    std::array<Key_PN, PetriNet::Max_Transitions> successors;
+    const std::int32_t count = Graph::Get_Successor_Keys(key, successors);
+    for (std::int32_t i = 0; i < count; ++i) {
+      const Key_PN s_key = successors[static_cast<std::size_t>(i)];
+      const Utils::Cost f = Utils::Cost_Add(u_f, 1);
+      if (f < Graph::Get_Values(s_key).F) {
+        Graph::Replace_Values(s_key, key, f);
+        queue.Enqueue(Utils::Infinite_Cost - f, s_key);
+      }
+      std::int32_t& known = distances[static_cast<std::size_t>(s_key)];
+      if (known == Utils::Infinite_Cost)
+        known = s_key == source_key ? 0 : Graph::Get_Values(s_key).F;
+    }
+  }
+  return distances;
+}
+
 void Reset_Values() {
   Graph::Reset_Distances();
 }

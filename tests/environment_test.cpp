@@ -14,6 +14,7 @@
 
 #include "controller/mova.hpp"
 #include "mova_build_id.hpp"
+#include "search/search-dijkstra.hpp"
 #include "support/exchanges.hpp"
 #include "support/transcript.hpp"
 
@@ -297,6 +298,50 @@ TEST(Build, TablesOfRandomNetworksMatchBreadthFirstDistances) {
     const Built b = Build(commands);
     Expect_Table(b.table, Reference(roads));
   }
+}
+
+TEST(Build, OneSearchPerSourceGivesWhatASearchPerPairGives) {
+  // The build fills a row of the table from one search per source; a search per pair, stopped
+  // at its target, must give the same number for every pair (self-loops, one-way dead ends and
+  // positions on no cycle included).
+  std::mt19937 random(20261209u);
+  std::uniform_int_distribution<int> kind(0, 2);
+  std::uniform_int_distribution<int> place(0, 11);
+  std::uniform_int_distribution<int> count(0, 15);
+  for (int network = 0; network < 300; ++network) {
+    SCOPED_TRACE("network " + std::to_string(network));
+    Mova::Reset_All();
+    Mova::Environment_Clean();
+    for (int k = count(random); k > 0; --k) {
+      const int a = place(random);
+      const int b = place(random);
+      switch (kind(random)) {
+        case 0:
+          Mova::Environment_Add_One_Way_Road(a, b);
+          break;
+        case 1:
+          Mova::Environment_Add_Two_Way_Road_One_Lane(a, b);
+          break;
+        default:
+          Mova::Environment_Add_Two_Way_Road_Two_Lanes(a, b);
+          break;
+      }
+    }
+    Mova::Environment_Build();
+    for (int i = 0; i < 12; ++i) {
+      Search::Dijkstra::Set_Source(i);
+      const auto row = Search::Dijkstra::Distances_From_Source();
+      Search::Dijkstra::Reset_Values();
+      for (int j = 0; j < 12; ++j) {
+        Search::Dijkstra::Set_Source(i);
+        Search::Dijkstra::Set_Target(j);
+        const int pair = Search::Dijkstra::Find_Path() ? Search::Dijkstra::Path_Length() : kNone;
+        Search::Dijkstra::Reset_Values();
+        EXPECT_EQ(row[static_cast<std::size_t>(j)], pair) << i << " to " << j;
+      }
+    }
+  }
+  Mova::Reset_All();
 }
 
 TEST(Build, EvaluationsAreThoseOfTheLastSearchFromElevenToEleven) {

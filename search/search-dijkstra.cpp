@@ -90,8 +90,9 @@ std::array<std::int32_t, PetriNet::Max_Places> Distances_From_Source() {
   queue.Clear();
   Graph::Replace_Values(source_key, source_key, 0);
   queue.Enqueue(Utils::Infinite_Cost, source_key);
-  for (int evaluations = 0; evaluations < Max_Distance_Evaluations && !queue.Empty();
-       ++evaluations) {
+  // With unit steps a vertex is never improved once generated, so each position is queued at
+  // most once and the queue runs empty after at most 12 evaluations.
+  while (!queue.Empty()) {
     const Key_PN key = queue.Dequeue().CONTENT;
     const Utils::Cost u_f = Graph::Get_Values(key).F;
     std::array<Key_PN, PetriNet::Max_Transitions> successors;

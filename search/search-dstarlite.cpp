@@ -317,10 +317,10 @@ bool Limit_Reached(Run& run) {
 }
 
 // Distance_Sum towards the current marking for the successor `s` under `key`, learnt once per
-// run for a consistent key; Unusable when the successor's marking misses a vehicle.
+// run; Unusable when the successor's marking misses a vehicle. A successor's key is always that
+// of a consistent placement (the graph adds consistent predecessors only), so it indexes the
+// run's table.
 Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s) {
-  if (static_cast<std::uint32_t>(key) >= static_cast<std::uint32_t>(Graph::Consistent_Keys))
-    return s.placement.All_Placed() ? Distance_Sum(run.towards_current, s.placement) : Unusable;
   Cost& known = run.heuristic_of[static_cast<std::size_t>(key)];
   if (known == Unknown)
     known = s.placement.All_Placed() ? Distance_Sum(run.towards_current, s.placement) : Unusable;

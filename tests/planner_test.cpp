@@ -140,6 +140,8 @@ TEST_F(PlannerTest, HeuristicSumsTheTableModulo32768AndRefusesBadEntries) {
   CPN_Marking missing = M(3, 4, 5);
   missing[5] = Colour::EMPTY;
   EXPECT_THROW(Planner::Heuristic(missing), Utils::Range_Error);
+  // Towards a marking that misses a vehicle there is no sum either, whatever the table holds.
+  EXPECT_THROW(Planner::Marking_Distance(M(3, 4, 5), missing), Utils::Range_Error);
 }
 
 TEST_F(PlannerTest, TableIndexesAndObstacleEndsAreCheckedOnEverySide) {

@@ -16,8 +16,37 @@ Key_PN source_key = 0;
 Key_PN target_key = 0;
 
 // The queue of one search. Emptied at the start of each search; its storage is kept, so that
-// the 144 searches of a build allocate nothing after the first.
+// the searches of a build allocate nothing after the first.
 Utils::Priority_Queue queue;
+
+// The start of a search: an empty queue holding the source, whose F is 0.
+void Start_At_Source() {
+  queue.Clear();
+  Graph::Replace_Values(source_key, source_key, 0);
+  queue.Enqueue(Utils::Infinite_Cost, source_key);
+}
+
+// Takes the next vertex from the queue and visits its successors in list order: each one whose
+// F exceeds the vertex's F (as it stood when dequeued) + 1 gets that F and the vertex as its
+// PARENT and is queued; then `generated(successor)` is called, and a true result ends the visits
+// and is returned.
+template <class Generated>
+bool Expand_Next(Generated generated) {
+  const Key_PN key = queue.Dequeue().CONTENT;
+  const Utils::Cost u_f = Graph::Get_Values(key).F;
+  std::array<Key_PN, PetriNet::Max_Transitions> successors;
+  const std::int32_t count = Graph::Get_Successor_Keys(key, successors);
+  for (std::int32_t i = 0; i < count; ++i) {
+    const Key_PN s_key = successors[static_cast<std::size_t>(i)];
+    const Utils::Cost f = Utils::Cost_Add(u_f, 1);
+    if (f < Graph::Get_Values(s_key).F) {
+      Graph::Replace_Values(s_key, key, f);
+      queue.Enqueue(Utils::Infinite_Cost - f, s_key);
+    }
+    if (generated(s_key)) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -34,33 +63,12 @@ void Set_Target(Key_PN key) {
 
 bool Find_Path() {
   const auto start = std::chrono::steady_clock::now();
-  queue.Clear();
-
-  Graph::Replace_Values(source_key, source_key, 0);
-  queue.Enqueue(Utils::Infinite_Cost, source_key);
-
+  Start_At_Source();
   int evaluations = 0;
   bool found = false;
   while (evaluations < Max_Distance_Evaluations && !found && !queue.Empty()) {
     ++evaluations;
-    const Key_PN key = queue.Dequeue().CONTENT;
-    // The vertex's F as it stood when it was dequeued, and its successors.
-    const Utils::Cost u_f = Graph::Get_Values(key).F;
-    std::array<Key_PN, PetriNet::Max_Transitions> successors;
-    const std::int32_t count = Graph::Get_Successor_Keys(key, successors);
-    for (std::int32_t i = 0; i < count; ++i) {
-      const Key_PN s_key = successors[static_cast<std::size_t>(i)];
-      const Graph::PN_Values s = Graph::Get_Values(s_key);
-      const Utils::Cost f = Utils::Cost_Add(u_f, 1);
-      if (f < s.F) {
-        Graph::Replace_Values(s_key, key, f);
-        queue.Enqueue(Utils::Infinite_Cost - f, s_key);
-      }
-      if (s_key == target_key) {
-        found = true;
-        break;
-      }
-    }
+    found = Expand_Next([](Key_PN s_key) { return s_key == target_key; });
   }
 
   Utils::Search_Statistics stats = Search::DStarLite::Get_Statistics();
@@ -87,27 +95,16 @@ std::int32_t Path_Length() {
 std::array<std::int32_t, PetriNet::Max_Places> Distances_From_Source() {
   std::array<std::int32_t, PetriNet::Max_Places> distances;
   distances.fill(Utils::Infinite_Cost);
-  queue.Clear();
-  Graph::Replace_Values(source_key, source_key, 0);
-  queue.Enqueue(Utils::Infinite_Cost, source_key);
+  Start_At_Source();
   // With unit steps a vertex is never improved once generated, so each position is queued at
   // most once and the queue runs empty after at most 12 evaluations.
   while (!queue.Empty()) {
-    const Key_PN key = queue.Dequeue().CONTENT;
-    const Utils::Cost u_f = Graph::Get_Values(key).F;
-    std::array<Key_PN, PetriNet::Max_Transitions> successors;
-    const std::int32_t count = Graph::Get_Successor_Keys(key, successors);
-    for (std::int32_t i = 0; i < count; ++i) {
-      const Key_PN s_key = successors[static_cast<std::size_t>(i)];
-      const Utils::Cost f = Utils::Cost_Add(u_f, 1);
-      if (f < Graph::Get_Values(s_key).F) {
-        Graph::Replace_Values(s_key, key, f);
-        queue.Enqueue(Utils::Infinite_Cost - f, s_key);
-      }
+    Expand_Next([&distances](Key_PN s_key) {
       std::int32_t& known = distances[static_cast<std::size_t>(s_key)];
       if (known == Utils::Infinite_Cost)
         known = s_key == source_key ? 0 : Graph::Get_Values(s_key).F;
-    }
+      return false;
+    });
   }
   return distances;
 }

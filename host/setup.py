@@ -13,12 +13,13 @@ from __future__ import annotations
 import base64
 import csv
 import hashlib
-import importlib.util
 import io
+import runpy
 import shutil
 import tempfile
 import zipfile
 from pathlib import Path
+from types import SimpleNamespace
 
 from setuptools import Command, setup
 
@@ -26,11 +27,7 @@ HERE = Path(__file__).resolve().parent
 
 
 def _about():
-    spec = importlib.util.spec_from_file_location("mova_host_about", HERE / "mova_host" / "about.py")
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return SimpleNamespace(**runpy.run_path(str(HERE / "mova_host" / "about.py")))
 
 
 def _version() -> str:

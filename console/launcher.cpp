@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -96,6 +97,13 @@ constexpr Command kCommands[] = {
     {"INFORMATION_GET_WATERMARK", 0, {}, [](A) { Mova::Information_Get_Watermark(); }},
 };
 // clang-format on
+
+// The length of the longest command word.
+constexpr std::size_t kLongest_Name = std::max_element(std::begin(kCommands), std::end(kCommands),
+                                                       [](const Command& a, const Command& b) {
+                                                         return a.name.size() < b.name.size();
+                                                       })
+                                          ->name.size();
 
 std::string_view Trim_Blanks(std::string_view word) {
   while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
@@ -238,40 +246,71 @@ void Flush_Answers() {
   Check_Output();
 }
 
-// Reads one line without its line feed (and one carriage return before it) into `line`.
-// False at the end of input with nothing read. A line longer than Max_Line_Length is read to
-// its end and reported through `too_long`.
-bool Read_Line(std::streambuf& input, std::string& line, bool& too_long) {
-  line.clear();
-  too_long = false;
-  bool any = false;
-  while (true) {
-    if (input.in_avail() <= 0) Flush_Answers();
-    const int c = input.sbumpc();
-    if (c == std::char_traits<char>::eof()) break;
-    any = true;
-    if (c == '\n') break;
-    if (line.size() < Max_Line_Length) {
-      line.push_back(static_cast<char>(c));
-    } else {
-      too_long = true;
+// The lines of a stream buffer. What the buffer holds is taken in blocks and searched for line
+// feeds; standard output is flushed only before the buffer has to be filled, which may wait.
+class Line_Reader {
+ public:
+  explicit Line_Reader(std::streambuf& input) : input_(input) {}
+
+  // Reads one line without its line feed (and one carriage return before it) into `line`.
+  // False at the end of input with nothing read. A line longer than Max_Line_Length is read to
+  // its end and reported through `too_long`.
+  bool Next(std::string& line, bool& too_long) {
+    line.clear();
+    too_long = false;
+    bool any = false;
+    while (next_ != end_ || Refill()) {
+      any = true;
+      const std::size_t held = static_cast<std::size_t>(end_ - next_);
+      const char* feed = static_cast<const char*>(std::memchr(next_, '\n', held));
+      const std::size_t length = feed != nullptr ? static_cast<std::size_t>(feed - next_) : held;
+      const std::size_t room = Max_Line_Length - line.size();
+      line.append(next_, std::min(length, room));
+      too_long = too_long || length > room;
+      next_ += length;
+      if (feed != nullptr) {
+        ++next_;
+        break;
+      }
     }
+    if (!line.empty() && line.back() == '\r' && !too_long) line.pop_back();
+    return any;
   }
-  if (!line.empty() && line.back() == '\r' && !too_long) line.pop_back();
-  return any;
-}
+
+ private:
+  // Takes the next block from the buffer, after handing the answers so far to the host when the
+  // buffer is empty. False at the end of input.
+  bool Refill() {
+    std::streamsize held = input_.in_avail();
+    if (held <= 0) {
+      Flush_Answers();
+      if (input_.sgetc() == std::char_traits<char>::eof()) return false;
+      held = std::max<std::streamsize>(input_.in_avail(), 1);  // 1 for an unbuffered one
+    }
+    const std::streamsize taken =
+        input_.sgetn(block_.data(), std::min<std::streamsize>(held, kBlock));
+    next_ = block_.data();
+    end_ = block_.data() + taken;
+    return taken > 0;
+  }
+
+  std::streambuf& input_;
+  static constexpr std::streamsize kBlock = 8192;
+  std::array<char, kBlock> block_;
+  const char* next_ = nullptr;
+  const char* end_ = nullptr;
+};
 
 }  // namespace
 
 std::optional<int> Find_Command(std::string_view word) {
   word = Trim_Blanks(word);
-  for (std::size_t i = 0; i < std::size(kCommands); ++i) {
-    const std::string_view name = kCommands[i].name;
-    if (name.size() != word.size()) continue;
-    bool same = true;
-    for (std::size_t j = 0; same && j < word.size(); ++j) same = Upper(word[j]) == name[j];
-    if (same) return static_cast<int>(i);
-  }
+  std::array<char, kLongest_Name> upper;
+  if (word.size() > upper.size()) return std::nullopt;
+  std::transform(word.begin(), word.end(), upper.begin(), Upper);
+  const std::string_view key(upper.data(), word.size());
+  for (std::size_t i = 0; i < std::size(kCommands); ++i)
+    if (kCommands[i].name == key) return static_cast<int>(i);
   return std::nullopt;
 }
 
@@ -329,10 +368,10 @@ int Run(std::istream& input) {
     Utils::ArgParser::Reset();
     Mova::Settings_Disable_Logging();
     Utils::ArgParser::Set_Separator(' ');
-    std::streambuf& buffer = *input.rdbuf();
+    Line_Reader lines(*input.rdbuf());
     bool too_long = false;
     while (true) {
-      if (!Read_Line(buffer, line, too_long)) break;
+      if (!lines.Next(line, too_long)) break;
       if (!too_long) {
         try {
           Run_Line(line);

@@ -1,6 +1,8 @@
 // Line splitting at single separator characters; separators are never merged.
 #include "console/utils-argparser.hpp"
 
+#include <algorithm>
+
 #include "utils/utils-types.hpp"
 
 namespace Utils::ArgParser {
@@ -24,15 +26,17 @@ void Parse(std::string_view line) {
   } else {
     arguments.clear();
   }
-  const auto length = static_cast<std::int32_t>(line.size());
-  std::int32_t start = 1;
-  for (std::int32_t i = 1; i <= length; ++i) {
-    if (line[static_cast<std::size_t>(i - 1)] == separator) {
-      arguments.push_back({start, i - 1});
-      start = i + 1;
-    }
+  // Room for every word at once: a line of many separators then takes what its words need.
+  arguments.reserve(static_cast<std::size_t>(std::count(line.begin(), line.end(), separator)) + 1);
+  // Slices count from 1; a separator at index i (from 0) ends the word before it at i.
+  std::size_t from = 0;
+  for (std::size_t at = line.find(separator); at != std::string_view::npos;
+       at = line.find(separator, from)) {
+    arguments.push_back({static_cast<std::int32_t>(from) + 1, static_cast<std::int32_t>(at)});
+    from = at + 1;
   }
-  arguments.push_back({start, length});
+  arguments.push_back(
+      {static_cast<std::int32_t>(from) + 1, static_cast<std::int32_t>(line.size())});
 }
 
 std::string Get_Argument(std::string_view line, int n) {

@@ -373,6 +373,26 @@ TEST(Console, AcceptedLineFormsAndAnswerFormats) {
   EXPECT_EQ(last_blank.out, "2024\n");
 }
 
+TEST(Console, LineEndsAtEveryPlaceOfTheInputBlocksSplitNoLine) {
+  // A pair of lines is 57 characters, prime to every block size of a power of two: 66,000 pairs
+  // (3.8 MB) put the boundaries of blocks of up to 64 KiB at every place of a pair, between the
+  // CR and the LF of its line ends too. Each pair answers with the position it set.
+  std::string input;
+  std::string expected;
+  for (int i = 0; i < 66000; ++i) {
+    const std::string position = std::to_string(i % 10);
+    input += "VEHICLE_SET_CURRENT_POS 1 " + position + "\r\nVEHICLE_GET_CURRENT_POS 1 \r\n";
+    expected += " " + position + "\n";
+  }
+  const auto t = Run_Mova(input);
+  EXPECT_EQ(t.status, 0);
+  EXPECT_EQ(t.out.size(), expected.size());
+  const auto first_difference =
+      std::mismatch(t.out.begin(), t.out.end(), expected.begin(), expected.end());
+  EXPECT_TRUE(t.out == expected) << "answers differ from byte "
+                                 << (first_difference.first - t.out.begin());
+}
+
 TEST(Console, EmptyInputAndInputOfDroppedLinesEndQuietlyWithStatusZero) {
   const auto empty = Run_Mova("");
   EXPECT_EQ(empty.status, 0);

@@ -233,6 +233,7 @@ TEST(Console, BadLinesPrintNothingAndHaveNoEffect) {
       "VEHICLE_GET_CURRENT_POSITION 1",  // unknown words
       "VEHICLE_SET_CURRENT 1 7",
       "XVEHICLE_GET_CURRENT_POS 1",
+      "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANESX 0 1",  // the longest word and one letter more
       "VEHICLE GET_CURRENT_POS 1",
       "VEHICLE_GET_CURRENT_POS\t1",  // a tab is no separator
       nul_separated,                 // nor is the character with code 0

@@ -97,7 +97,8 @@ std::array<std::int32_t, PetriNet::Max_Places> Distances_From_Source() {
   distances.fill(Utils::Infinite_Cost);
   Start_At_Source();
   // With unit steps a vertex is never improved once generated, so each position is queued at
-  // most once and the queue runs empty after at most 12 evaluations.
+  // most once and the queue runs empty after at most 12 evaluations. A vertex of the simple graph
+  // holds one token, and its key is the position of that token: keys index the row directly.
   while (!queue.Empty()) {
     Expand_Next([&distances](Key_PN s_key) {
       std::int32_t& known = distances[static_cast<std::size_t>(s_key)];

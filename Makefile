@@ -1,5 +1,7 @@
 # Thin wrapper around CMake: `make demo` runs the bundled example mission, `make test` the suite.
 BUILD ?= build
+# One interpreter for the host package everywhere: Debian's, which Debian's python3-* packages serve.
+PYTHON ?= /usr/bin/python3
 CMAKE_FLAGS ?=
 BENCH_BUILD ?= $(BUILD)-bench
 BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
@@ -13,7 +15,7 @@ DEMO_OUT = $(abspath $(DEMO_BUILD))/demo
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMOVA_PYTHON=$(PYTHON) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j2
 
 demo:
@@ -22,7 +24,7 @@ demo:
 	   cmake --build $(DEMO_BUILD) -j2 --target mova; } > $(DEMO_BUILD)/build.log 2>&1 || \
 	 { cat $(DEMO_BUILD)/build.log; echo "make demo: the build failed"; exit 1; }
 	@rm -rf $(DEMO_OUT) && mkdir -p $(DEMO_OUT)
-	@cd host && python3 -m mova_host plan ../examples/mission.txt --trace \
+	@cd host && $(PYTHON) -m mova_host plan ../examples/mission.txt --trace \
 	  --binary $(abspath $(DEMO_BUILD))/mova --workdir $(DEMO_OUT) \
 	  --svg $(DEMO_OUT)/plan.svg --animate $(DEMO_OUT)/plan-animated.svg \
 	  --frames $(DEMO_OUT)/frames

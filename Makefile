@@ -9,13 +9,19 @@ BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 # needed); the build's output is shown only when it fails.
 DEMO_BUILD ?= $(BUILD)-demo
 DEMO_OUT = $(abspath $(DEMO_BUILD))/demo
+# The installable product and its Debian packages, in a folder of their own with the tests off.
+RELEASE_BUILD ?= $(BUILD)-release
+# The builds that CMake runs through make say nothing about the folders they enter and leave.
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all build demo test bench clean
+.PHONY: all build demo test package bench clean
 
 all: build
 
+# $(BUILD) always has the tests on, whatever its earlier configuration said, so that `make test`
+# never runs test binaries that are no longer built.
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMOVA_PYTHON=$(PYTHON) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMOVA_PYTHON=$(PYTHON) $(CMAKE_FLAGS) -DMOVA_TESTS=ON
 	cmake --build $(BUILD) -j2
 
 demo:
@@ -29,8 +35,18 @@ demo:
 	  --svg $(DEMO_OUT)/plan.svg --animate $(DEMO_OUT)/plan-animated.svg \
 	  --frames $(DEMO_OUT)/frames
 
+# After the results, why each skipped test was skipped (what it printed).
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j2
+	@cd $(BUILD) && { ctest --output-on-failure -j2 --output-junit ctest-results.xml; status=$$?; \
+	  $(PYTHON) $(CURDIR)/cmake/skipped_tests.py ctest-results.xml; exit $$status; }
+
+# Debian packages of the whole product: $(RELEASE_BUILD)/mova_<version>_<architecture>.deb (the
+# controller, its man page, the documentation, the examples) and
+# $(RELEASE_BUILD)/python3-mova-host_<version>_all.deb (the host client).
+package:
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DMOVA_PYTHON=$(PYTHON) $(CMAKE_FLAGS) -DMOVA_TESTS=OFF
+	cmake --build $(RELEASE_BUILD) -j2
+	cd $(RELEASE_BUILD) && cpack
 
 # The benchmark suite in its own build folder (tests off); BENCH_ARGS go to the benchmark binary,
 # e.g. make bench BENCH_ARGS=--benchmark_filter=Compute_First.
@@ -40,7 +56,7 @@ bench:
 	$(BENCH_BUILD)/bench/mova_bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) $(DEMO_BUILD)
+	rm -rf $(BUILD) $(DEMO_BUILD) $(RELEASE_BUILD)
 
 # Robustness runs. `make sanitize` builds the whole suite with the address and undefined-behaviour
 # sanitizers and runs it (GCC 12 reports false maybe-uninitialized warnings inside <regex> once

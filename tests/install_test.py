@@ -122,6 +122,11 @@ class InstalledTree:
         text = run(["gzip", "-dc", str(page)]).stdout
         self.assertIn(f'"mova {VERSION}"', text.splitlines()[0])
         self.assertNotIn("pip install", text)
+
+    def test_the_man_page_renders_without_a_warning(self):
+        if not shutil.which("groff"):
+            self.skipTest("the man page was not rendered: groff is not installed (Debian package groff-base)")
+        text = run(["gzip", "-dc", str(self.prefix / "share/man/man1/mova.1.gz")]).stdout
         rendered = run(["groff", "-man", "-Tutf8", "-ww"], input=text)
         self.assertEqual(rendered.stderr, "")
         self.assertIn("EXIT STATUS", re.sub(".\b", "", rendered.stdout))  # no overstrike

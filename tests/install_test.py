@@ -322,6 +322,8 @@ class PipInstallTest(unittest.TestCase):
         where = run([str(self.venv / "bin" / "python"), "-c", "import mova_host; print(mova_host.__file__)"],
                     cwd=work, env=environment).stdout
         self.assertTrue(where.startswith(str(self.venv)), where)
+        # The whole package, whatever its package data patterns say.
+        self.assertEqual(files_under(Path(where.strip()).parent), files_under(ROOT / "host" / "mova_host"))
 
         plan = run([command, "plan", "--road", "two-lanes", "0", "1", "--road", "one-lane", "1", "2",
                     "--road", "two-lanes", "2", "3", "--road", "two-lanes", "3", "0",

@@ -29,7 +29,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 BUILD = Path(os.environ.get("MOVA_BUILD_DIR", ROOT / "build"))
 VERSION = re.search(r"project\(mova VERSION ([0-9.]+)", (ROOT / "CMakeLists.txt").read_text()).group(1)
-PYTHON = "/usr/bin/python3"
+PYTHON = sys.executable  # the build's interpreter (MOVA_PYTHON), which the launcher names
 HOST_PACKAGE = "python3-mova-host"
 PYTHON_DIR = Path("lib/python3/dist-packages")
 DOC_DIR = Path("share/doc/mova")

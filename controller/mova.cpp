@@ -266,6 +266,16 @@ ReachabilityGraph::Simple::Key_PN Position_Key(int p) {
   return ReachabilityGraph::Simple::Compute_Key_PN(marking);
 }
 
+// The figures of a distance search become the search statistics; the two fields that only a
+// mission computation writes keep their values.
+void Record_Distance_Figures(const Search::Dijkstra::Search_Figures& figures) {
+  Utils::Search_Statistics statistics = DStar::Get_Statistics();
+  statistics.Evaluations = figures.Evaluations;
+  statistics.CPU_Time = figures.CPU_Time;
+  statistics.Queue_Size = figures.Queue_Size;
+  DStar::Set_Statistics(statistics);
+}
+
 }  // namespace
 
 void Environment_Build() {
@@ -275,17 +285,17 @@ void Environment_Build() {
   ReachabilityGraph::Coloured::Init_PN_Engine();
   Search::Dijkstra::Prepare();
   DStar::Clear_Distances();
-  // One search per source fills its row; the statistics are those of the last pair's own
-  // search (11 to 11), made as a search for one target.
+  // One search per source fills its row. The statistics are those of the last pair's search
+  // (11 to 11), which the search from 11 reports for its target.
+  Search::Dijkstra::Set_Target(Position_Key(Max_Pos - 1));
   for (int i = 0; i < Max_Pos; ++i) {
     Search::Dijkstra::Set_Source(Position_Key(i));
-    const auto row = Search::Dijkstra::Distances_From_Source();
-    for (int j = 0; j < Max_Pos; ++j) DStar::Set_Distance(i, j, row[static_cast<std::size_t>(j)]);
+    const Search::Dijkstra::Source_Search search = Search::Dijkstra::Distances_From_Source();
+    for (int j = 0; j < Max_Pos; ++j)
+      DStar::Set_Distance(i, j, search.distances[static_cast<std::size_t>(j)]);
     Search::Dijkstra::Reset_Values();
+    if (i == Max_Pos - 1) Record_Distance_Figures(search.target_figures);
   }
-  Search::Dijkstra::Set_Target(Position_Key(Max_Pos - 1));
-  Search::Dijkstra::Find_Path();
-  Search::Dijkstra::Reset_Values();
   Log(Severity::INFORMATIONAL, "Environment built");
 }
 

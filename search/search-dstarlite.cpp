@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "petrinet/math-linearalgebra.hpp"
@@ -150,6 +149,56 @@ bool Moves_Along(const Watched& a, const CPN_Marking& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The plan: the chain of PARENT links from a vertex towards the goal. One walk serves the search
+// (does the chain reach the goal?), the step queries and the move.
+
+// Where a walk along the links stopped.
+struct Walk_End {
+  Key_CPN key = -1;        // the vertex reached
+  std::int64_t links = 0;  // the links taken to reach it
+  bool missing = false;    // no vertex has that key
+  bool stopped = false;    // the walk's condition held there
+  CPN_Marking marking{};   // the vertex's marking and link, unless missing
+  Key_CPN parent = -1;
+};
+
+// Walks from the vertex under `key` along PARENT links until `stop(end)` holds for the vertex
+// reached, `max_links` links were taken or a key without vertex is met.
+template <class Stop>
+Walk_End Walk(Key_CPN key, std::int64_t max_links, Stop stop) {
+  Walk_End end;
+  end.key = key;
+  while (true) {
+    if (!Graph::Contains(end.key)) {
+      end.missing = true;
+      return end;
+    }
+    const Graph::Stored_Vertex& v = Graph::Stored(end.key);
+    end.marking = v.CPN_MARKING;
+    end.parent = v.PARENT;
+    end.stopped = stop(end);
+    if (end.stopped || end.links == max_links) return end;
+    end.key = end.parent;
+    ++end.links;
+  }
+}
+
+// A walk of exactly `links` links (no vertex on it missing; Range_Error otherwise).
+Walk_End Walk_Links(Key_CPN key, std::int64_t links) {
+  const Walk_End end = Walk(key, links, [](const Walk_End&) { return false; });
+  Utils::Require(!end.missing, "key missing from the coloured graph");
+  return end;
+}
+
+// A walk to the first vertex holding the goal marking, at most as many links as the graph has
+// vertices: more would go round a loop of links that never meets the goal. Costs taken modulo
+// 32768 can improve a vertex from one of its own descendants and close such a loop.
+Walk_End Walk_To_Goal(Key_CPN key) {
+  return Walk(key, Graph::Graph_Length(),
+              [](const Walk_End& at) { return at.marking == planner.goal; });
+}
+
+// ---------------------------------------------------------------------------------------------
 // Compute_Solution, then its steps over the state of one run.
 
 constexpr Cost Unknown = 0xFFFF;
@@ -219,7 +268,6 @@ bool Limit_Reached(Run& run);
 bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e);
 Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s);
 bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s);
-bool Plan_Reaches_Goal(Key_CPN key);
 
 std::int64_t Nanoseconds_Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
@@ -330,25 +378,11 @@ Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s) {
 // The current marking met as a successor counts as reached once it is linked and its links lead
 // to the goal; then the marking one step ahead becomes the next marking.
 [[gnu::noinline]] bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s) {
-  if (s.PARENT == -1 || !Plan_Reaches_Goal(run.start_key)) return false;
+  if (s.PARENT == -1 || !Walk_To_Goal(run.start_key).stopped) return false;
   planner.solution_found = true;
   Log(Severity::DEBUG, "Search OK");
-  planner.next = Graph::Stored(s.PARENT).CPN_MARKING;
+  planner.next = Walk_Links(s.PARENT, 0).marking;
   return true;
-}
-
-// Whether the PARENT links from `key` lead to a vertex holding the goal marking. Costs taken
-// modulo 32768 can improve a vertex from one of its own descendants, which closes a loop of
-// links that never meets the goal; such a chain is no plan.
-bool Plan_Reaches_Goal(Key_CPN key) {
-  const int bound = Graph::Graph_Length();
-  for (int links = 0; links <= bound; ++links) {
-    if (!Graph::Contains(key)) return false;
-    const Graph::Stored_Vertex& v = Graph::Stored(key);
-    if (v.CPN_MARKING == planner.goal) return true;
-    key = v.PARENT;
-  }
-  return false;
 }
 
 // After the search: the statistics, the pause and the last records.
@@ -435,39 +469,24 @@ CPN_Marking Get_Next_Marking() {
 
 CPN_Marking Get_Step_Marking(std::int64_t step) {
   if (step < 0) return planner.current;
-  // The walk repeats as soon as a key comes back; the rest of it is then taken modulo the
-  // length of the cycle, so that a far step costs no more than the graph's size.
-  std::unordered_map<Key_CPN, std::int64_t> visited;
-  std::vector<CPN_Marking> markings;
-  Key_CPN key = Graph::Compute_Key_CPN(planner.current);
-  for (std::int64_t i = 0; i <= step; ++i) {
-    const auto seen = visited.find(key);
-    if (seen != visited.end()) {
-      const std::int64_t first = seen->second;
-      const std::int64_t cycle = i - first;
-      return markings[static_cast<std::size_t>(first + (step - first) % cycle)];
-    }
-    visited.emplace(key, i);
-    const Graph::Stored_Vertex& v = Graph::Stored(key);
-    markings.push_back(v.CPN_MARKING);
-    key = v.PARENT;
-  }
-  return markings.back();
+  const Key_CPN start = Graph::Compute_Key_CPN(planner.current);
+  const std::int64_t vertices = Graph::Graph_Length();
+  if (step <= vertices) return Walk_Links(start, step).marking;
+  // More links than vertices go round a loop, which the walk has entered after as many links as
+  // there are vertices: the rest of the way is taken modulo the loop's length.
+  const Walk_End on_loop = Walk_Links(start, vertices);
+  const Walk_End round = Walk(on_loop.parent, vertices, [&on_loop](const Walk_End& at) {
+    return at.key == on_loop.key;
+  });
+  return Walk_Links(on_loop.key, (step - vertices) % (round.links + 1)).marking;
 }
 
 std::int32_t Get_Number_Of_Steps() {
-  if (!planner.solution_found) return 0;
-  CPN_Marking m = planner.current;
-  Key_CPN key = Graph::Compute_Key_CPN(m);
-  std::int32_t count = 0;
-  while (m != planner.goal) {
-    Utils::Require(count <= Graph::Graph_Length(), "plan does not reach the goal");
-    const Graph::Stored_Vertex& v = Graph::Stored(key);
-    m = v.CPN_MARKING;
-    key = v.PARENT;
-    ++count;
-  }
-  return count == 0 ? 0 : count - 1;
+  if (!planner.solution_found || planner.current == planner.goal) return 0;
+  const Walk_End end = Walk_To_Goal(Graph::Compute_Key_CPN(planner.current));
+  Utils::Require(!end.missing, "key missing from the coloured graph");
+  Utils::Require(end.stopped, "plan does not reach the goal");
+  return static_cast<std::int32_t>(end.links);
 }
 
 bool Goal_Reached() {
@@ -480,15 +499,15 @@ bool Moved_Forward() {
   Log_Parts(Severity::DEBUG, "Search status: ", planner.solution_found ? "TRUE" : "FALSE");
   if (at_goal || !planner.solution_found) return at_goal;
   Log_Parts(Severity::DEBUG, "Current is: ", Label(planner.current));
-  const Key_CPN parent = Graph::Stored(Graph::Compute_Key_CPN(planner.current)).PARENT;
-  const Graph::Stored_Vertex& p = Graph::Stored(parent);
-  const Cost moved = Marking_Distance(planner.current, p.CPN_MARKING);
+  const Walk_End p = Walk_Links(Graph::Compute_Key_CPN(planner.current), 1);
+  const Cost moved = Marking_Distance(planner.current, p.marking);
   planner.key_modifier = Utils::Cost_Add(planner.key_modifier, moved);
-  planner.current = p.CPN_MARKING;
+  planner.current = p.marking;
   const bool result = planner.current == planner.goal;
   // A plan that ends on a vertex never linked (one a computation on top of earlier values
   // found as its goal) has no marking beyond it: the next marking stays as it was.
-  if (Graph::Contains(p.PARENT)) planner.next = Graph::Stored(p.PARENT).CPN_MARKING;
+  const Walk_End next = Walk(p.parent, 0, [](const Walk_End&) { return false; });
+  if (!next.missing) planner.next = next.marking;
   Log_Parts(Severity::DEBUG, "Current updated to: ", Label(planner.current));
   Log_Parts(Severity::DEBUG, "Next updated to: ", Label(planner.next));
   return result;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <limits>
 
+#include "utils/utils-queue.hpp"
 #include "utils/utils-types.hpp"
 
 namespace Search::Dijkstra {

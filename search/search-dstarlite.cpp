@@ -12,6 +12,7 @@
 #include "petrinet/math-linearalgebra.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
 #include "utils/utils-logger.hpp"
+#include "utils/utils-queue.hpp"
 
 namespace Search::DStarLite {
 namespace {

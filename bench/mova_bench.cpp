@@ -19,7 +19,7 @@
 #include "controller/obstacles.hpp"
 #include "networks.hpp"
 #include "petrinet/petrinet-coloured.hpp"
-#include "petrinet/petrinet.hpp"
+#include "reachability/reachabilitygraph-coloured.hpp"
 #include "reference_bfs.hpp"
 #include "search/search-dstarlite.hpp"
 
@@ -98,8 +98,9 @@ void BM_Compute(benchmark::State& state, const Network* network, const Mission* 
   bool found = false;
   for (auto _ : state) {
     DStar::Reset_Search();
-    // Initialising the net again changes nothing in it but makes it count as new.
-    if (start_kind == Start::After_Build) PetriNet::Initialize();
+    // What a build does to the net (C, the conflicts, the tables of the predecessor search)
+    // changes nothing in it but makes it count as new.
+    if (start_kind == Start::After_Build) ReachabilityGraph::Coloured::Init_PN_Engine();
     if (start_kind != Start::After_Build) DStar::Compute_Solution(obstacles);
     if (start_kind == Start::Replan) DStar::Reset_Search();
     const auto start = Clock::now();

@@ -3,9 +3,11 @@
 // the blocked road); Compute_Solution in its steps; the named operations.
 #include "search/search-dstarlite.hpp"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -102,7 +104,8 @@ Cost Distance_Sum(const Distances_To& table, const Placement& from) {
 // ---------------------------------------------------------------------------------------------
 // The blocked road: some vehicle stands on one end of an obstacle in marking a and on the other
 // end in marking b. Prepare_Obstacles reads the list once; Watch finds the vehicles of `a` at an
-// obstacle's end; Moves_Along tests one `b`.
+// obstacle's end; Moves_Along tests one `b`. Where both markings are consistent, the vehicles'
+// places tell the same: Far_Ends_Of and Moves_Between.
 
 struct Blocked_Roads {
   std::array<std::uint16_t, Max_Places> far_ends{};  // bit q of far_ends[p]: p-q is blocked
@@ -149,6 +152,23 @@ bool Moves_Along(const Watched& a, const CPN_Marking& b) {
   return false;
 }
 
+// Per vehicle, the far ends of the obstacles at its place in the consistent placement `a`.
+using Far_Ends = std::array<std::uint16_t, PetriNet::Coloured::Number_Of_Vehicles>;
+
+Far_Ends Far_Ends_Of(const Placement& a, const Blocked_Roads& blocked) {
+  Far_Ends ends{};
+  for (std::size_t v = 0; v < ends.size(); ++v)
+    ends[v] = blocked.far_ends[static_cast<std::size_t>(a.place[v])];
+  return ends;
+}
+
+bool Moves_Between(const Far_Ends& a, const Placement& b) {
+  bool along = false;
+  for (std::size_t v = 0; v < a.size(); ++v)
+    along = along || ((static_cast<unsigned>(a[v]) >> b.place[v]) & 1u) != 0;
+  return along;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The plan: the chain of PARENT links from a vertex towards the goal. One walk serves the search
 // (does the chain reach the goal?), the step queries and the move.
@@ -170,13 +190,13 @@ Walk_End Walk(Key_CPN key, std::int64_t max_links, Stop stop) {
   Walk_End end;
   end.key = key;
   while (true) {
-    if (!Graph::Contains(end.key)) {
+    const Graph::Vertex_Link link = Graph::Link_Of(end.key);
+    if (!link.found) {
       end.missing = true;
       return end;
     }
-    const Graph::Stored_Vertex& v = Graph::Stored(end.key);
-    end.marking = v.CPN_MARKING;
-    end.parent = v.PARENT;
+    end.marking = link.CPN_MARKING;
+    end.parent = link.PARENT;
     end.stopped = stop(end);
     if (end.stopped || end.links == max_links) return end;
     end.key = end.parent;
@@ -202,12 +222,8 @@ Walk_End Walk_To_Goal(Key_CPN key) {
 // ---------------------------------------------------------------------------------------------
 // Compute_Solution, then its steps over the state of one run.
 
+// A heuristic value not yet worked out in this run (no cost is that high).
 constexpr Cost Unknown = 0xFFFF;
-// The heuristic of a vertex whose marking misses a vehicle. The key of a marking that misses a
-// vehicle may equal the key of a consistent marking: a goal missing a vehicle is stored under
-// such a key, and a later computation without a reset meets it as a successor. It is passed
-// over like a step that is not improved; it can never lead to the current marking.
-constexpr Cost Unusable = 0xFFFE;
 // A read of the clock costs as much as several successors; 256 successors take a few
 // microseconds, far below the millisecond steps of the time limit.
 constexpr std::uint32_t Successors_Per_Clock_Read = 256;
@@ -219,23 +235,24 @@ struct Run {
   Distances_To towards_current{};
   Blocked_Roads blocked;
   bool out_of_memory = false;
-  Graph::In_Place vertices;
+  std::span<Graph::Search_Values, Graph::Consistent_Keys> values = Graph::Consistent_Values();
   int evaluations = 0;
   std::uint32_t successors_seen = 0;
   bool stop = false;
-  // The heuristic of each consistent key, worked out when first needed (a vertex keeps its
-  // marking while a run lasts). The sum costs several times the look-up, and a run meets most
-  // vertices as successors of many others.
+  // The heuristic of each key of a consistent marking, worked out when first needed (a vertex
+  // keeps its marking while a run lasts). The sum costs several times the look-up, and a run
+  // meets most vertices as successors of many others.
   std::array<Cost, Graph::Consistent_Keys> heuristic_of;
 };
 
 // The vertex whose successors are visited, as they see it.
 struct Expanding {
-  Key_CPN key;
-  Cost g;    // its G before the visits, one of which may improve it
-  int base;  // Key_Modifier + G
-  bool check_blocked;
-  Watched watched;
+  Key_CPN key = -1;
+  Cost g = 0;             // its G before the visits, one of which may improve it
+  int base = 0;           // Key_Modifier + G
+  bool check_blocked = false;
+  Watched watched;        // for the successors of a list
+  Far_Ends far_ends{};    // for the successors in groups (consistent markings)
 };
 
 void Start(Run& run);
@@ -265,10 +282,8 @@ bool Compute_Solution(const Utils::Obstacles_List& obstacles) {
 
 namespace {
 
-bool Limit_Reached(Run& run);
-bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e);
-Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s);
-bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s);
+bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups);
+bool Visit_List(Run& run, Key_CPN key);
 
 std::int64_t Nanoseconds_Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
@@ -302,49 +317,20 @@ void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
 
 // The vertex next in the queue: expanded when it has no successors yet, then its successors
 // visited in list order, each after the limit checks. A limit hit or the current marking reached
-// stops the run after that successor.
+// stops the run after that successor. The successors of a vertex of a consistent marking come as
+// groups of keys, whose vertices hold consistent markings too; any other as a list.
 void Evaluate_Next(Run& run) {
   ++run.evaluations;
   const Key_CPN key = planner.queue.Dequeue().CONTENT;
-  // The visits add and remove no vertex: `v` and its list stay valid.
-  const Graph::Stored_Vertex& v = Graph::Expanded(key);
-  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
-  if (run.blocked.any) {
-    u.watched = Watch(v.CPN_MARKING, run.blocked);
-    u.check_blocked = u.watched.count > 0 || run.blocked.invalid;
+  if (const Graph::Successor_Groups* groups = Graph::Expanded_Groups(key)) {
+    run.stop = Visit_Groups(run, key, *groups);
+  } else {
+    run.stop = Visit_List(run, key);
   }
-  for (const Graph::CPN_Successor& e : v.Successors()) {
-    const bool limit = Limit_Reached(run);
-    if (Visit(run, u, e) || limit) {
-      run.stop = true;
-      return;
-    }
-  }
-}
-
-// One successor entry `e` of the vertex being expanded: passed over when the step is blocked,
-// improved and queued when its new F is smaller. True when it is the current marking and counts
-// as reached.
-bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e) {
-  Graph::Stored_Vertex& s = run.vertices[e.SUCCESSOR_KEY];
-  if (u.check_blocked) {
-    Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
-    if (Moves_Along(u.watched, s.CPN_MARKING)) return false;
-  }
-  const Cost h = Heuristic_Of(run, e.SUCCESSOR_KEY, s);
-  if (h == Unusable) return false;
-  const Cost f = Utils::Cost_Add(u.base + e.MOVEMENTS, h);
-  if (f < s.F) {
-    s.G = Utils::Cost_Add(u.g, e.MOVEMENTS);
-    s.F = f;
-    s.PARENT = u.key;
-    planner.queue.Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
-  }
-  return e.SUCCESSOR_KEY == run.start_key && Reached_Current(run, s);
 }
 
 // The clock read and the two limit checks, out of the successor loop.
-[[gnu::noinline]] bool Check_Limits(const Run& run) {
+bool Check_Limits(const Run& run) {
   bool hit = false;
   if (Nanoseconds_Since(run.start) >= planner.timeout) {
     Log(Severity::ERROR, "Timeout");
@@ -357,32 +343,117 @@ bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e) {
   return hit;
 }
 
-// Whether a time or memory limit is hit before the next successor. The clock is read before every
-// Successors_Per_Clock_Read-th successor, starting with the first. The memory limit cannot change
-// while a run lasts, and a hit ends the run at its first successor, where the clock is read too;
-// so both are checked there.
-bool Limit_Reached(Run& run) {
-  return run.successors_seen++ % Successors_Per_Clock_Read == 0 && Check_Limits(run);
+// Visits `count` successors in order, visit(i) for the i-th, until one returns true (the current
+// marking is reached) or a limit is hit; true then. The limits are checked before every
+// Successors_Per_Clock_Read-th successor of the run, starting with the first: the memory limit
+// cannot change while a run lasts, and a hit ends the run at its first successor, where the
+// clock is read too.
+template <class Visit>
+bool Visit_Each(Run& run, std::size_t count, Visit visit) {
+  std::size_t i = 0;
+  while (i < count) {
+    const std::uint32_t after_check = run.successors_seen % Successors_Per_Clock_Read;
+    if (after_check == 0) {
+      ++run.successors_seen;
+      const bool limit = Check_Limits(run);
+      if (visit(i++) || limit) return true;
+      continue;
+    }
+    const std::size_t until = std::min<std::size_t>(count, i + Successors_Per_Clock_Read - after_check);
+    run.successors_seen += static_cast<std::uint32_t>(until - i);
+    for (; i < until; ++i)
+      if (visit(i)) return true;
+  }
+  return false;
 }
 
-// Distance_Sum towards the current marking for the successor `s` under `key`, learnt once per
-// run; Unusable when the successor's marking misses a vehicle. A successor's key is always that
-// of a consistent placement (the graph adds consistent predecessors only), so it indexes the
-// run's table.
-Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s) {
+bool Reached_Current(const Run& run, Key_CPN parent);
+
+// Improves the successor `s` under `key` to G `g` and F `f` through the vertex `u` when `f` is
+// smaller than its F, and queues it; true when it is the current marking and counts as reached.
+bool Improve(const Run& run, const Expanding& u, Key_CPN key, Graph::Search_Values& s, Cost g,
+             Cost f) {
+  if (f < s.F) {
+    s.G = g;
+    s.F = f;
+    s.PARENT = u.key;
+    planner.queue.Enqueue(Utils::Infinite_Cost - f, key);
+  }
+  return key == run.start_key && Reached_Current(run, s.PARENT);
+}
+
+// The successors in groups: each key names the vertex of its own consistent marking.
+bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) {
+  const Graph::Search_Values& v = run.values[static_cast<std::size_t>(key)];
+  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}, {}};
+  if (run.blocked.any) {
+    u.far_ends = Far_Ends_Of(Graph::Consistent_Placement(key), run.blocked);
+    u.check_blocked = u.far_ends != Far_Ends{} || run.blocked.invalid;
+  }
+  for (std::size_t g = 0; g < groups.of_movements.size(); ++g) {
+    const std::span<const Graph::Group_Key> keys = groups.of_movements[g];
+    const int movements = static_cast<int>(g) + 1;
+    const int base = u.base + movements;
+    const Cost g_after = Utils::Cost_Add(u.g, movements);
+    const bool reached = Visit_Each(run, keys.size(), [&](std::size_t i) {
+      const Key_CPN s_key = keys[i];
+      if (u.check_blocked) {
+        Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+        if (Moves_Between(u.far_ends, Graph::Consistent_Placement(s_key))) return false;
+      }
+      Cost& h = run.heuristic_of[static_cast<std::size_t>(s_key)];
+      if (h == Unknown) h = Distance_Sum(run.towards_current, Graph::Consistent_Placement(s_key));
+      Graph::Search_Values& s = run.values[static_cast<std::size_t>(s_key)];
+      return Improve(run, u, s_key, s, g_after, Utils::Cost_Add(base, h));
+    });
+    if (reached) return true;
+  }
+  return false;
+}
+
+// Distance_Sum towards the current marking for a successor under `key` whose vehicles stand on
+// `placement`, learnt once per run for a key of a consistent marking.
+Cost Heuristic_Of(Run& run, Key_CPN key, const Placement& placement) {
+  if (key < 0 || key >= Graph::Consistent_Keys) return Distance_Sum(run.towards_current, placement);
   Cost& known = run.heuristic_of[static_cast<std::size_t>(key)];
-  if (known == Unknown)
-    known = s.placement.All_Placed() ? Distance_Sum(run.towards_current, s.placement) : Unusable;
+  if (known == Unknown) known = Distance_Sum(run.towards_current, placement);
   return known;
+}
+
+// The successors in the list of Get_Vertex, each looked up.
+bool Visit_List(Run& run, Key_CPN key) {
+  if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
+  const Graph::CPN_Vertex v = Graph::Get_Vertex(key);
+  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}, {}};
+  if (run.blocked.any) {
+    u.watched = Watch(v.CPN_MARKING, run.blocked);
+    u.check_blocked = u.watched.count > 0 || run.blocked.invalid;
+  }
+  return Visit_Each(run, v.CPN_SUCCESSORS.size(), [&](std::size_t i) {
+    const Graph::CPN_Successor& e = v.CPN_SUCCESSORS[i];
+    Graph::Search_Values& s = Graph::Values(e.SUCCESSOR_KEY);
+    if (u.check_blocked) {
+      Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+      if (Moves_Along(u.watched, Graph::Link_Of(e.SUCCESSOR_KEY).CPN_MARKING)) return false;
+    }
+    // A marking that misses a vehicle (a goal's, met under the key of a consistent marking by a
+    // later computation without a reset) leads nowhere: it is passed over like a step that is not
+    // improved.
+    const Placement placement = Graph::Placement_Of(e.SUCCESSOR_KEY);
+    if (!placement.All_Placed()) return false;
+    const Cost h = Heuristic_Of(run, e.SUCCESSOR_KEY, placement);
+    return Improve(run, u, e.SUCCESSOR_KEY, s, Utils::Cost_Add(u.g, e.MOVEMENTS),
+                   Utils::Cost_Add(u.base + e.MOVEMENTS, h));
+  });
 }
 
 // The current marking met as a successor counts as reached once it is linked and its links lead
 // to the goal; then the marking one step ahead becomes the next marking.
-[[gnu::noinline]] bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s) {
-  if (s.PARENT == -1 || !Walk_To_Goal(run.start_key).stopped) return false;
+[[gnu::noinline]] bool Reached_Current(const Run& run, Key_CPN parent) {
+  if (parent == -1 || !Walk_To_Goal(run.start_key).stopped) return false;
   planner.solution_found = true;
   Log(Severity::DEBUG, "Search OK");
-  planner.next = Walk_Links(s.PARENT, 0).marking;
+  planner.next = Walk_Links(parent, 0).marking;
   return true;
 }
 

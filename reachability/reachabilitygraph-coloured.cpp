@@ -203,6 +203,33 @@ Predecessors Define_Predecessors(const CPN_Marking& marking) {
 // and any two entering it conflict, so that a feasible firing steps its vehicle back at most
 // once. A transition that conflicts with itself can never fire and is no step.
 
+// The tables below number a transition t turned round, as 31 - t, in bit sets too: the highest
+// transition of a set is then its lowest bit, which is the cheaper one to take, and the
+// enumeration takes them highest first.
+constexpr int Turned(int t) {
+  return 31 - t;
+}
+
+// A set of transitions turned round (and back).
+constexpr std::uint32_t Turned_Set(std::uint32_t set) {
+  std::uint32_t turned = 0;
+  for (; set != 0; set &= set - 1) turned |= 1u << Turned(__builtin_ctz(set));
+  return turned;
+}
+
+// The turned transitions above turned transition r: the transitions below r's own.
+constexpr std::uint32_t Above(int r) {
+  return ~((2u << r) - 1u);
+}
+
+// The lowest turned transition in `set` (the highest transition), which leaves the set.
+int Take_Lowest(std::uint32_t& set) {
+  const int r = __builtin_ctz(set);
+  set &= set - 1;
+  return r;
+}
+
+// Sets of turned transitions, per place.
 struct Place_Steps {
   std::uint32_t entering = 0;  // every transition entering the place
   std::uint32_t steps = 0;     // those that are steps
@@ -212,31 +239,32 @@ struct Place_Steps {
 };
 
 // The tables of one version of the net, worked out when the net has changed. What the
-// combination of steps reads about each step t that moves a vehicle into a usable place, and
-// about each pair of such steps x > y of two vehicles; a step that moves no vehicle leaves it on
-// its own place, which only a placement tells, so that its entries are worked out per placement.
+// combination of steps reads about each step that moves a vehicle into a usable place, and about
+// each pair of such steps x > y of two vehicles, by turned transition; a step that moves no
+// vehicle leaves it on its own place, which only a placement tells, so that its entries are
+// worked out per placement.
 struct Net_Steps {
+  using Per_Step = std::array<std::uint32_t, 32>;
   std::uint64_t version = 0;  // 0: not worked out
   std::array<Place_Steps, Max_Places> place;
-  std::array<std::uint32_t, Max_Transitions> conflicts{};
-  std::array<std::int8_t, Max_Transitions> from{};   // where its vehicle comes from
-  std::array<std::int8_t, Max_Transitions> moves{};  // 1 when it moves its vehicle
-  std::array<std::int8_t, Max_Transitions> delta{};  // from - destination
+  Per_Step conflicts{};
+  std::array<std::int8_t, 32> from{};   // where its vehicle comes from
+  std::array<std::int8_t, 32> moves{};  // 1 when it moves its vehicle
+  std::array<std::int8_t, 32> delta{};  // from - destination
   // The moving steps whose vehicle comes from a place.
   std::array<std::uint32_t, Max_Places> from_place{};
-  std::array<std::uint32_t, Max_Transitions> from_bit{};  // where its vehicle comes from
-  std::array<std::uint32_t, Max_Transitions> own{};       // the steps of its vehicle's place
-  // The steps that cannot join t as a step of another vehicle: its conflicts and the steps
+  Per_Step from_bit{};  // where its vehicle comes from, as a place bit
+  Per_Step own{};       // the steps of its vehicle's place
+  // The steps that cannot join it as a step of another vehicle: its conflicts and the steps
   // whose vehicle comes from where its own does; with those of its own vehicle for a pair.
-  std::array<std::uint32_t, Max_Transitions> exclude_third{};
-  std::array<std::uint32_t, Max_Transitions> exclude_pair{};
-  // The lower steps of other vehicles that may join x.
-  std::array<std::uint32_t, Max_Transitions> pair_candidates{};
-  // For x > y: the steps below y that neither excludes, for a third vehicle.
-  std::array<std::array<std::uint32_t, Max_Transitions>, Max_Transitions> third_candidates{};
+  Per_Step exclude_third{};
+  Per_Step exclude_pair{};
+  Per_Step pair_candidates{};  // the lower steps of other vehicles that may join it
+  // For x > y: the steps of neither's place below y that neither excludes, for a third vehicle.
+  std::array<Per_Step, 32> third_candidates{};
   // For x > y: the places their vehicles come from, less their own: a pair without a step of
   // the third vehicle is possible unless the third stands on one of them.
-  std::array<std::array<std::uint16_t, Max_Transitions>, Max_Transitions> pair_blocked_by{};
+  std::array<std::array<std::uint16_t, 32>, 32> pair_blocked_by{};
 };
 
 // The tables of the net as it is now, and those of the version before, on which the successors
@@ -247,19 +275,20 @@ Net_Steps previous_net_steps;
 // The steps of the place, and what the moving steps into it tell on their own.
 void Work_Out_Place(int p, Net_Steps& net) {
   Place_Steps& ps = net.place[static_cast<std::size_t>(p)];
-  ps = {PetriNet::Post_Transitions(p).bits, 0, 0, 0, true};
-  for (std::uint32_t rest = ps.entering; rest != 0; rest &= rest - 1) {
+  const std::uint32_t entering = PetriNet::Post_Transitions(p).bits;
+  ps = {Turned_Set(entering), 0, 0, 0, true};
+  for (std::uint32_t rest = entering; rest != 0; rest &= rest - 1) {
     const int t = __builtin_ctz(rest);
-    const auto i = static_cast<std::size_t>(t);
-    const std::uint32_t bit = 1u << t;
+    const auto r = static_cast<std::size_t>(Turned(t));
+    const std::uint32_t bit = 1u << r;
     const std::uint32_t conflicts = PetriNet::Conflicts(t).bits;
-    const std::uint32_t lower = ps.entering & (bit - 1u);
+    const std::uint32_t lower = entering & ((1u << t) - 1u);
     const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
     const bool moves = ends.source >= 0 && ends.destination >= 0;
     if ((conflicts & lower) != lower || (moves && ends.destination != p)) ps.usable = false;
-    if ((conflicts & bit) != 0) continue;
+    if ((conflicts >> t) & 1u) continue;
     ps.steps |= bit;
-    net.conflicts[i] = conflicts;
+    net.conflicts[r] = Turned_Set(conflicts);
     if (!moves) {
       ps.staying |= bit;
       continue;
@@ -268,9 +297,9 @@ void Work_Out_Place(int p, Net_Steps& net) {
     // A moving step belongs to its destination (any other place it enters is not usable).
     if (ends.destination != p) continue;
     ps.arriving |= bit;
-    net.from[i] = ends.source;
-    net.moves[i] = 1;
-    net.delta[i] = static_cast<std::int8_t>(ends.source - p);
+    net.from[r] = ends.source;
+    net.moves[r] = 1;
+    net.delta[r] = static_cast<std::int8_t>(ends.source - p);
   }
 }
 
@@ -278,27 +307,26 @@ void Work_Out_Place(int p, Net_Steps& net) {
 void Work_Out_Exclusions(int p, Net_Steps& net) {
   const Place_Steps& ps = net.place[static_cast<std::size_t>(p)];
   for (std::uint32_t rest = ps.arriving; rest != 0; rest &= rest - 1) {
-    const int t = __builtin_ctz(rest);
-    const auto i = static_cast<std::size_t>(t);
+    const int r = __builtin_ctz(rest);
+    const auto i = static_cast<std::size_t>(r);
     const auto from = static_cast<std::size_t>(net.from[i]);
     net.from_bit[i] = 1u << from;
     net.own[i] = ps.steps;
     net.exclude_third[i] = net.conflicts[i] | net.from_place[from];
     net.exclude_pair[i] = net.exclude_third[i] | ps.steps;
-    net.pair_candidates[i] = ((1u << t) - 1u) & ~net.exclude_pair[i];
+    net.pair_candidates[i] = Above(r) & ~net.exclude_pair[i];
   }
 }
 
 // What each pair of moving steps x > y of two vehicles tells.
 void Work_Out_Pairs(std::uint32_t moving, Net_Steps& net) {
   for (std::uint32_t xs = moving; xs != 0; xs &= xs - 1) {
-    const int tx = __builtin_ctz(xs);
-    const auto x = static_cast<std::size_t>(tx);
+    const auto x = static_cast<std::size_t>(__builtin_ctz(xs));
     for (std::uint32_t ys = moving & net.pair_candidates[x]; ys != 0; ys &= ys - 1) {
-      const int ty = __builtin_ctz(ys);
-      const auto y = static_cast<std::size_t>(ty);
-      net.third_candidates[x][y] =
-          ((1u << ty) - 1u) & ~(net.exclude_third[x] | net.exclude_third[y]);
+      const int ry = __builtin_ctz(ys);
+      const auto y = static_cast<std::size_t>(ry);
+      net.third_candidates[x][y] = Above(ry) & ~(net.exclude_third[x] | net.exclude_third[y]) &
+                                   ~(net.own[x] | net.own[y]);
       const std::uint32_t own_places = (1u << (net.from[x] - net.delta[x])) |
                                        (1u << (net.from[y] - net.delta[y]));
       net.pair_blocked_by[x][y] =
@@ -357,12 +385,13 @@ struct Batch_Writer {
       firing_tail[m] = batch.firings[m].data();
     }
   }
-  // The predecessor with placement code `at`, reached by firing `bits` backwards.
-  void Add(int at, std::uint32_t bits, int movements) {
+  // The predecessor with placement code `at`, reached by firing the turned transitions `turned`
+  // backwards.
+  void Add(int at, std::uint32_t turned, int movements) {
     const auto m = static_cast<std::size_t>(movements);
     const Key_CPN key = key_tables.key_of_code[static_cast<std::size_t>(at)];
     *tail[m]++ = static_cast<Group_Key>(key);
-    if constexpr (With_Firings) *firing_tail[m]++ = bits;
+    if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
     if constexpr (Insert) graph.present[static_cast<std::size_t>(key)] = Presence::Present;
   }
   void Finish() {
@@ -374,21 +403,15 @@ struct Batch_Writer {
 // The vehicles' indexes 0, 1 and 2 add up to this: the third of two vehicles is what is left.
 constexpr std::size_t Vehicle_Index_Sum = Number_Of_Vehicles * (Number_Of_Vehicles - 1) / 2;
 
-// The highest transition in `set`, which leaves the set.
-int Take_Highest(std::uint32_t& set) {
-  const int t = 31 - __builtin_clz(set);
-  set ^= 1u << t;
-  return t;
-}
-
-// The steps back of the three vehicles of one placement, as bit sets of transitions, and what
-// the placement adds to the net's tables: where a vehicle's steps lead on the placement code.
+// The steps back of the three vehicles of one placement, as sets of turned transitions, and
+// what the placement adds to the net's tables: where a vehicle's steps lead on the placement
+// code.
 struct Steps_Table {
   std::uint32_t all = 0;                                       // every step
   std::array<std::uint32_t, Number_Of_Vehicles> of_vehicle{};  // the steps of V1, V2, V3
   std::uint32_t placed = 0;                                    // the places of the vehicles
   std::uint32_t staying = 0;                                   // the steps that move no vehicle
-  std::array<std::int32_t, Max_Transitions> shift;  // per step, what it adds to the code
+  std::array<std::int32_t, 32> shift;  // per step, what it adds to the code
 };
 
 // The weight of a vehicle's place in the placement code.
@@ -413,8 +436,8 @@ bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_Table& t
     table.placed |= 1u << placement.place[v];
     table.staying |= ps[v]->staying;
     for (std::uint32_t rest = ps[v]->steps; rest != 0; rest &= rest - 1) {
-      const auto t = static_cast<std::size_t>(__builtin_ctz(rest));
-      table.shift[t] = net.delta[t] * Code_Weight(v);
+      const auto r = static_cast<std::size_t>(__builtin_ctz(rest));
+      table.shift[r] = net.delta[r] * Code_Weight(v);
     }
   }
   return true;
@@ -428,28 +451,29 @@ bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_Table& t
 // closes the firings whose highest transition is x. A vehicle that steps back onto a place stays
 // overrun unless the vehicle there steps back too, so such outcomes are left out as soon as no
 // lower step can free the place. What a step or a pair of steps excludes comes from the net's
-// tables; the steps of the third vehicle of a pair are those of neither's place.
+// tables.
 template <class Writer>
 void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
                           const Net_Steps& net, Writer& out) {
   const int code = placement.Code();
   for (std::uint32_t xs = table.all; xs != 0;) {
-    const int tx = Take_Highest(xs);
-    const auto x = static_cast<std::size_t>(tx);
+    const int rx = Take_Lowest(xs);
+    const auto x = static_cast<std::size_t>(rx);
     const int x_code = code + table.shift[x];
-    const std::uint32_t others = table.all & ~net.own[x];
+    const std::uint32_t* const third_candidates = net.third_candidates[x].data();
+    const std::uint16_t* const pair_blocked_by = net.pair_blocked_by[x].data();
     for (std::uint32_t ys = table.all & net.pair_candidates[x]; ys != 0;) {
-      const int ty = Take_Highest(ys);
-      const auto y = static_cast<std::size_t>(ty);
+      const int ry = Take_Lowest(ys);
+      const auto y = static_cast<std::size_t>(ry);
       const int xy_code = x_code + table.shift[y];
-      const std::uint32_t xy_bits = (1u << tx) | (1u << ty);
-      for (std::uint32_t zs = others & ~net.own[y] & net.third_candidates[x][y]; zs != 0;) {
-        const int tz = Take_Highest(zs);
-        out.Add(xy_code + table.shift[static_cast<std::size_t>(tz)], xy_bits | (1u << tz), 3);
+      const std::uint32_t xy = (1u << rx) | (1u << ry);
+      for (std::uint32_t zs = table.all & third_candidates[y]; zs != 0;) {
+        const int rz = Take_Lowest(zs);
+        out.Add(xy_code + table.shift[static_cast<std::size_t>(rz)], xy | (1u << rz), 3);
       }
-      if ((table.placed & net.pair_blocked_by[x][y]) == 0) out.Add(xy_code, xy_bits, 2);
+      if ((table.placed & pair_blocked_by[y]) == 0) out.Add(xy_code, xy, 2);
     }
-    if ((net.from_bit[x] & table.placed) == 0) out.Add(x_code, 1u << tx, 1);
+    if ((net.from_bit[x] & table.placed) == 0) out.Add(x_code, 1u << rx, 1);
   }
   out.Finish();
 }
@@ -457,10 +481,10 @@ void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
 // What the combination reads about each step of a placement where some step moves no vehicle:
 // such a step leaves its vehicle on its own place.
 struct Placement_Entries {
-  std::array<std::int8_t, Max_Transitions> vehicle;  // 0..2 for V1..V3
-  std::array<std::uint32_t, Max_Transitions> exclude_pair;
-  std::array<std::uint32_t, Max_Transitions> exclude_third;
-  std::array<std::uint32_t, Max_Transitions> from_bit;
+  std::array<std::int8_t, 32> vehicle;  // 0..2 for V1..V3
+  std::array<std::uint32_t, 32> exclude_pair;
+  std::array<std::uint32_t, 32> exclude_third;
+  std::array<std::uint32_t, 32> from_bit;
 };
 
 Placement_Entries Entries_Of(const Steps_Table& table, const Placement& placement,
@@ -471,12 +495,12 @@ Placement_Entries Entries_Of(const Steps_Table& table, const Placement& placemen
     from_place[static_cast<std::size_t>(placement.place[v])] |= table.of_vehicle[v] & table.staying;
   for (std::size_t v = 0; v < table.of_vehicle.size(); ++v) {
     for (std::uint32_t rest = table.of_vehicle[v]; rest != 0; rest &= rest - 1) {
-      const auto t = static_cast<std::size_t>(__builtin_ctz(rest));
-      const int from = net.moves[t] != 0 ? net.from[t] : placement.place[v];
-      entries.vehicle[t] = static_cast<std::int8_t>(v);
-      entries.exclude_third[t] = net.conflicts[t] | from_place[static_cast<std::size_t>(from)];
-      entries.exclude_pair[t] = entries.exclude_third[t] | table.of_vehicle[v];
-      entries.from_bit[t] = 1u << from;
+      const auto r = static_cast<std::size_t>(__builtin_ctz(rest));
+      const int from = net.moves[r] != 0 ? net.from[r] : placement.place[v];
+      entries.vehicle[r] = static_cast<std::int8_t>(v);
+      entries.exclude_third[r] = net.conflicts[r] | from_place[static_cast<std::size_t>(from)];
+      entries.exclude_pair[r] = entries.exclude_third[r] | table.of_vehicle[v];
+      entries.from_bit[r] = 1u << from;
     }
   }
   return entries;
@@ -489,29 +513,29 @@ void Combine_Any_Steps(const Steps_Table& table, const Placement& placement,
                        const Net_Steps& net, Writer& out) {
   const Placement_Entries e = Entries_Of(table, placement, net);
   const int code = placement.Code();
-  const auto moves = [&net](std::size_t t) { return static_cast<int>(net.moves[t]); };
+  const auto moves = [&net](std::size_t r) { return static_cast<int>(net.moves[r]); };
   for (std::uint32_t xs = table.all; xs != 0;) {
-    const int tx = Take_Highest(xs);
-    const auto x = static_cast<std::size_t>(tx);
+    const int rx = Take_Lowest(xs);
+    const auto x = static_cast<std::size_t>(rx);
     const auto vx = static_cast<std::size_t>(e.vehicle[x]);
     const int x_code = code + table.shift[x];
-    for (std::uint32_t ys = table.all & ((1u << tx) - 1u) & ~e.exclude_pair[x]; ys != 0;) {
-      const int ty = Take_Highest(ys);
-      const auto y = static_cast<std::size_t>(ty);
+    for (std::uint32_t ys = table.all & Above(rx) & ~e.exclude_pair[x]; ys != 0;) {
+      const int ry = Take_Lowest(ys);
+      const auto y = static_cast<std::size_t>(ry);
       const std::size_t third = Vehicle_Index_Sum - vx - static_cast<std::size_t>(e.vehicle[y]);
       const int xy_code = x_code + table.shift[y];
-      const std::uint32_t xy_bits = (1u << tx) | (1u << ty);
-      for (std::uint32_t zs = table.of_vehicle[third] & ((1u << ty) - 1u) &
+      const std::uint32_t xy = (1u << rx) | (1u << ry);
+      for (std::uint32_t zs = table.of_vehicle[third] & Above(ry) &
                               ~(e.exclude_third[x] | e.exclude_third[y]);
            zs != 0;) {
-        const auto z = static_cast<std::size_t>(Take_Highest(zs));
-        out.Add(xy_code + table.shift[z], xy_bits | (1u << z), moves(x) + moves(y) + moves(z));
+        const auto z = static_cast<std::size_t>(Take_Lowest(zs));
+        out.Add(xy_code + table.shift[z], xy | (1u << z), moves(x) + moves(y) + moves(z));
       }
       // Without a step of the third vehicle: x and y must not bring theirs onto its place.
       if (((1u << placement.place[third]) & (e.from_bit[x] | e.from_bit[y])) == 0)
-        out.Add(xy_code, xy_bits, moves(x) + moves(y));
+        out.Add(xy_code, xy, moves(x) + moves(y));
     }
-    if (moves(x) == 0 || (e.from_bit[x] & table.placed) == 0) out.Add(x_code, 1u << tx, moves(x));
+    if (moves(x) == 0 || (e.from_bit[x] & table.placed) == 0) out.Add(x_code, 1u << rx, moves(x));
   }
   out.Finish();
 }

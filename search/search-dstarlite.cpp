@@ -382,6 +382,45 @@ bool Improve(const Run& run, const Expanding& u, Key_CPN key, Graph::Search_Valu
   return key == run.start_key && Reached_Current(run, s.PARENT);
 }
 
+// The successors of `u` under `keys`, whose steps move `movements` vehicles, each key naming
+// the vertex of its own consistent marking: Improve for each, after the limit checks, until it
+// returns true or a limit is hit (true then). With Check_Blocked, a vehicle of `u` stands at an
+// obstacle's end, or an obstacle's end is out of range.
+template <bool Check_Blocked>
+bool Visit_Keys(Run& run, const Expanding& u, std::span<const Graph::Group_Key> keys,
+                int movements) {
+  const int base = u.base + movements;
+  const Cost g = Utils::Cost_Add(u.g, movements);
+  Graph::Search_Values* const values = run.values.data();
+  Cost* const heuristic = run.heuristic_of.data();
+  std::size_t i = 0;
+  while (i < keys.size()) {
+    // The successors up to the next clock read, or the one the clock is read before.
+    const std::uint32_t after_check = run.successors_seen % Successors_Per_Clock_Read;
+    const bool limit = after_check == 0 && Check_Limits(run);
+    const std::size_t until =
+        after_check == 0 ? i + 1
+                         : std::min(keys.size(), i + Successors_Per_Clock_Read - after_check);
+    run.successors_seen += static_cast<std::uint32_t>(until - i);
+    for (; i < until; ++i) {
+      const std::size_t key = keys[i];
+      if constexpr (Check_Blocked) {
+        Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+        const Placement at = Graph::Consistent_Placement(static_cast<Key_CPN>(key));
+        if (Moves_Between(u.far_ends, at)) continue;
+      }
+      Cost h = heuristic[key];
+      if (h == Unknown) [[unlikely]]
+        h = heuristic[key] = Distance_Sum(run.towards_current,
+                                          Graph::Consistent_Placement(static_cast<Key_CPN>(key)));
+      if (Improve(run, u, static_cast<Key_CPN>(key), values[key], g, Utils::Cost_Add(base, h)))
+        return true;
+    }
+    if (limit) return true;
+  }
+  return false;
+}
+
 // The successors in groups: each key names the vertex of its own consistent marking.
 bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) {
   const Graph::Search_Values& v = run.values[static_cast<std::size_t>(key)];
@@ -391,22 +430,10 @@ bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) 
     u.check_blocked = u.far_ends != Far_Ends{} || run.blocked.invalid;
   }
   for (std::size_t g = 0; g < groups.of_movements.size(); ++g) {
-    const std::span<const Graph::Group_Key> keys = groups.of_movements[g];
     const int movements = static_cast<int>(g) + 1;
-    const int base = u.base + movements;
-    const Cost g_after = Utils::Cost_Add(u.g, movements);
-    const bool reached = Visit_Each(run, keys.size(), [&](std::size_t i) {
-      const Key_CPN s_key = keys[i];
-      if (u.check_blocked) {
-        Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
-        if (Moves_Between(u.far_ends, Graph::Consistent_Placement(s_key))) return false;
-      }
-      Cost& h = run.heuristic_of[static_cast<std::size_t>(s_key)];
-      if (h == Unknown) h = Distance_Sum(run.towards_current, Graph::Consistent_Placement(s_key));
-      Graph::Search_Values& s = run.values[static_cast<std::size_t>(s_key)];
-      return Improve(run, u, s_key, s, g_after, Utils::Cost_Add(base, h));
-    });
-    if (reached) return true;
+    if (u.check_blocked ? Visit_Keys<true>(run, u, groups.of_movements[g], movements)
+                        : Visit_Keys<false>(run, u, groups.of_movements[g], movements))
+      return true;
   }
   return false;
 }

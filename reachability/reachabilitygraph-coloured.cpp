@@ -806,8 +806,8 @@ Placement Placement_Of(Key_CPN key) {
   return key_tables.placement_of_key[static_cast<std::size_t>(key)];
 }
 
-Placement Consistent_Placement(Key_CPN key) {
-  return key_tables.placement_of_key[static_cast<std::size_t>(key)];
+std::span<const Placement, Consistent_Keys> Consistent_Placements() {
+  return key_tables.placement_of_key;
 }
 
 Vertex_Link Link_Of(Key_CPN key) {

@@ -118,8 +118,8 @@ std::span<Search_Values, Consistent_Keys> Consistent_Values();
 // no vertex.
 Placement Placement_Of(Key_CPN key);
 
-// The consistent placement whose key is `key` (0..Consistent_Keys - 1).
-Placement Consistent_Placement(Key_CPN key);
+// The consistent placements, indexed by key.
+std::span<const Placement, Consistent_Keys> Consistent_Placements();
 
 // The marking and the link of the vertex under `key`, when there is one.
 struct Vertex_Link {

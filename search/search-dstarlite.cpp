@@ -236,23 +236,25 @@ struct Run {
   Blocked_Roads blocked;
   bool out_of_memory = false;
   std::span<Graph::Search_Values, Graph::Consistent_Keys> values = Graph::Consistent_Values();
+  std::span<const Placement, Graph::Consistent_Keys> placements = Graph::Consistent_Placements();
   int evaluations = 0;
-  std::uint32_t successors_seen = 0;
+  // Successors to visit until the clock is read before the next: the first of the run, then
+  // every Successors_Per_Clock_Read-th.
+  std::uint32_t until_clock_read = 1;
   bool stop = false;
   // The heuristic of each key of a consistent marking, worked out when first needed (a vertex
   // keeps its marking while a run lasts). The sum costs several times the look-up, and a run
-  // meets most vertices as successors of many others.
+  // meets most vertices as successors of many others. The current marking's stays Unknown.
   std::array<Cost, Graph::Consistent_Keys> heuristic_of;
 };
 
 // The vertex whose successors are visited, as they see it.
 struct Expanding {
   Key_CPN key = -1;
-  Cost g = 0;             // its G before the visits, one of which may improve it
-  int base = 0;           // Key_Modifier + G
+  Cost g = 0;     // its G before the visits, one of which may improve it
+  int base = 0;   // Key_Modifier + G
   bool check_blocked = false;
-  Watched watched;        // for the successors of a list
-  Far_Ends far_ends{};    // for the successors in groups (consistent markings)
+  Far_Ends far_ends{};  // for the successors in groups (consistent markings)
 };
 
 void Start(Run& run);
@@ -343,28 +345,15 @@ bool Check_Limits(const Run& run) {
   return hit;
 }
 
-// Visits `count` successors in order, visit(i) for the i-th, until one returns true (the current
-// marking is reached) or a limit is hit; true then. The limits are checked before every
+// Whether a limit is hit before the next successor. The limits are checked before every
 // Successors_Per_Clock_Read-th successor of the run, starting with the first: the memory limit
 // cannot change while a run lasts, and a hit ends the run at its first successor, where the
 // clock is read too.
-template <class Visit>
-bool Visit_Each(Run& run, std::size_t count, Visit visit) {
-  std::size_t i = 0;
-  while (i < count) {
-    const std::uint32_t after_check = run.successors_seen % Successors_Per_Clock_Read;
-    if (after_check == 0) {
-      ++run.successors_seen;
-      const bool limit = Check_Limits(run);
-      if (visit(i++) || limit) return true;
-      continue;
-    }
-    const std::size_t until = std::min<std::size_t>(count, i + Successors_Per_Clock_Read - after_check);
-    run.successors_seen += static_cast<std::uint32_t>(until - i);
-    for (; i < until; ++i)
-      if (visit(i)) return true;
-  }
-  return false;
+bool Limit_Before_Visit(Run& run) {
+  if (--run.until_clock_read != 0) [[likely]]
+    return false;
+  run.until_clock_read = Successors_Per_Clock_Read;
+  return Check_Limits(run);
 }
 
 bool Reached_Current(const Run& run, Key_CPN parent);
@@ -382,41 +371,61 @@ bool Improve(const Run& run, const Expanding& u, Key_CPN key, Graph::Search_Valu
   return key == run.start_key && Reached_Current(run, s.PARENT);
 }
 
+// The successor under `key` of `u`, reached by a step to G `g`, F `base` + heuristic, when
+// its heuristic is not learnt yet or it is the current marking's vertex (whose heuristic stays
+// unlearnt, so that only such keys take this way); true when the current marking is reached.
+[[gnu::noinline]] bool Visit_Unlearnt(Run& run, const Expanding& u, std::size_t key, int base,
+                                      Cost g) {
+  const Cost h = Distance_Sum(run.towards_current, run.placements[key]);
+  if (static_cast<Key_CPN>(key) != run.start_key) run.heuristic_of[key] = h;
+  return Improve(run, u, static_cast<Key_CPN>(key), run.values[key], g, Utils::Cost_Add(base, h));
+}
+
+// The successor under `key` of `u`, its step moving base - u.base vehicles to G `g`; true when
+// it is the current marking and counts as reached.
+template <bool Check_Blocked>
+bool Visit_Key(Run& run, const Expanding& u, std::size_t key, int base, Cost g) {
+  if constexpr (Check_Blocked) {
+    Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+    if (Moves_Between(u.far_ends, run.placements[key])) return false;
+  }
+  const Cost h = run.heuristic_of[key];
+  if (h == Unknown) [[unlikely]]
+    return Visit_Unlearnt(run, u, key, base, g);
+  const Cost f = Utils::Cost_Add(base, h);
+  Graph::Search_Values& s = run.values[key];
+  if (f < s.F) {
+    s.G = g;
+    s.F = f;
+    s.PARENT = u.key;
+    planner.queue.Enqueue(Utils::Infinite_Cost - f, static_cast<Key_CPN>(key));
+  }
+  return false;
+}
+
 // The successors of `u` under `keys`, whose steps move `movements` vehicles, each key naming
-// the vertex of its own consistent marking: Improve for each, after the limit checks, until it
-// returns true or a limit is hit (true then). With Check_Blocked, a vehicle of `u` stands at an
-// obstacle's end, or an obstacle's end is out of range.
+// the vertex of its own consistent marking, until the current marking is reached or a limit is
+// hit (true then). The limits are checked before the successors that follow a clock read, and
+// the successors between two clock reads go without. With Check_Blocked, a vehicle of `u`
+// stands at an obstacle's end, or an obstacle's end is out of range.
 template <bool Check_Blocked>
 bool Visit_Keys(Run& run, const Expanding& u, std::span<const Graph::Group_Key> keys,
                 int movements) {
   const int base = u.base + movements;
   const Cost g = Utils::Cost_Add(u.g, movements);
-  Graph::Search_Values* const values = run.values.data();
-  Cost* const heuristic = run.heuristic_of.data();
-  std::size_t i = 0;
-  while (i < keys.size()) {
-    // The successors up to the next clock read, or the one the clock is read before.
-    const std::uint32_t after_check = run.successors_seen % Successors_Per_Clock_Read;
-    const bool limit = after_check == 0 && Check_Limits(run);
-    const std::size_t until =
-        after_check == 0 ? i + 1
-                         : std::min(keys.size(), i + Successors_Per_Clock_Read - after_check);
-    run.successors_seen += static_cast<std::uint32_t>(until - i);
-    for (; i < until; ++i) {
-      const std::size_t key = keys[i];
-      if constexpr (Check_Blocked) {
-        Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
-        const Placement at = Graph::Consistent_Placement(static_cast<Key_CPN>(key));
-        if (Moves_Between(u.far_ends, at)) continue;
-      }
-      Cost h = heuristic[key];
-      if (h == Unknown) [[unlikely]]
-        h = heuristic[key] = Distance_Sum(run.towards_current,
-                                          Graph::Consistent_Placement(static_cast<Key_CPN>(key)));
-      if (Improve(run, u, static_cast<Key_CPN>(key), values[key], g, Utils::Cost_Add(base, h)))
-        return true;
+  const Graph::Group_Key* key = keys.data();
+  const Graph::Group_Key* const end = key + keys.size();
+  while (key != end) {
+    if (run.until_clock_read == 1) {
+      const bool limit = Limit_Before_Visit(run);
+      if (Visit_Key<Check_Blocked>(run, u, *key++, base, g) || limit) return true;
+      continue;
     }
-    if (limit) return true;
+    const Graph::Group_Key* const unchecked =
+        key + std::min<std::ptrdiff_t>(end - key, run.until_clock_read - 1);
+    run.until_clock_read -= static_cast<std::uint32_t>(unchecked - key);
+    for (; key != unchecked; ++key)
+      if (Visit_Key<Check_Blocked>(run, u, *key, base, g)) return true;
   }
   return false;
 }
@@ -424,9 +433,9 @@ bool Visit_Keys(Run& run, const Expanding& u, std::span<const Graph::Group_Key> 
 // The successors in groups: each key names the vertex of its own consistent marking.
 bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) {
   const Graph::Search_Values& v = run.values[static_cast<std::size_t>(key)];
-  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}, {}};
+  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
   if (run.blocked.any) {
-    u.far_ends = Far_Ends_Of(Graph::Consistent_Placement(key), run.blocked);
+    u.far_ends = Far_Ends_Of(run.placements[static_cast<std::size_t>(key)], run.blocked);
     u.check_blocked = u.far_ends != Far_Ends{} || run.blocked.invalid;
   }
   for (std::size_t g = 0; g < groups.of_movements.size(); ++g) {
@@ -439,9 +448,11 @@ bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) 
 }
 
 // Distance_Sum towards the current marking for a successor under `key` whose vehicles stand on
-// `placement`, learnt once per run for a key of a consistent marking.
+// `placement`, learnt once per run for a key of a consistent marking other than the current
+// marking's.
 Cost Heuristic_Of(Run& run, Key_CPN key, const Placement& placement) {
-  if (key < 0 || key >= Graph::Consistent_Keys) return Distance_Sum(run.towards_current, placement);
+  if (key < 0 || key >= Graph::Consistent_Keys || key == run.start_key)
+    return Distance_Sum(run.towards_current, placement);
   Cost& known = run.heuristic_of[static_cast<std::size_t>(key)];
   if (known == Unknown) known = Distance_Sum(run.towards_current, placement);
   return known;
@@ -451,27 +462,35 @@ Cost Heuristic_Of(Run& run, Key_CPN key, const Placement& placement) {
 bool Visit_List(Run& run, Key_CPN key) {
   if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
   const Graph::CPN_Vertex v = Graph::Get_Vertex(key);
-  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}, {}};
+  const Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
+  Watched watched;
+  bool check_blocked = false;
   if (run.blocked.any) {
-    u.watched = Watch(v.CPN_MARKING, run.blocked);
-    u.check_blocked = u.watched.count > 0 || run.blocked.invalid;
+    watched = Watch(v.CPN_MARKING, run.blocked);
+    check_blocked = watched.count > 0 || run.blocked.invalid;
   }
-  return Visit_Each(run, v.CPN_SUCCESSORS.size(), [&](std::size_t i) {
-    const Graph::CPN_Successor& e = v.CPN_SUCCESSORS[i];
+  for (const Graph::CPN_Successor& e : v.CPN_SUCCESSORS) {
+    const bool limit = Limit_Before_Visit(run);
     Graph::Search_Values& s = Graph::Values(e.SUCCESSOR_KEY);
-    if (u.check_blocked) {
+    if (check_blocked) {
       Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
-      if (Moves_Along(u.watched, Graph::Link_Of(e.SUCCESSOR_KEY).CPN_MARKING)) return false;
+      if (Moves_Along(watched, Graph::Link_Of(e.SUCCESSOR_KEY).CPN_MARKING)) {
+        if (limit) return true;
+        continue;
+      }
     }
     // A marking that misses a vehicle (a goal's, met under the key of a consistent marking by a
     // later computation without a reset) leads nowhere: it is passed over like a step that is not
     // improved.
     const Placement placement = Graph::Placement_Of(e.SUCCESSOR_KEY);
-    if (!placement.All_Placed()) return false;
-    const Cost h = Heuristic_Of(run, e.SUCCESSOR_KEY, placement);
-    return Improve(run, u, e.SUCCESSOR_KEY, s, Utils::Cost_Add(u.g, e.MOVEMENTS),
-                   Utils::Cost_Add(u.base + e.MOVEMENTS, h));
-  });
+    const bool usable = placement.All_Placed();
+    if (usable && Improve(run, u, e.SUCCESSOR_KEY, s, Utils::Cost_Add(u.g, e.MOVEMENTS),
+                          Utils::Cost_Add(u.base + e.MOVEMENTS,
+                                          Heuristic_Of(run, e.SUCCESSOR_KEY, placement))))
+      return true;
+    if (limit) return true;
+  }
+  return false;
 }
 
 // The current marking met as a successor counts as reached once it is linked and its links lead

@@ -73,6 +73,7 @@ constexpr std::int32_t Refused = -1;
 // Refused where the entry is not usable or the vehicle is missing from the target.
 struct Distances_To {
   std::array<std::array<std::int32_t, Max_Places>, 3> moves;
+  bool all_usable = true;  // no entry is Refused
 };
 
 Distances_To Distances_Towards(const Placement& target) {
@@ -81,9 +82,11 @@ Distances_To Distances_Towards(const Placement& target) {
     for (int from = 0; from < Max_Places; ++from) {
       std::int32_t& moves = table.moves[v][static_cast<std::size_t>(from)];
       moves = Refused;
-      if (target.place[v] < 0) continue;
-      const float entry = Math::LinearAlgebra::Element(planner.distances, from, target.place[v]);
-      if (Usable_Entry(entry, 32767.5)) moves = static_cast<std::int32_t>(std::lround(entry));
+      if (target.place[v] >= 0) {
+        const float entry = Math::LinearAlgebra::Element(planner.distances, from, target.place[v]);
+        if (Usable_Entry(entry, 32767.5)) moves = static_cast<std::int32_t>(std::lround(entry));
+      }
+      table.all_usable = table.all_usable && moves != Refused;
     }
   }
   return table;
@@ -91,6 +94,11 @@ Distances_To Distances_Towards(const Placement& target) {
 
 // Range_Error when a vehicle is missing from `from` or its entry is refused.
 Cost Distance_Sum(const Distances_To& table, const Placement& from) {
+  if (table.all_usable && from.All_Placed()) {
+    return Utils::Cost_Add(table.moves[0][static_cast<std::size_t>(from.place[0])] +
+                               table.moves[1][static_cast<std::size_t>(from.place[1])],
+                           table.moves[2][static_cast<std::size_t>(from.place[2])]);
+  }
   Cost sum = 0;
   for (std::size_t v = 0; v < 3; ++v) {
     Utils::Require(from.place[v] >= 0, "distance index outside 0..11");
@@ -163,10 +171,10 @@ Far_Ends Far_Ends_Of(const Placement& a, const Blocked_Roads& blocked) {
 }
 
 bool Moves_Between(const Far_Ends& a, const Placement& b) {
-  bool along = false;
-  for (std::size_t v = 0; v < a.size(); ++v)
-    along = along || ((static_cast<unsigned>(a[v]) >> b.place[v]) & 1u) != 0;
-  return along;
+  static_assert(std::tuple_size_v<Far_Ends> == 3);
+  return (((static_cast<unsigned>(a[0]) >> b.place[0]) | (static_cast<unsigned>(a[1]) >> b.place[1]) |
+           (static_cast<unsigned>(a[2]) >> b.place[2])) &
+          1u) != 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -246,6 +254,14 @@ struct Run {
   // keeps its marking while a run lasts). The sum costs several times the look-up, and a run
   // meets most vertices as successors of many others. The current marking's stays Unknown.
   std::array<Cost, Graph::Consistent_Keys> heuristic_of;
+  // Per key of a consistent marking whose successors this run visited in groups: the key's F
+  // then, and their number. A vertex taken from the queue again with the same F can improve
+  // nothing (its successors' F' are the same, and their F have only gone down since), so that
+  // only the count of successors moves on. Unknown where not visited, or where the current
+  // marking's vertex is among them (met_start during the visits).
+  std::array<Cost, Graph::Consistent_Keys> visited_with_f;
+  std::array<std::uint16_t, Graph::Consistent_Keys> successors_visited;
+  bool met_start = false;
 };
 
 // The vertex whose successors are visited, as they see it.
@@ -284,6 +300,7 @@ bool Compute_Solution(const Utils::Obstacles_List& obstacles) {
 
 namespace {
 
+bool Visited_Alike(Run& run, Key_CPN key);
 bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups);
 bool Visit_List(Run& run, Key_CPN key);
 
@@ -312,6 +329,7 @@ void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
   run.blocked = Prepare_Obstacles(obstacles);
   run.out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
   run.heuristic_of.fill(Unknown);
+  run.visited_with_f.fill(Unknown);
   const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
   Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
   planner.queue.Enqueue(Utils::Infinite_Cost, goal_key);
@@ -324,11 +342,24 @@ void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
 void Evaluate_Next(Run& run) {
   ++run.evaluations;
   const Key_CPN key = planner.queue.Dequeue().CONTENT;
+  if (Visited_Alike(run, key)) return;
   if (const Graph::Successor_Groups* groups = Graph::Expanded_Groups(key)) {
     run.stop = Visit_Groups(run, key, *groups);
   } else {
     run.stop = Visit_List(run, key);
   }
+}
+
+// Whether the vertex under `key` is taken again with the F its successors were visited with,
+// and the clock is not read before any of them: then visiting them again changes nothing but
+// the count of successors until the next clock read, which moves on.
+bool Visited_Alike(Run& run, Key_CPN key) {
+  if (key < 0 || key >= Graph::Consistent_Keys) return false;
+  const auto k = static_cast<std::size_t>(key);
+  if (run.visited_with_f[k] != run.values[k].F || run.successors_visited[k] >= run.until_clock_read)
+    return false;
+  run.until_clock_read -= run.successors_visited[k];
+  return true;
 }
 
 // The clock read and the two limit checks, out of the successor loop.
@@ -377,14 +408,18 @@ bool Improve(const Run& run, const Expanding& u, Key_CPN key, Graph::Search_Valu
 [[gnu::noinline]] bool Visit_Unlearnt(Run& run, const Expanding& u, std::size_t key, int base,
                                       Cost g) {
   const Cost h = Distance_Sum(run.towards_current, run.placements[key]);
-  if (static_cast<Key_CPN>(key) != run.start_key) run.heuristic_of[key] = h;
+  if (static_cast<Key_CPN>(key) != run.start_key)
+    run.heuristic_of[key] = h;
+  else
+    run.met_start = true;
   return Improve(run, u, static_cast<Key_CPN>(key), run.values[key], g, Utils::Cost_Add(base, h));
 }
 
 // The successor under `key` of `u`, its step moving base - u.base vehicles to G `g`; true when
 // it is the current marking and counts as reached.
 template <bool Check_Blocked>
-bool Visit_Key(Run& run, const Expanding& u, std::size_t key, int base, Cost g) {
+[[gnu::always_inline]] inline bool Visit_Key(Run& run, const Expanding& u, std::size_t key,
+                                             int base, Cost g) {
   if constexpr (Check_Blocked) {
     Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
     if (Moves_Between(u.far_ends, run.placements[key])) return false;
@@ -438,11 +473,20 @@ bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) 
     u.far_ends = Far_Ends_Of(run.placements[static_cast<std::size_t>(key)], run.blocked);
     u.check_blocked = u.far_ends != Far_Ends{} || run.blocked.invalid;
   }
+  run.met_start = false;
+  std::size_t count = 0;
   for (std::size_t g = 0; g < groups.of_movements.size(); ++g) {
+    const std::span<const Graph::Group_Key> keys = groups.of_movements[g];
+    if (keys.empty()) continue;
+    count += keys.size();
     const int movements = static_cast<int>(g) + 1;
-    if (u.check_blocked ? Visit_Keys<true>(run, u, groups.of_movements[g], movements)
-                        : Visit_Keys<false>(run, u, groups.of_movements[g], movements))
+    if (u.check_blocked ? Visit_Keys<true>(run, u, keys, movements)
+                        : Visit_Keys<false>(run, u, keys, movements))
       return true;
+  }
+  if (!run.met_start) {
+    run.visited_with_f[static_cast<std::size_t>(key)] = v.F;
+    run.successors_visited[static_cast<std::size_t>(key)] = static_cast<std::uint16_t>(count);
   }
   return false;
 }

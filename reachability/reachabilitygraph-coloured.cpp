@@ -421,7 +421,7 @@ constexpr int Code_Weight(std::size_t vehicle) {
 
 // The steps back of the vehicles on `placement`; false when a place is not usable or a
 // transition enters two of the places.
-bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_Table& table) {
+inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_Table& table) {
   std::array<const Place_Steps*, Number_Of_Vehicles> ps;
   for (std::size_t v = 0; v < ps.size(); ++v) {
     ps[v] = &net.place[static_cast<std::size_t>(placement.place[v])];
@@ -443,19 +443,32 @@ bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_Table& t
   return true;
 }
 
-// The predecessors of the vehicles on `placement` when every step of its vehicles moves one:
-// Reverse_Fire over every feasible firing, the inconsistent outcomes left out, in descending
-// order of the firings. A firing holds at most one step back per vehicle, so that its movements
-// are its number of steps. Ordered by their highest transition, then the next, the firings
-// {x, y, z} with x > y > z come before {x, y}, which comes before {x, y'} for y' < y, and {x}
-// closes the firings whose highest transition is x. A vehicle that steps back onto a place stays
-// overrun unless the vehicle there steps back too, so such outcomes are left out as soon as no
-// lower step can free the place. What a step or a pair of steps excludes comes from the net's
+// The predecessors of the vehicles on `placement` into the batch when every step of its vehicles
+// moves one: Reverse_Fire over every feasible firing, the inconsistent outcomes left out, in
+// descending order of the firings. A firing holds at most one step back per vehicle, so that its
+// movements are its number of steps. Ordered by their highest transition, then the next, the
+// firings {x, y, z} with x > y > z come before {x, y}, which comes before {x, y'} for y' < y, and
+// {x} closes the firings whose highest transition is x. A vehicle that steps back onto a place
+// stays overrun unless the vehicle there steps back too, so such outcomes are left out as soon as
+// no lower step can free the place. What a step or a pair of steps excludes comes from the net's
 // tables.
-template <class Writer>
+template <bool With_Firings, bool Insert>
 void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
-                          const Net_Steps& net, Writer& out) {
+                          const Net_Steps& net) {
   const int code = placement.Code();
+  // The tails of the groups of one, two and three movements, held apart so that they can stay
+  // in registers.
+  Group_Key* singles = batch.keys[1].data();
+  Group_Key* pairs = batch.keys[2].data();
+  Group_Key* triples = batch.keys[3].data();
+  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
+  for (std::size_t m = 0; m < firing_tail.size(); ++m) firing_tail[m] = batch.firings[m].data();
+  const auto add = [&firing_tail](Group_Key*& tail, int at, std::uint32_t turned, std::size_t m) {
+    const Key_CPN key = key_tables.key_of_code[static_cast<std::size_t>(at)];
+    *tail++ = static_cast<Group_Key>(key);
+    if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
+    if constexpr (Insert) graph.present[static_cast<std::size_t>(key)] = Presence::Present;
+  };
   for (std::uint32_t xs = table.all; xs != 0;) {
     const int rx = Take_Lowest(xs);
     const auto x = static_cast<std::size_t>(rx);
@@ -469,13 +482,15 @@ void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
       const std::uint32_t xy = (1u << rx) | (1u << ry);
       for (std::uint32_t zs = table.all & third_candidates[y]; zs != 0;) {
         const int rz = Take_Lowest(zs);
-        out.Add(xy_code + table.shift[static_cast<std::size_t>(rz)], xy | (1u << rz), 3);
+        add(triples, xy_code + table.shift[static_cast<std::size_t>(rz)], xy | (1u << rz), 3);
       }
-      if ((table.placed & pair_blocked_by[y]) == 0) out.Add(xy_code, xy, 2);
+      if ((table.placed & pair_blocked_by[y]) == 0) add(pairs, xy_code, xy, 2);
     }
-    if ((net.from_bit[x] & table.placed) == 0) out.Add(x_code, 1u << rx, 1);
+    if ((net.from_bit[x] & table.placed) == 0) add(singles, x_code, 1u << rx, 1);
   }
-  out.Finish();
+  batch.count = {0, static_cast<std::size_t>(singles - batch.keys[1].data()),
+                 static_cast<std::size_t>(pairs - batch.keys[2].data()),
+                 static_cast<std::size_t>(triples - batch.keys[3].data())};
 }
 
 // What the combination reads about each step of a placement where some step moves no vehicle:
@@ -547,11 +562,12 @@ template <bool With_Firings, bool Insert>
 bool Enumerate(const Placement& placement, const Net_Steps& net) {
   Steps_Table table;
   if (!Steps_Back(placement, net, table)) return false;
-  Batch_Writer<With_Firings, Insert> out;
-  if (table.staying == 0)
-    Combine_Moving_Steps(table, placement, net, out);
-  else
+  if (table.staying == 0) {
+    Combine_Moving_Steps<With_Firings, Insert>(table, placement, net);
+  } else {
+    Batch_Writer<With_Firings, Insert> out;
     Combine_Any_Steps(table, placement, net, out);
+  }
   return true;
 }
 

@@ -11,15 +11,12 @@ void Priority_Queue::Empty_Bucket(std::size_t bucket) {
   if (word == 0) filled_words_[bucket / 64 / 64] &= ~(std::uint64_t{1} << (bucket / 64 % 64));
 }
 
-std::size_t Priority_Queue::Lowest_Filled() const {
-  std::size_t w = lowest_ / 64;
-  const std::uint64_t bits = filled_[w] & (~std::uint64_t{0} << (lowest_ % 64));
-  if (bits != 0) return w * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
-  // The next filled word after w, through the words' bits.
-  std::size_t s = w / 64;
-  std::uint64_t words = w % 64 == 63 ? 0 : filled_words_[s] & (~std::uint64_t{0} << (w % 64 + 1));
+std::size_t Priority_Queue::Lowest_Filled_Beyond(std::size_t word) const {
+  std::size_t s = word / 64;
+  std::uint64_t words =
+      word % 64 == 63 ? 0 : filled_words_[s] & (~std::uint64_t{0} << (word % 64 + 1));
   while (words == 0) words = filled_words_[++s];
-  w = s * 64 + static_cast<std::size_t>(__builtin_ctzll(words));
+  const std::size_t w = s * 64 + static_cast<std::size_t>(__builtin_ctzll(words));
   return w * 64 + static_cast<std::size_t>(__builtin_ctzll(filled_[w]));
 }
 

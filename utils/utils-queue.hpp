@@ -98,8 +98,15 @@ class Priority_Queue {
     filled_words_[bucket / 64 / 64] |= std::uint64_t{1} << (bucket / 64 % 64);
   }
   void Empty_Bucket(std::size_t bucket);
-  // The lowest filled bucket; the queue must not be empty.
-  std::size_t Lowest_Filled() const;
+  // The lowest filled bucket; the queue must not be empty. Mostly it is in the word of the
+  // lowest one, or the lowest itself.
+  std::size_t Lowest_Filled() const {
+    const std::uint64_t bits = filled_[lowest_ / 64] & (~std::uint64_t{0} << (lowest_ % 64));
+    if (bits != 0) return lowest_ / 64 * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+    return Lowest_Filled_Beyond(lowest_ / 64);
+  }
+  // The lowest filled bucket in a word after `word`.
+  std::size_t Lowest_Filled_Beyond(std::size_t word) const;
 
   std::vector<Node> nodes_;
   std::int32_t free_ = -1;

@@ -236,7 +236,7 @@ void BM_Console(benchmark::State& state, int lines, bool logging) {
 
 // Each timed computation needs an untimed reset (and for the second one an untimed first
 // computation), so the number of runs is fixed instead of the timed total.
-constexpr benchmark::IterationCount kComputeIterations = 300;
+constexpr benchmark::IterationCount Compute_Iterations = 300;
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
@@ -249,17 +249,17 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark(("Compute_First/" + tail).c_str(), BM_Compute, &network,
                                    &mission, Start::After_Build)
           ->UseManualTime()
-          ->Iterations(kComputeIterations)
+          ->Iterations(Compute_Iterations)
           ->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark(("Compute_Replan/" + tail).c_str(), BM_Compute, &network,
                                    &mission, Start::Replan)
           ->UseManualTime()
-          ->Iterations(kComputeIterations)
+          ->Iterations(Compute_Iterations)
           ->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark(("Compute_Second/" + tail).c_str(), BM_Compute, &network,
                                    &mission, Start::Second)
           ->UseManualTime()
-          ->Iterations(kComputeIterations)
+          ->Iterations(Compute_Iterations)
           ->Unit(benchmark::kMicrosecond);
       benchmark::RegisterBenchmark(("Reference_BFS/" + tail).c_str(), BM_Reference, &network,
                                    &mission)

@@ -45,7 +45,7 @@ using K = Kind;
 using A = const Arguments&;
 // The commands; a command's number is its place in the table (kept as written, one entry a row).
 // clang-format off
-constexpr Command kCommands[] = {
+constexpr Command Commands[] = {
     {"MOVA_INIT", 0, {}, [](A) { Mova::Init(); }},
     {"MOVA_GENERATION", 0, {}, [](A) { Mova::Generation(); }},
     {"MOVA_BUILD_VERSION", 0, {}, [](A) { Mova::Build_Version(); }},
@@ -99,7 +99,7 @@ constexpr Command kCommands[] = {
 // clang-format on
 
 // The length of the longest command word.
-constexpr std::size_t kLongest_Name = std::max_element(std::begin(kCommands), std::end(kCommands),
+constexpr std::size_t Longest_Name = std::max_element(std::begin(Commands), std::end(Commands),
                                                        [](const Command& a, const Command& b) {
                                                          return a.name.size() < b.name.size();
                                                        })
@@ -118,9 +118,10 @@ char Upper(char c) {
 bool In_Range(Kind kind, std::int32_t value) {
   switch (kind) {
     case Kind::Vehicle:
-      return value >= 1 && value <= 3;
+      return value >= 1 && value <= Mova::Number_Of_Vehicles;
     case Kind::Position:
-      return value >= -1 && value <= 12;
+      // One beyond the positions either way: the facade refuses those itself.
+      return value >= -1 && value <= Mova::Max_Pos;
     case Kind::Step:
     case Kind::Amount:
       return value >= 0;
@@ -288,15 +289,15 @@ class Line_Reader {
       held = std::max<std::streamsize>(input_.in_avail(), 1);  // 1 for an unbuffered one
     }
     const std::streamsize taken =
-        input_.sgetn(block_.data(), std::min<std::streamsize>(held, kBlock));
+        input_.sgetn(block_.data(), std::min<std::streamsize>(held, Block_Size));
     next_ = block_.data();
     end_ = block_.data() + taken;
     return taken > 0;
   }
 
   std::streambuf& input_;
-  static constexpr std::streamsize kBlock = 8192;
-  std::array<char, kBlock> block_;
+  static constexpr std::streamsize Block_Size = 8192;
+  std::array<char, Block_Size> block_;
   const char* next_ = nullptr;
   const char* end_ = nullptr;
 };
@@ -305,12 +306,12 @@ class Line_Reader {
 
 std::optional<int> Find_Command(std::string_view word) {
   word = Trim_Blanks(word);
-  std::array<char, kLongest_Name> upper;
+  std::array<char, Longest_Name> upper;
   if (word.size() > upper.size()) return std::nullopt;
   std::transform(word.begin(), word.end(), upper.begin(), Upper);
   const std::string_view key(upper.data(), word.size());
-  for (std::size_t i = 0; i < std::size(kCommands); ++i)
-    if (kCommands[i].name == key) return static_cast<int>(i);
+  for (std::size_t i = 0; i < std::size(Commands); ++i)
+    if (Commands[i].name == key) return static_cast<int>(i);
   return std::nullopt;
 }
 
@@ -323,11 +324,11 @@ std::optional<std::int32_t> To_Integer(std::string_view word) {
   }
   if (word.empty()) return std::nullopt;
   std::int64_t magnitude = 0;
-  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  constexpr std::int64_t Magnitude_Limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
   for (char c : word) {
     if (c < '0' || c > '9') return std::nullopt;
     magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > kLimit) return std::nullopt;
+    if (magnitude > Magnitude_Limit) return std::nullopt;
   }
   const std::int64_t value = negative ? -magnitude : magnitude;
   if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
@@ -343,7 +344,7 @@ bool Run_Line(std::string_view line) {
   Utils::ArgParser::Parse(line);
   const std::optional<int> number = Find_Command(Word(line, 0));
   if (!number.has_value()) return false;
-  const Command& command = kCommands[*number];
+  const Command& command = Commands[*number];
   Arguments arguments{0, 0};
   for (std::size_t n = 0; n < command.arity; ++n) {
     const std::optional<std::int32_t> value =

@@ -9,7 +9,7 @@ namespace Utils::ArgParser {
 namespace {
 
 // A list grown past this many slices by one huge line is released rather than kept.
-constexpr std::size_t kKeptCapacity = 4096;
+constexpr std::size_t Kept_Capacity = 4096;
 
 char separator = '\0';
 std::vector<Word_Slice> arguments;
@@ -21,7 +21,7 @@ void Set_Separator(char sep) {
 }
 
 void Parse(std::string_view line) {
-  if (arguments.capacity() > kKeptCapacity) {
+  if (arguments.capacity() > Kept_Capacity) {
     std::vector<Word_Slice>().swap(arguments);
   } else {
     arguments.clear();

@@ -70,7 +70,7 @@ struct Controller_State {
 Controller_State controller;
 bool init_pause = true;
 
-constexpr auto kInitPause = std::chrono::milliseconds(369);
+constexpr auto Init_Pause = std::chrono::milliseconds(369);
 
 void Check_Position(std::int32_t position) {
   Utils::Require(position >= 0 && position < Max_Pos, "position outside 0..11");
@@ -164,7 +164,7 @@ void Print_Line(const char* text) {
 void Init() {
   DStar::Clear_Distances();
   Log(Severity::INFORMATIONAL, "Initializing MOVA");
-  if (init_pause) std::this_thread::sleep_for(kInitPause);
+  if (init_pause) std::this_thread::sleep_for(Init_Pause);
   Log_Parts(Severity::INFORMATIONAL, "# Pos: ", Max_Pos);
   Log_Parts(Severity::INFORMATIONAL, "# Roads: ", Max_Roads);
   Log_Parts(Severity::INFORMATIONAL, "# Vehicles: ", DStar::Get_Number_Of_Vehicles());

@@ -25,6 +25,7 @@ using PetriNet::Max_Places;
 using PetriNet::Coloured::Colour;
 using PetriNet::Coloured::Label;
 using PetriNet::Coloured::Locate;
+using PetriNet::Coloured::Number_Of_Vehicles;
 using PetriNet::Coloured::Placement;
 using Utils::Cost;
 using Utils::Logger::Log;
@@ -72,13 +73,13 @@ constexpr std::int32_t Refused = -1;
 // Per vehicle, the rounded distance from each place to the vehicle's place in the target;
 // Refused where the entry is not usable or the vehicle is missing from the target.
 struct Distances_To {
-  std::array<std::array<std::int32_t, Max_Places>, 3> moves;
+  std::array<std::array<std::int32_t, Max_Places>, Number_Of_Vehicles> moves;
   bool all_usable = true;  // no entry is Refused
 };
 
 Distances_To Distances_Towards(const Placement& target) {
   Distances_To table;
-  for (std::size_t v = 0; v < 3; ++v) {
+  for (std::size_t v = 0; v < table.moves.size(); ++v) {
     for (int from = 0; from < Max_Places; ++from) {
       std::int32_t& moves = table.moves[v][static_cast<std::size_t>(from)];
       moves = Refused;
@@ -100,7 +101,7 @@ Cost Distance_Sum(const Distances_To& table, const Placement& from) {
                            table.moves[2][static_cast<std::size_t>(from.place[2])]);
   }
   Cost sum = 0;
-  for (std::size_t v = 0; v < 3; ++v) {
+  for (std::size_t v = 0; v < table.moves.size(); ++v) {
     Utils::Require(from.place[v] >= 0, "distance index outside 0..11");
     const std::int32_t moves = table.moves[v][static_cast<std::size_t>(from.place[v])];
     Utils::Require(moves != Refused, "distance entry out of range");
@@ -161,7 +162,7 @@ bool Moves_Along(const Watched& a, const CPN_Marking& b) {
 }
 
 // Per vehicle, the far ends of the obstacles at its place in the consistent placement `a`.
-using Far_Ends = std::array<std::uint16_t, PetriNet::Coloured::Number_Of_Vehicles>;
+using Far_Ends = std::array<std::uint16_t, Number_Of_Vehicles>;
 
 Far_Ends Far_Ends_Of(const Placement& a, const Blocked_Roads& blocked) {
   Far_Ends ends{};
@@ -171,7 +172,7 @@ Far_Ends Far_Ends_Of(const Placement& a, const Blocked_Roads& blocked) {
 }
 
 bool Moves_Between(const Far_Ends& a, const Placement& b) {
-  static_assert(std::tuple_size_v<Far_Ends> == 3);
+  static_assert(Number_Of_Vehicles == 3, "one term per vehicle");
   return (((static_cast<unsigned>(a[0]) >> b.place[0]) | (static_cast<unsigned>(a[1]) >> b.place[1]) |
            (static_cast<unsigned>(a[2]) >> b.place[2])) &
           1u) != 0;

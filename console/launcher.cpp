@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -317,21 +318,18 @@ std::optional<int> Find_Command(std::string_view word) {
 
 std::optional<std::int32_t> To_Integer(std::string_view word) {
   word = Trim_Blanks(word);
-  bool negative = false;
-  if (!word.empty() && (word.front() == '+' || word.front() == '-')) {
-    negative = word.front() == '-';
-    word.remove_prefix(1);
-  }
-  if (word.empty()) return std::nullopt;
+  const bool negative = !word.empty() && word.front() == '-';
+  if (!word.empty() && (negative || word.front() == '+')) word.remove_prefix(1);
+  // Digits only from here on (from_chars would take a second minus sign).
+  if (word.empty() || word.front() < '0' || word.front() > '9') return std::nullopt;
   std::int64_t magnitude = 0;
-  constexpr std::int64_t Magnitude_Limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-  for (char c : word) {
-    if (c < '0' || c > '9') return std::nullopt;
-    magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > Magnitude_Limit) return std::nullopt;
-  }
+  const char* const end = word.data() + word.size();
+  const auto [stop, error] = std::from_chars(word.data(), end, magnitude);
+  if (error != std::errc{} || stop != end) return std::nullopt;
   const std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
   return static_cast<std::int32_t>(value);
 }
 

@@ -48,22 +48,27 @@ void Show_Matrix(const char* title, const Matrix& m) {
 
 }  // namespace
 
-void Add_Pre(int place, int transition) {
+namespace {
+
+// An arc of Pre or Post: the matrix entry, the place's transition set, the record.
+void Add_Arc(Matrix& matrix, std::array<Firing, Max_Places>& transitions, const char* lead,
+             int place, int transition) {
   Check_Place(place);
   Check_Transition(transition);
-  Math::LinearAlgebra::Set_Element(net.pre, place, transition, 1.0f);
+  Math::LinearAlgebra::Set_Element(matrix, place, transition, 1.0f);
   ++version;
-  net.pre_transitions[static_cast<std::size_t>(place)].Set(transition);
-  Log_Parts(Severity::DEBUG, "Adding Pre ", place, " ", transition, " = 1");
+  transitions[static_cast<std::size_t>(place)].Set(transition);
+  Log_Parts(Severity::DEBUG, lead, place, " ", transition, " = 1");
+}
+
+}  // namespace
+
+void Add_Pre(int place, int transition) {
+  Add_Arc(net.pre, net.pre_transitions, "Adding Pre ", place, transition);
 }
 
 void Add_Post(int place, int transition) {
-  Check_Place(place);
-  Check_Transition(transition);
-  Math::LinearAlgebra::Set_Element(net.post, place, transition, 1.0f);
-  ++version;
-  net.post_transitions[static_cast<std::size_t>(place)].Set(transition);
-  Log_Parts(Severity::DEBUG, "Adding Post ", place, " ", transition, " = 1");
+  Add_Arc(net.post, net.post_transitions, "Adding Post ", place, transition);
 }
 
 void Add_Constraint(int first, int second) {

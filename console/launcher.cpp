@@ -101,10 +101,10 @@ constexpr Command Commands[] = {
 
 // The length of the longest command word.
 constexpr std::size_t Longest_Name = std::max_element(std::begin(Commands), std::end(Commands),
-                                                       [](const Command& a, const Command& b) {
-                                                         return a.name.size() < b.name.size();
-                                                       })
-                                          ->name.size();
+                                                      [](const Command& a, const Command& b) {
+                                                        return a.name.size() < b.name.size();
+                                                      })
+                                         ->name.size();
 
 std::string_view Trim_Blanks(std::string_view word) {
   while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
@@ -134,8 +134,7 @@ bool In_Range(Kind kind, std::int32_t value) {
 std::string_view Word(std::string_view line, int n) {
   if (n >= Utils::ArgParser::Get_Count()) return {};
   const Utils::ArgParser::Word_Slice slice = Utils::ArgParser::Get_Slice(n);
-  return line.substr(static_cast<std::size_t>(slice.INIT - 1),
-                     static_cast<std::size_t>(slice.FINAL - slice.INIT + 1));
+  return line.substr(Utils::Index(slice.INIT - 1), Utils::Index(slice.FINAL - slice.INIT + 1));
 }
 
 // Argument n of the parsed line, when it is an integer in the kind's range.
@@ -206,7 +205,7 @@ class Descriptor_Output : public std::streambuf {
   void Drain() {
     const char* from = pbase();
     while (from < pptr() && !dropping_) {
-      const ssize_t n = ::write(fd_, from, static_cast<std::size_t>(pptr() - from));
+      const ssize_t n = ::write(fd_, from, Utils::Index(pptr() - from));
       if (n >= 0) {
         from += n;
         continue;
@@ -263,9 +262,9 @@ class Line_Reader {
     bool any = false;
     while (next_ != end_ || Refill()) {
       any = true;
-      const std::size_t held = static_cast<std::size_t>(end_ - next_);
+      const std::size_t held = Utils::Index(end_ - next_);
       const char* feed = static_cast<const char*>(std::memchr(next_, '\n', held));
-      const std::size_t length = feed != nullptr ? static_cast<std::size_t>(feed - next_) : held;
+      const std::size_t length = feed != nullptr ? Utils::Index(feed - next_) : held;
       const std::size_t room = Max_Line_Length - line.size();
       line.append(next_, std::min(length, room));
       too_long = too_long || length > room;

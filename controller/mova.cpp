@@ -79,7 +79,7 @@ void Check_Position(std::int32_t position) {
 // The place of the vehicle in `m` (the highest when it stands on several) when it is at least
 // `lowest`, else `none`.
 std::int32_t Position(const CPN_Marking& m, std::int32_t vehicle, int lowest, std::int32_t none) {
-  const int place = PetriNet::Coloured::Locate(m).place[static_cast<std::size_t>(vehicle - 1)];
+  const int place = PetriNet::Coloured::Locate(m).place[Utils::Index(vehicle - 1)];
   return place >= lowest ? place : none;
 }
 
@@ -137,7 +137,7 @@ void Write_Notice(const char* name, std::initializer_list<const char*> lines) {
   for (std::string_view rest = text; !rest.empty() && error == 0;) {
     const ssize_t n = ::write(fd, rest.data(), rest.size());
     if (n >= 0)
-      rest.remove_prefix(static_cast<std::size_t>(n));
+      rest.remove_prefix(Utils::Index(n));
     else if (errno != EINTR)
       error = errno;
   }
@@ -194,7 +194,7 @@ void Vehicle_Set_Current_Pos(std::int32_t vehicle, std::int32_t position) {
   CPN_Marking m = DStar::Get_Current_Marking();
   Remove_Vehicle(m, vehicle);
   Check_Position(position);
-  m[static_cast<std::size_t>(position)] = PetriNet::Coloured::Vehicle_Colour(vehicle);
+  m[Utils::Index(position)] = PetriNet::Coloured::Vehicle_Colour(vehicle);
   DStar::Set_Current_Marking(m);
   Log_Parts(Severity::INFORMATIONAL, "Current for vehicle ", vehicle, " is ", position);
 }
@@ -218,12 +218,12 @@ std::int32_t Vehicle_Get_Dis_To_Pos(std::int32_t vehicle, std::int32_t position)
 void Vehicle_Set_Goal_Pos(std::int32_t vehicle, std::int32_t position) {
   CPN_Marking m = DStar::Get_Goal_Marking();
   Check_Position(position);
-  if (m[static_cast<std::size_t>(position)] != Colour::EMPTY) {
+  if (m[Utils::Index(position)] != Colour::EMPTY) {
     Log(Severity::ERROR, "Goal position not empty");
     return;
   }
   Remove_Vehicle(m, vehicle);
-  m[static_cast<std::size_t>(position)] = PetriNet::Coloured::Vehicle_Colour(vehicle);
+  m[Utils::Index(position)] = PetriNet::Coloured::Vehicle_Colour(vehicle);
   DStar::Set_Goal_Marking(m);
   Log_Parts(Severity::INFORMATIONAL, "Goal for vehicle ", vehicle, " is ", position);
 }
@@ -262,7 +262,7 @@ namespace {
 // The key of the single-token marking with its token on position `p`.
 ReachabilityGraph::Simple::Key_PN Position_Key(int p) {
   PetriNet::Simple::PN_Marking marking = PetriNet::Simple::Empty_Marking();
-  marking[static_cast<std::size_t>(p)] = true;
+  marking[Utils::Index(p)] = true;
   return ReachabilityGraph::Simple::Compute_Key_PN(marking);
 }
 
@@ -291,8 +291,7 @@ void Environment_Build() {
   for (int i = 0; i < Max_Pos; ++i) {
     Search::Dijkstra::Set_Source(Position_Key(i));
     const Search::Dijkstra::Source_Search search = Search::Dijkstra::Distances_From_Source();
-    for (int j = 0; j < Max_Pos; ++j)
-      DStar::Set_Distance(i, j, search.distances[static_cast<std::size_t>(j)]);
+    for (int j = 0; j < Max_Pos; ++j) DStar::Set_Distance(i, j, search.distances[Utils::Index(j)]);
     Search::Dijkstra::Reset_Values();
     if (i == Max_Pos - 1) Record_Distance_Figures(search.target_figures);
   }

@@ -27,11 +27,11 @@ using Utils::Logger::Severity;
 Key_CPN Rank(const CPN_Marking& m) {
   std::int32_t key = 0;
   for (int i = 0; i < Max_Places - 1; ++i) {
-    const int code = static_cast<int>(m[static_cast<std::size_t>(i)]);
+    const int code = static_cast<int>(m[Utils::Index(i)]);
     int smaller = 0;
     int empties = 0;
     for (int j = i + 1; j < Max_Places; ++j) {
-      const int other = static_cast<int>(m[static_cast<std::size_t>(j)]);
+      const int other = static_cast<int>(m[Utils::Index(j)]);
       if (other < code) ++smaller;
       if (other == 0) ++empties;
     }
@@ -51,8 +51,8 @@ Key_Tables Build_Key_Tables() {
     const Placement placement = Placement::Of_Code(code);
     if (!placement.consistent) continue;
     const Key_CPN key = Rank(placement.Marking());
-    tables.key_of_code[static_cast<std::size_t>(code)] = static_cast<std::int16_t>(key);
-    tables.placement_of_key[static_cast<std::size_t>(key)] = placement;
+    tables.key_of_code[Utils::Index(code)] = static_cast<std::int16_t>(key);
+    tables.placement_of_key[Utils::Index(key)] = placement;
   }
   return tables;
 }
@@ -60,7 +60,7 @@ const Key_Tables key_tables = Build_Key_Tables();
 
 // The key of a consistent placement.
 Key_CPN Key_Of(const Placement& placement) {
-  return key_tables.key_of_code[static_cast<std::size_t>(placement.Code())];
+  return key_tables.key_of_code[Utils::Index(placement.Code())];
 }
 
 bool Consistent_Range(Key_CPN key) {
@@ -95,7 +95,7 @@ enum class Presence : std::uint8_t { Absent, Present };
 
 struct Vertex_Store {
   std::array<Search_Values, Consistent_Keys> values;  // the defaults where no vertex is present
-  std::array<Presence, Consistent_Keys> present{};  // whether the key's vertex holds its marking
+  std::array<Presence, Consistent_Keys> present{};    // whether the key's vertex holds its marking
   std::array<List, Consistent_Keys> list{};
   Utils::Key_Map<CPN_Successor_List> own_lists;
   Utils::Key_Map<Other_Vertex> others;
@@ -105,7 +105,7 @@ struct Vertex_Store {
 Vertex_Store graph;
 
 bool Dense_Present(Key_CPN key) {
-  return Consistent_Range(key) && graph.present[static_cast<std::size_t>(key)] == Presence::Present;
+  return Consistent_Range(key) && graph.present[Utils::Index(key)] == Presence::Present;
 }
 
 // The vertex under `key` that lives in the map, or nullptr.
@@ -121,7 +121,7 @@ void Require_Vertex(bool found) {
 // vertex already.
 void Insert_Consistent(Key_CPN key) {
   if (graph.shadows > 0 && Find_Other(key) != nullptr) return;
-  graph.present[static_cast<std::size_t>(key)] = Presence::Present;
+  graph.present[Utils::Index(key)] = Presence::Present;
 }
 
 // Stores a new vertex for `marking` under the absent key `key`.
@@ -129,7 +129,7 @@ void Insert(Key_CPN key, const CPN_Marking& marking, const CPN_Successor_List& s
             const Search_Values& values) {
   const Placement placement = Locate(marking);
   if (placement.consistent && Key_Of(placement) == key) {
-    const auto k = static_cast<std::size_t>(key);
+    const auto k = Utils::Index(key);
     graph.present[k] = Presence::Present;
     graph.values[k] = values;
     if (!successors.empty()) {
@@ -145,7 +145,7 @@ void Insert(Key_CPN key, const CPN_Marking& marking, const CPN_Successor_List& s
 // Removes the vertex under `key`; false when there is none.
 bool Remove(Key_CPN key) {
   if (Dense_Present(key)) {
-    const auto k = static_cast<std::size_t>(key);
+    const auto k = Utils::Index(key);
     if (graph.list[k] == List::Own) graph.own_lists.Erase(key);
     graph.present[k] = Presence::Absent;
     graph.list[k] = List::None;
@@ -185,7 +185,7 @@ Predecessors Define_Predecessors(const CPN_Marking& marking) {
     if (!at.consistent) continue;
     const std::int32_t m = outcome.Movements;
     if (m >= 1 && m <= Number_Of_Vehicles)
-      groups[static_cast<std::size_t>(m - 1)].push_back({Key_Of(at), m, *f});
+      groups[Utils::Index(m - 1)].push_back({Key_Of(at), m, *f});
     else
       found.unlisted.push_back(Key_Of(at));
   }
@@ -274,12 +274,12 @@ Net_Steps previous_net_steps;
 
 // The steps of the place, and what the moving steps into it tell on their own.
 void Work_Out_Place(int p, Net_Steps& net) {
-  Place_Steps& ps = net.place[static_cast<std::size_t>(p)];
+  Place_Steps& ps = net.place[Utils::Index(p)];
   const std::uint32_t entering = PetriNet::Post_Transitions(p).bits;
   ps = {Turned_Set(entering), 0, 0, 0, true};
   for (std::uint32_t rest = entering; rest != 0; rest &= rest - 1) {
     const int t = __builtin_ctz(rest);
-    const auto r = static_cast<std::size_t>(Turned(t));
+    const auto r = Utils::Index(Turned(t));
     const std::uint32_t bit = 1u << r;
     const std::uint32_t conflicts = PetriNet::Conflicts(t).bits;
     const std::uint32_t lower = entering & ((1u << t) - 1u);
@@ -293,7 +293,7 @@ void Work_Out_Place(int p, Net_Steps& net) {
       ps.staying |= bit;
       continue;
     }
-    net.from_place[static_cast<std::size_t>(ends.source)] |= bit;
+    net.from_place[Utils::Index(ends.source)] |= bit;
     // A moving step belongs to its destination (any other place it enters is not usable).
     if (ends.destination != p) continue;
     ps.arriving |= bit;
@@ -305,11 +305,11 @@ void Work_Out_Place(int p, Net_Steps& net) {
 
 // What the moving steps into the place tell with the other places' steps.
 void Work_Out_Exclusions(int p, Net_Steps& net) {
-  const Place_Steps& ps = net.place[static_cast<std::size_t>(p)];
+  const Place_Steps& ps = net.place[Utils::Index(p)];
   for (std::uint32_t rest = ps.arriving; rest != 0; rest &= rest - 1) {
     const int r = __builtin_ctz(rest);
-    const auto i = static_cast<std::size_t>(r);
-    const auto from = static_cast<std::size_t>(net.from[i]);
+    const auto i = Utils::Index(r);
+    const auto from = Utils::Index(net.from[i]);
     net.from_bit[i] = 1u << from;
     net.own[i] = ps.steps;
     net.exclude_third[i] = net.conflicts[i] | net.from_place[from];
@@ -321,14 +321,14 @@ void Work_Out_Exclusions(int p, Net_Steps& net) {
 // What each pair of moving steps x > y of two vehicles tells.
 void Work_Out_Pairs(std::uint32_t moving, Net_Steps& net) {
   for (std::uint32_t xs = moving; xs != 0; xs &= xs - 1) {
-    const auto x = static_cast<std::size_t>(__builtin_ctz(xs));
+    const auto x = Utils::Index(__builtin_ctz(xs));
     for (std::uint32_t ys = moving & net.pair_candidates[x]; ys != 0; ys &= ys - 1) {
       const int ry = __builtin_ctz(ys);
-      const auto y = static_cast<std::size_t>(ry);
-      net.third_candidates[x][y] = Above(ry) & ~(net.exclude_third[x] | net.exclude_third[y]) &
-                                   ~(net.own[x] | net.own[y]);
-      const std::uint32_t own_places = (1u << (net.from[x] - net.delta[x])) |
-                                       (1u << (net.from[y] - net.delta[y]));
+      const auto y = Utils::Index(ry);
+      net.third_candidates[x][y] =
+          Above(ry) & ~(net.exclude_third[x] | net.exclude_third[y]) & ~(net.own[x] | net.own[y]);
+      const std::uint32_t own_places =
+          (1u << (net.from[x] - net.delta[x])) | (1u << (net.from[y] - net.delta[y]));
       net.pair_blocked_by[x][y] =
           static_cast<std::uint16_t>((net.from_bit[x] | net.from_bit[y]) & ~own_places);
     }
@@ -347,7 +347,7 @@ const Net_Steps& Current_Net_Steps() {
   std::uint32_t moving = 0;
   for (int p = 0; p < Max_Places; ++p) {
     Work_Out_Place(p, net_steps);
-    moving |= net_steps.place[static_cast<std::size_t>(p)].arriving;
+    moving |= net_steps.place[Utils::Index(p)].arriving;
   }
   for (int p = 0; p < Max_Places; ++p) Work_Out_Exclusions(p, net_steps);
   Work_Out_Pairs(moving, net_steps);
@@ -357,10 +357,10 @@ const Net_Steps& Current_Net_Steps() {
 
 // The most predecessors one enumeration finds: at most one step back per vehicle, on
 // transitions entering three disjoint places, at most Max_Transitions / 3 each.
-constexpr std::size_t Max_Predecessors =
-    (1 + Max_Transitions / Number_Of_Vehicles) * (1 + Max_Transitions / Number_Of_Vehicles) *
-        (1 + Max_Transitions / Number_Of_Vehicles) -
-    1;
+constexpr std::size_t Max_Predecessors = (1 + Max_Transitions / Number_Of_Vehicles) *
+                                             (1 + Max_Transitions / Number_Of_Vehicles) *
+                                             (1 + Max_Transitions / Number_Of_Vehicles) -
+                                         1;
 
 // What one enumeration found, by MOVEMENTS 0..3, each in list order: the keys and (when asked
 // for) the firings.
@@ -388,15 +388,15 @@ struct Batch_Writer {
   // The predecessor with placement code `at`, reached by firing the turned transitions `turned`
   // backwards.
   void Add(int at, std::uint32_t turned, int movements) {
-    const auto m = static_cast<std::size_t>(movements);
-    const Key_CPN key = key_tables.key_of_code[static_cast<std::size_t>(at)];
+    const auto m = Utils::Index(movements);
+    const Key_CPN key = key_tables.key_of_code[Utils::Index(at)];
     *tail[m]++ = static_cast<Group_Key>(key);
     if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
-    if constexpr (Insert) graph.present[static_cast<std::size_t>(key)] = Presence::Present;
+    if constexpr (Insert) graph.present[Utils::Index(key)] = Presence::Present;
   }
   void Finish() {
     for (std::size_t m = 0; m < tail.size(); ++m)
-      batch.count[m] = static_cast<std::size_t>(tail[m] - batch.keys[m].data());
+      batch.count[m] = Utils::Index(tail[m] - batch.keys[m].data());
   }
 };
 
@@ -411,7 +411,7 @@ struct Steps_Table {
   std::array<std::uint32_t, Number_Of_Vehicles> of_vehicle{};  // the steps of V1, V2, V3
   std::uint32_t placed = 0;                                    // the places of the vehicles
   std::uint32_t staying = 0;                                   // the steps that move no vehicle
-  std::array<std::int32_t, 32> shift;  // per step, what it adds to the code
+  std::array<std::int32_t, 32> shift;                          // per step, what it adds to the code
 };
 
 // The weight of a vehicle's place in the placement code.
@@ -424,7 +424,7 @@ constexpr int Code_Weight(std::size_t vehicle) {
 inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_Table& table) {
   std::array<const Place_Steps*, Number_Of_Vehicles> ps;
   for (std::size_t v = 0; v < ps.size(); ++v) {
-    ps[v] = &net.place[static_cast<std::size_t>(placement.place[v])];
+    ps[v] = &net.place[Utils::Index(placement.place[v])];
     if (!ps[v]->usable) return false;
   }
   if ((ps[0]->entering & ps[1]->entering) != 0 || (ps[0]->entering & ps[2]->entering) != 0 ||
@@ -436,7 +436,7 @@ inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_T
     table.placed |= 1u << placement.place[v];
     table.staying |= ps[v]->staying;
     for (std::uint32_t rest = ps[v]->steps; rest != 0; rest &= rest - 1) {
-      const auto r = static_cast<std::size_t>(__builtin_ctz(rest));
+      const auto r = Utils::Index(__builtin_ctz(rest));
       table.shift[r] = net.delta[r] * Code_Weight(v);
     }
   }
@@ -464,33 +464,33 @@ void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
   std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
   for (std::size_t m = 0; m < firing_tail.size(); ++m) firing_tail[m] = batch.firings[m].data();
   const auto add = [&firing_tail](Group_Key*& tail, int at, std::uint32_t turned, std::size_t m) {
-    const Key_CPN key = key_tables.key_of_code[static_cast<std::size_t>(at)];
+    const Key_CPN key = key_tables.key_of_code[Utils::Index(at)];
     *tail++ = static_cast<Group_Key>(key);
     if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
-    if constexpr (Insert) graph.present[static_cast<std::size_t>(key)] = Presence::Present;
+    if constexpr (Insert) graph.present[Utils::Index(key)] = Presence::Present;
   };
   for (std::uint32_t xs = table.all; xs != 0;) {
     const int rx = Take_Lowest(xs);
-    const auto x = static_cast<std::size_t>(rx);
+    const auto x = Utils::Index(rx);
     const int x_code = code + table.shift[x];
     const std::uint32_t* const third_candidates = net.third_candidates[x].data();
     const std::uint16_t* const pair_blocked_by = net.pair_blocked_by[x].data();
     for (std::uint32_t ys = table.all & net.pair_candidates[x]; ys != 0;) {
       const int ry = Take_Lowest(ys);
-      const auto y = static_cast<std::size_t>(ry);
+      const auto y = Utils::Index(ry);
       const int xy_code = x_code + table.shift[y];
       const std::uint32_t xy = (1u << rx) | (1u << ry);
       for (std::uint32_t zs = table.all & third_candidates[y]; zs != 0;) {
         const int rz = Take_Lowest(zs);
-        add(triples, xy_code + table.shift[static_cast<std::size_t>(rz)], xy | (1u << rz), 3);
+        add(triples, xy_code + table.shift[Utils::Index(rz)], xy | (1u << rz), 3);
       }
       if ((table.placed & pair_blocked_by[y]) == 0) add(pairs, xy_code, xy, 2);
     }
     if ((net.from_bit[x] & table.placed) == 0) add(singles, x_code, 1u << rx, 1);
   }
-  batch.count = {0, static_cast<std::size_t>(singles - batch.keys[1].data()),
-                 static_cast<std::size_t>(pairs - batch.keys[2].data()),
-                 static_cast<std::size_t>(triples - batch.keys[3].data())};
+  batch.count = {0, Utils::Index(singles - batch.keys[1].data()),
+                 Utils::Index(pairs - batch.keys[2].data()),
+                 Utils::Index(triples - batch.keys[3].data())};
 }
 
 // What the combination reads about each step of a placement where some step moves no vehicle:
@@ -507,13 +507,13 @@ Placement_Entries Entries_Of(const Steps_Table& table, const Placement& placemen
   Placement_Entries entries;
   std::array<std::uint32_t, Max_Places> from_place = net.from_place;
   for (std::size_t v = 0; v < table.of_vehicle.size(); ++v)
-    from_place[static_cast<std::size_t>(placement.place[v])] |= table.of_vehicle[v] & table.staying;
+    from_place[Utils::Index(placement.place[v])] |= table.of_vehicle[v] & table.staying;
   for (std::size_t v = 0; v < table.of_vehicle.size(); ++v) {
     for (std::uint32_t rest = table.of_vehicle[v]; rest != 0; rest &= rest - 1) {
-      const auto r = static_cast<std::size_t>(__builtin_ctz(rest));
+      const auto r = Utils::Index(__builtin_ctz(rest));
       const int from = net.moves[r] != 0 ? net.from[r] : placement.place[v];
       entries.vehicle[r] = static_cast<std::int8_t>(v);
-      entries.exclude_third[r] = net.conflicts[r] | from_place[static_cast<std::size_t>(from)];
+      entries.exclude_third[r] = net.conflicts[r] | from_place[Utils::Index(from)];
       entries.exclude_pair[r] = entries.exclude_third[r] | table.of_vehicle[v];
       entries.from_bit[r] = 1u << from;
     }
@@ -524,26 +524,26 @@ Placement_Entries Entries_Of(const Steps_Table& table, const Placement& placemen
 // As Combine_Moving_Steps, where some step moves no vehicle: a firing's movements are the steps
 // that move one, and a step that moves none stays possible on its own.
 template <class Writer>
-void Combine_Any_Steps(const Steps_Table& table, const Placement& placement,
-                       const Net_Steps& net, Writer& out) {
+void Combine_Any_Steps(const Steps_Table& table, const Placement& placement, const Net_Steps& net,
+                       Writer& out) {
   const Placement_Entries e = Entries_Of(table, placement, net);
   const int code = placement.Code();
   const auto moves = [&net](std::size_t r) { return static_cast<int>(net.moves[r]); };
   for (std::uint32_t xs = table.all; xs != 0;) {
     const int rx = Take_Lowest(xs);
-    const auto x = static_cast<std::size_t>(rx);
-    const auto vx = static_cast<std::size_t>(e.vehicle[x]);
+    const auto x = Utils::Index(rx);
+    const auto vx = Utils::Index(e.vehicle[x]);
     const int x_code = code + table.shift[x];
     for (std::uint32_t ys = table.all & Above(rx) & ~e.exclude_pair[x]; ys != 0;) {
       const int ry = Take_Lowest(ys);
-      const auto y = static_cast<std::size_t>(ry);
-      const std::size_t third = Vehicle_Index_Sum - vx - static_cast<std::size_t>(e.vehicle[y]);
+      const auto y = Utils::Index(ry);
+      const std::size_t third = Vehicle_Index_Sum - vx - Utils::Index(e.vehicle[y]);
       const int xy_code = x_code + table.shift[y];
       const std::uint32_t xy = (1u << rx) | (1u << ry);
-      for (std::uint32_t zs = table.of_vehicle[third] & Above(ry) &
-                              ~(e.exclude_third[x] | e.exclude_third[y]);
+      for (std::uint32_t zs =
+               table.of_vehicle[third] & Above(ry) & ~(e.exclude_third[x] | e.exclude_third[y]);
            zs != 0;) {
-        const auto z = static_cast<std::size_t>(Take_Lowest(zs));
+        const auto z = Utils::Index(Take_Lowest(zs));
         out.Add(xy_code + table.shift[z], xy | (1u << z), moves(x) + moves(y) + moves(z));
       }
       // Without a step of the third vehicle: x and y must not bring theirs onto its place.
@@ -594,12 +594,11 @@ void Insert_Batch() {
 // keep, and those listed on the tables being replaced become listed on the version before.
 void Keep_Before_Lists() {
   for (Key_CPN key = 0; key < Consistent_Keys; ++key) {
-    List& list = graph.list[static_cast<std::size_t>(key)];
+    List& list = graph.list[Utils::Index(key)];
     if (list == List::Listed) {
       list = List::Listed_Before;
     } else if (list == List::Listed_Before) {
-      Enumerate<true, false>(key_tables.placement_of_key[static_cast<std::size_t>(key)],
-                             previous_net_steps);
+      Enumerate<true, false>(key_tables.placement_of_key[Utils::Index(key)], previous_net_steps);
       graph.own_lists.Insert(key, Batch_List());
       list = List::Own;
     }
@@ -638,7 +637,8 @@ Key_CPN Init_Vertex(const CPN_Marking& marking) {
     Search_Values& v = Values(key);
     v.G = v.H = v.F = Utils::Infinite_Cost;
   } else {
-    Insert(key, marking, {}, {key, Utils::Infinite_Cost, Utils::Infinite_Cost, Utils::Infinite_Cost});
+    Insert(key, marking, {},
+           {key, Utils::Infinite_Cost, Utils::Infinite_Cost, Utils::Infinite_Cost});
   }
   return key;
 }
@@ -658,7 +658,7 @@ void Expand_Vertex(Key_CPN key) {
     return;
   }
   Require_Vertex(Dense_Present(key));
-  const auto k = static_cast<std::size_t>(key);
+  const auto k = Utils::Index(key);
   if (graph.list[k] == List::Own) graph.own_lists.Erase(key);
   graph.list[k] = List::None;
   bool enumerated = false;
@@ -676,17 +676,17 @@ void Expand_Vertex(Key_CPN key) {
 bool Successors_Empty(Key_CPN key) {
   if (const Other_Vertex* other = Find_Other(key)) return other->successors.empty();
   Require_Vertex(Dense_Present(key));
-  return graph.list[static_cast<std::size_t>(key)] == List::None;
+  return graph.list[Utils::Index(key)] == List::None;
 }
 
 namespace {
 
 // The successor list of the vertex of a consistent marking under `key`.
 CPN_Successor_List Dense_List(Key_CPN key) {
-  const List list = graph.list[static_cast<std::size_t>(key)];
+  const List list = graph.list[Utils::Index(key)];
   if (list == List::Own) return *graph.own_lists.Find(key);
   if (list == List::None) return {};
-  Enumerate<true, false>(key_tables.placement_of_key[static_cast<std::size_t>(key)],
+  Enumerate<true, false>(key_tables.placement_of_key[Utils::Index(key)],
                          list == List::Listed ? net_steps : previous_net_steps);
   return Batch_List();
 }
@@ -699,9 +699,13 @@ CPN_Vertex Get_Vertex(Key_CPN key) {
     return {other->marking, other->successors, v.PARENT, v.G, v.H, v.F};
   }
   Require_Vertex(Dense_Present(key));
-  const Search_Values& v = graph.values[static_cast<std::size_t>(key)];
-  return {key_tables.placement_of_key[static_cast<std::size_t>(key)].Marking(), Dense_List(key),
-          v.PARENT, v.G, v.H, v.F};
+  const Search_Values& v = graph.values[Utils::Index(key)];
+  return {key_tables.placement_of_key[Utils::Index(key)].Marking(),
+          Dense_List(key),
+          v.PARENT,
+          v.G,
+          v.H,
+          v.F};
 }
 
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) {
@@ -809,7 +813,7 @@ void Print_Graph() {
 Search_Values& Values(Key_CPN key) {
   if (Other_Vertex* other = Find_Other(key)) return other->values;
   Require_Vertex(Dense_Present(key));
-  return graph.values[static_cast<std::size_t>(key)];
+  return graph.values[Utils::Index(key)];
 }
 
 std::span<Search_Values, Consistent_Keys> Consistent_Values() {
@@ -819,7 +823,7 @@ std::span<Search_Values, Consistent_Keys> Consistent_Values() {
 Placement Placement_Of(Key_CPN key) {
   if (const Other_Vertex* other = Find_Other(key)) return other->placement;
   Require_Vertex(Dense_Present(key));
-  return key_tables.placement_of_key[static_cast<std::size_t>(key)];
+  return key_tables.placement_of_key[Utils::Index(key)];
 }
 
 std::span<const Placement, Consistent_Keys> Consistent_Placements() {
@@ -830,8 +834,8 @@ Vertex_Link Link_Of(Key_CPN key) {
   if (const Other_Vertex* other = Find_Other(key))
     return {true, other->marking, other->values.PARENT};
   if (!Dense_Present(key)) return {};
-  return {true, key_tables.placement_of_key[static_cast<std::size_t>(key)].Marking(),
-          graph.values[static_cast<std::size_t>(key)].PARENT};
+  return {true, key_tables.placement_of_key[Utils::Index(key)].Marking(),
+          graph.values[Utils::Index(key)].PARENT};
 }
 
 const Successor_Groups* Expanded_Groups(Key_CPN key) {
@@ -840,7 +844,7 @@ const Successor_Groups* Expanded_Groups(Key_CPN key) {
     Require_Vertex(Find_Other(key) != nullptr);
     return nullptr;
   }
-  const auto k = static_cast<std::size_t>(key);
+  const auto k = Utils::Index(key);
   if (graph.list[k] == List::Own || graph.shadows > 0 || graph.deleted) return nullptr;
   // A listed vertex is enumerated on the tables it was listed on; an empty list is worked out on
   // the net as it is, as an expansion, which adds the vertices (no key is held by another

@@ -49,7 +49,7 @@ bool Expand_Next(Generated generated) {
   std::array<Key_PN, PetriNet::Max_Transitions> successors;
   const std::int32_t count = Graph::Get_Successor_Keys(key, successors);
   for (std::int32_t i = 0; i < count; ++i) {
-    const Key_PN s_key = successors[static_cast<std::size_t>(i)];
+    const Key_PN s_key = successors[Utils::Index(i)];
     const Utils::Cost f = Utils::Cost_Add(u_f, 1);
     if (f < Graph::Get_Values(s_key).F) {
       Graph::Replace_Values(s_key, key, f);
@@ -110,7 +110,7 @@ Source_Search Distances_From_Source() {
   while (!queue.Empty()) {
     ++evaluations;
     Expand_Next([&](Key_PN s_key) {
-      std::int32_t& known = search.distances[static_cast<std::size_t>(s_key)];
+      std::int32_t& known = search.distances[Utils::Index(s_key)];
       if (known == Utils::Infinite_Cost)
         known = s_key == source_key ? 0 : Graph::Get_Values(s_key).F;
       if (s_key == target_key && !target_found) {

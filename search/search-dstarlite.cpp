@@ -81,7 +81,7 @@ Distances_To Distances_Towards(const Placement& target) {
   Distances_To table;
   for (std::size_t v = 0; v < table.moves.size(); ++v) {
     for (int from = 0; from < Max_Places; ++from) {
-      std::int32_t& moves = table.moves[v][static_cast<std::size_t>(from)];
+      std::int32_t& moves = table.moves[v][Utils::Index(from)];
       moves = Refused;
       if (target.place[v] >= 0) {
         const float entry = Math::LinearAlgebra::Element(planner.distances, from, target.place[v]);
@@ -96,14 +96,14 @@ Distances_To Distances_Towards(const Placement& target) {
 // Range_Error when a vehicle is missing from `from` or its entry is refused.
 Cost Distance_Sum(const Distances_To& table, const Placement& from) {
   if (table.all_usable && from.All_Placed()) {
-    return Utils::Cost_Add(table.moves[0][static_cast<std::size_t>(from.place[0])] +
-                               table.moves[1][static_cast<std::size_t>(from.place[1])],
-                           table.moves[2][static_cast<std::size_t>(from.place[2])]);
+    return Utils::Cost_Add(
+        table.moves[0][Utils::Index(from.place[0])] + table.moves[1][Utils::Index(from.place[1])],
+        table.moves[2][Utils::Index(from.place[2])]);
   }
   Cost sum = 0;
   for (std::size_t v = 0; v < table.moves.size(); ++v) {
     Utils::Require(from.place[v] >= 0, "distance index outside 0..11");
-    const std::int32_t moves = table.moves[v][static_cast<std::size_t>(from.place[v])];
+    const std::int32_t moves = table.moves[v][Utils::Index(from.place[v])];
     Utils::Require(moves != Refused, "distance entry out of range");
     sum = Utils::Cost_Add(sum, moves);
   }
@@ -130,10 +130,8 @@ Blocked_Roads Prepare_Obstacles(const Utils::Obstacles_List& obstacles) {
       blocked.invalid = true;
       continue;
     }
-    blocked.far_ends[static_cast<std::size_t>(o.ORIGIN)] |=
-        static_cast<std::uint16_t>(1u << o.DESTINY);
-    blocked.far_ends[static_cast<std::size_t>(o.DESTINY)] |=
-        static_cast<std::uint16_t>(1u << o.ORIGIN);
+    blocked.far_ends[Utils::Index(o.ORIGIN)] |= static_cast<std::uint16_t>(1u << o.DESTINY);
+    blocked.far_ends[Utils::Index(o.DESTINY)] |= static_cast<std::uint16_t>(1u << o.ORIGIN);
   }
   return blocked;
 }
@@ -148,16 +146,16 @@ Watched Watch(const CPN_Marking& a, const Blocked_Roads& blocked) {
   Watched watched;
   for (std::size_t p = 0; p < Max_Places; ++p) {
     if (blocked.far_ends[p] == 0 || a[p] == Colour::EMPTY) continue;
-    watched.vehicle[static_cast<std::size_t>(watched.count)] = a[p];
-    watched.far_ends[static_cast<std::size_t>(watched.count++)] = blocked.far_ends[p];
+    watched.vehicle[Utils::Index(watched.count)] = a[p];
+    watched.far_ends[Utils::Index(watched.count++)] = blocked.far_ends[p];
   }
   return watched;
 }
 
 bool Moves_Along(const Watched& a, const CPN_Marking& b) {
-  for (std::size_t i = 0; i < static_cast<std::size_t>(a.count); ++i)
+  for (std::size_t i = 0; i < Utils::Index(a.count); ++i)
     for (unsigned ends = a.far_ends[i]; ends != 0; ends &= ends - 1)
-      if (b[static_cast<std::size_t>(__builtin_ctz(ends))] == a.vehicle[i]) return true;
+      if (b[Utils::Index(__builtin_ctz(ends))] == a.vehicle[i]) return true;
   return false;
 }
 
@@ -167,13 +165,14 @@ using Far_Ends = std::array<std::uint16_t, Number_Of_Vehicles>;
 Far_Ends Far_Ends_Of(const Placement& a, const Blocked_Roads& blocked) {
   Far_Ends ends{};
   for (std::size_t v = 0; v < ends.size(); ++v)
-    ends[v] = blocked.far_ends[static_cast<std::size_t>(a.place[v])];
+    ends[v] = blocked.far_ends[Utils::Index(a.place[v])];
   return ends;
 }
 
 bool Moves_Between(const Far_Ends& a, const Placement& b) {
   static_assert(Number_Of_Vehicles == 3, "one term per vehicle");
-  return (((static_cast<unsigned>(a[0]) >> b.place[0]) | (static_cast<unsigned>(a[1]) >> b.place[1]) |
+  return (((static_cast<unsigned>(a[0]) >> b.place[0]) |
+           (static_cast<unsigned>(a[1]) >> b.place[1]) |
            (static_cast<unsigned>(a[2]) >> b.place[2])) &
           1u) != 0;
 }
@@ -268,8 +267,8 @@ struct Run {
 // The vertex whose successors are visited, as they see it.
 struct Expanding {
   Key_CPN key = -1;
-  Cost g = 0;     // its G before the visits, one of which may improve it
-  int base = 0;   // Key_Modifier + G
+  Cost g = 0;    // its G before the visits, one of which may improve it
+  int base = 0;  // Key_Modifier + G
   bool check_blocked = false;
   Far_Ends far_ends{};  // for the successors in groups (consistent markings)
 };
@@ -356,7 +355,7 @@ void Evaluate_Next(Run& run) {
 // the count of successors until the next clock read, which moves on.
 bool Visited_Alike(Run& run, Key_CPN key) {
   if (key < 0 || key >= Graph::Consistent_Keys) return false;
-  const auto k = static_cast<std::size_t>(key);
+  const auto k = Utils::Index(key);
   if (run.visited_with_f[k] != run.values[k].F || run.successors_visited[k] >= run.until_clock_read)
     return false;
   run.until_clock_read -= run.successors_visited[k];
@@ -468,10 +467,10 @@ bool Visit_Keys(Run& run, const Expanding& u, std::span<const Graph::Group_Key> 
 
 // The successors in groups: each key names the vertex of its own consistent marking.
 bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) {
-  const Graph::Search_Values& v = run.values[static_cast<std::size_t>(key)];
+  const Graph::Search_Values& v = run.values[Utils::Index(key)];
   Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
   if (run.blocked.any) {
-    u.far_ends = Far_Ends_Of(run.placements[static_cast<std::size_t>(key)], run.blocked);
+    u.far_ends = Far_Ends_Of(run.placements[Utils::Index(key)], run.blocked);
     u.check_blocked = u.far_ends != Far_Ends{} || run.blocked.invalid;
   }
   run.met_start = false;
@@ -486,8 +485,8 @@ bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) 
       return true;
   }
   if (!run.met_start) {
-    run.visited_with_f[static_cast<std::size_t>(key)] = v.F;
-    run.successors_visited[static_cast<std::size_t>(key)] = static_cast<std::uint16_t>(count);
+    run.visited_with_f[Utils::Index(key)] = v.F;
+    run.successors_visited[Utils::Index(key)] = static_cast<std::uint16_t>(count);
   }
   return false;
 }
@@ -498,7 +497,7 @@ bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) 
 Cost Heuristic_Of(Run& run, Key_CPN key, const Placement& placement) {
   if (key < 0 || key >= Graph::Consistent_Keys || key == run.start_key)
     return Distance_Sum(run.towards_current, placement);
-  Cost& known = run.heuristic_of[static_cast<std::size_t>(key)];
+  Cost& known = run.heuristic_of[Utils::Index(key)];
   if (known == Unknown) known = Distance_Sum(run.towards_current, placement);
   return known;
 }
@@ -638,9 +637,8 @@ CPN_Marking Get_Step_Marking(std::int64_t step) {
   // More links than vertices go round a loop, which the walk has entered after as many links as
   // there are vertices: the rest of the way is taken modulo the loop's length.
   const Walk_End on_loop = Walk_Links(start, vertices);
-  const Walk_End round = Walk(on_loop.parent, vertices, [&on_loop](const Walk_End& at) {
-    return at.key == on_loop.key;
-  });
+  const Walk_End round = Walk(on_loop.parent, vertices,
+                              [&on_loop](const Walk_End& at) { return at.key == on_loop.key; });
   return Walk_Links(on_loop.key, (step - vertices) % (round.links + 1)).marking;
 }
 

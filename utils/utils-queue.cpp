@@ -16,14 +16,14 @@ std::size_t Priority_Queue::Lowest_Filled_Beyond(std::size_t word) const {
   std::uint64_t words =
       word % 64 == 63 ? 0 : filled_words_[s] & (~std::uint64_t{0} << (word % 64 + 1));
   while (words == 0) words = filled_words_[++s];
-  const std::size_t w = s * 64 + static_cast<std::size_t>(__builtin_ctzll(words));
-  return w * 64 + static_cast<std::size_t>(__builtin_ctzll(filled_[w]));
+  const std::size_t w = s * 64 + Index(__builtin_ctzll(words));
+  return w * 64 + Index(__builtin_ctzll(filled_[w]));
 }
 
 void Priority_Queue::Clear() {
   for (std::size_t s = 0; s < filled_words_.size(); ++s) {
     for (std::uint64_t words = filled_words_[s]; words != 0; words &= words - 1)
-      filled_[s * 64 + static_cast<std::size_t>(__builtin_ctzll(words))] = 0;
+      filled_[s * 64 + Index(__builtin_ctzll(words))] = 0;
     filled_words_[s] = 0;
   }
   nodes_.clear();

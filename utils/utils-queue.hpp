@@ -33,9 +33,9 @@ class Priority_Queue {
   void Enqueue(std::int32_t priority, std::int32_t content) {
     Require(priority >= 0 && priority < Priorities, "queue priority outside 0..32767");
     const std::int32_t node = New_Node(content);
-    const auto bucket = static_cast<std::size_t>(Infinite_Cost - priority);
+    const auto bucket = Index(Infinite_Cost - priority);
     if (Filled(bucket)) {
-      nodes_[static_cast<std::size_t>(buckets_[bucket].tail)].next = node;
+      nodes_[Index(buckets_[bucket].tail)].next = node;
       buckets_[bucket].tail = node;
     } else {
       buckets_[bucket] = {node, node};
@@ -51,7 +51,7 @@ class Priority_Queue {
     lowest_ = bucket;
     Bucket& b = buckets_[bucket];
     const std::int32_t node = b.head;
-    Node& n = nodes_[static_cast<std::size_t>(node)];
+    Node& n = nodes_[Index(node)];
     const Queue_Element item{Infinite_Cost - static_cast<std::int32_t>(bucket), n.content};
     if (node == b.tail) {
       Empty_Bucket(bucket);
@@ -87,7 +87,7 @@ class Priority_Queue {
       return static_cast<std::int32_t>(nodes_.size() - 1);
     }
     const std::int32_t node = free_;
-    Node& n = nodes_[static_cast<std::size_t>(node)];
+    Node& n = nodes_[Index(node)];
     free_ = n.next;
     n = {content, -1};
     return node;
@@ -102,7 +102,7 @@ class Priority_Queue {
   // lowest one, or the lowest itself.
   std::size_t Lowest_Filled() const {
     const std::uint64_t bits = filled_[lowest_ / 64] & (~std::uint64_t{0} << (lowest_ % 64));
-    if (bits != 0) return lowest_ / 64 * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+    if (bits != 0) return lowest_ / 64 * 64 + Index(__builtin_ctzll(bits));
     return Lowest_Filled_Beyond(lowest_ / 64);
   }
   // The lowest filled bucket in a word after `word`.

@@ -2,6 +2,8 @@
 // and the number images.
 #pragma once
 
+#include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +25,12 @@ struct Fatal_Error {
 // Raises Range_Error{reason} unless `condition` holds.
 inline void Require(bool condition, const char* reason) {
   if (!condition) throw Range_Error{reason};
+}
+
+// A table index (or count) held in a signed integer, as the unsigned size type the standard
+// containers take; the value must not be negative.
+constexpr std::size_t Index(std::integral auto value) {
+  return static_cast<std::size_t>(value);
 }
 
 // A search value: 15 bits held in 16, every addition modulo 32768.

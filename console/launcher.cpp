@@ -17,6 +17,7 @@
 
 #include "console/utils-argparser.hpp"
 #include "controller/mova.hpp"
+#include "utils/utils-io.hpp"
 #include "utils/utils-types.hpp"
 
 namespace Launcher {
@@ -203,21 +204,11 @@ class Descriptor_Output : public std::streambuf {
   void Reset_Area() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
 
   void Drain() {
-    const char* from = pbase();
-    while (from < pptr() && !dropping_) {
-      const ssize_t n = ::write(fd_, from, Utils::Index(pptr() - from));
-      if (n >= 0) {
-        from += n;
-        continue;
-      }
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd ready{fd_, POLLOUT, 0};
-        ::poll(&ready, 1, -1);
-        continue;
-      }
-      if (errno != EPIPE) failure_ = errno;
-      dropping_ = true;
+    if (!dropping_) {
+      const int error =
+          Utils::Write_All(fd_, std::string_view(pbase(), Utils::Index(pptr() - pbase())));
+      if (error != 0 && error != EPIPE) failure_ = error;
+      dropping_ = error != 0;
     }
     Reset_Area();
   }

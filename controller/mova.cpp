@@ -21,6 +21,7 @@
 #include "reachability/reachabilitygraph-simple.hpp"
 #include "search/search-dijkstra.hpp"
 #include "search/search-dstarlite.hpp"
+#include "utils/utils-io.hpp"
 #include "utils/utils-logger.hpp"
 #include "utils/utils-types.hpp"
 
@@ -133,14 +134,7 @@ void Write_Notice(const char* name, std::initializer_list<const char*> lines) {
   if (fd < 0)
     throw Utils::Fatal_Error{std::string("cannot create notice file ") + name + ": " +
                              std::strerror(errno)};
-  int error = 0;
-  for (std::string_view rest = text; !rest.empty() && error == 0;) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n >= 0)
-      rest.remove_prefix(Utils::Index(n));
-    else if (errno != EINTR)
-      error = errno;
-  }
+  int error = Utils::Write_All(fd, text);
   if (error != 0) {
     [[maybe_unused]] const int cut = ::ftruncate(fd, 0);
   }

@@ -402,16 +402,13 @@ bool Improve(const Run& run, const Expanding& u, Key_CPN key, Graph::Search_Valu
   return key == run.start_key && Reached_Current(run, s.PARENT);
 }
 
-// The successor under `key` of `u`, reached by a step to G `g`, F `base` + heuristic, when
-// its heuristic is not learnt yet or it is the current marking's vertex (whose heuristic stays
-// unlearnt, so that only such keys take this way); true when the current marking is reached.
-[[gnu::noinline]] bool Visit_Unlearnt(Run& run, const Expanding& u, std::size_t key, int base,
-                                      Cost g) {
+// The current marking's vertex met as the successor under `key` of `u`, reached by a step to
+// G `g`, F `base` + heuristic: its heuristic stays unlearnt, so that only it and the keys met
+// for the first time take the side way of Visit_Key. True when it counts as reached.
+[[gnu::noinline]] bool Visit_Current(Run& run, const Expanding& u, std::size_t key, int base,
+                                     Cost g) {
+  run.met_start = true;
   const Cost h = Distance_Sum(run.towards_current, run.placements[key]);
-  if (static_cast<Key_CPN>(key) != run.start_key)
-    run.heuristic_of[key] = h;
-  else
-    run.met_start = true;
   return Improve(run, u, static_cast<Key_CPN>(key), run.values[key], g, Utils::Cost_Add(base, h));
 }
 
@@ -424,9 +421,11 @@ template <bool Check_Blocked>
     Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
     if (Moves_Between(u.far_ends, run.placements[key])) return false;
   }
-  const Cost h = run.heuristic_of[key];
-  if (h == Unknown) [[unlikely]]
-    return Visit_Unlearnt(run, u, key, base, g);
+  Cost h = run.heuristic_of[key];
+  if (h == Unknown) [[unlikely]] {
+    if (static_cast<Key_CPN>(key) == run.start_key) return Visit_Current(run, u, key, base, g);
+    h = run.heuristic_of[key] = Distance_Sum(run.towards_current, run.placements[key]);
+  }
   const Cost f = Utils::Cost_Add(base, h);
   Graph::Search_Values& s = run.values[key];
   if (f < s.F) {

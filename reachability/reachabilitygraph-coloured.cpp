@@ -100,6 +100,7 @@ struct Vertex_Store {
   Utils::Key_Map<CPN_Successor_List> own_lists;
   Utils::Key_Map<Other_Vertex> others;
   int shadows = 0;       // vertices in `others` under a key of a consistent marking
+  int length = 0;        // the number of vertices; -1 when it is to be counted again
   bool deleted = false;  // a vertex was deleted since the graph was last cleared
 };
 Vertex_Store graph;
@@ -122,11 +123,13 @@ void Require_Vertex(bool found) {
 void Insert_Consistent(Key_CPN key) {
   if (graph.shadows > 0 && Find_Other(key) != nullptr) return;
   graph.present[Utils::Index(key)] = Presence::Present;
+  graph.length = -1;
 }
 
 // Stores a new vertex for `marking` under the absent key `key`.
 void Insert(Key_CPN key, const CPN_Marking& marking, const CPN_Successor_List& successors,
             const Search_Values& values) {
+  graph.length = -1;
   const Placement placement = Locate(marking);
   if (placement.consistent && Key_Of(placement) == key) {
     const auto k = Utils::Index(key);
@@ -144,6 +147,7 @@ void Insert(Key_CPN key, const CPN_Marking& marking, const CPN_Successor_List& s
 
 // Removes the vertex under `key`; false when there is none.
 bool Remove(Key_CPN key) {
+  graph.length = -1;
   if (Dense_Present(key)) {
     const auto k = Utils::Index(key);
     if (graph.list[k] == List::Own) graph.own_lists.Erase(key);
@@ -562,6 +566,7 @@ template <bool With_Firings, bool Insert>
 bool Enumerate(const Placement& placement, const Net_Steps& net) {
   Steps_Table table;
   if (!Steps_Back(placement, net, table)) return false;
+  if constexpr (Insert) graph.length = -1;
   if (table.staying == 0) {
     Combine_Moving_Steps<With_Firings, Insert>(table, placement, net);
   } else {
@@ -726,9 +731,11 @@ void Delete_Vertex(Key_CPN key) {
 }
 
 int Graph_Length() {
-  int present = 0;
-  for (const Presence p : graph.present) present += p == Presence::Present ? 1 : 0;
-  return present + static_cast<int>(graph.others.Size());
+  if (graph.length < 0) {
+    graph.length = static_cast<int>(graph.others.Size());
+    for (const Presence p : graph.present) graph.length += p == Presence::Present ? 1 : 0;
+  }
+  return graph.length;
 }
 
 void Clear_Graph() {
@@ -747,6 +754,7 @@ void Clear_Graph() {
   graph.own_lists.Clear();
   graph.others.Clear();
   graph.shadows = 0;
+  graph.length = 0;
   graph.deleted = false;
 }
 

@@ -87,15 +87,23 @@ struct Other_Vertex {
   Placement placement{};  // Locate(marking)
   CPN_Successor_List successors;
   Search_Values values;
+  Utils::Cost h = Utils::Infinite_Cost;
 };
 
 // Whether the vertex of a key of a consistent marking exists. A type of its own, so that the
 // compiler need not assume that storing one changes other values (as a byte could).
 enum class Presence : std::uint8_t { Absent, Present };
 
+constexpr std::array<Utils::Cost, Consistent_Keys> Infinite_Costs() {
+  std::array<Utils::Cost, Consistent_Keys> costs;
+  costs.fill(Utils::Infinite_Cost);
+  return costs;
+}
+
 struct Vertex_Store {
   std::array<Search_Values, Consistent_Keys> values;  // the defaults where no vertex is present
-  std::array<Presence, Consistent_Keys> present{};    // whether the key's vertex holds its marking
+  std::array<Utils::Cost, Consistent_Keys> h = Infinite_Costs();  // H, apart from the others
+  std::array<Presence, Consistent_Keys> present{};  // whether the key's vertex holds its marking
   std::array<List, Consistent_Keys> list{};
   Utils::Key_Map<CPN_Successor_List> own_lists;
   Utils::Key_Map<Other_Vertex> others;
@@ -128,20 +136,21 @@ void Insert_Consistent(Key_CPN key) {
 
 // Stores a new vertex for `marking` under the absent key `key`.
 void Insert(Key_CPN key, const CPN_Marking& marking, const CPN_Successor_List& successors,
-            const Search_Values& values) {
+            const Search_Values& values, Utils::Cost h) {
   graph.length = -1;
   const Placement placement = Locate(marking);
   if (placement.consistent && Key_Of(placement) == key) {
     const auto k = Utils::Index(key);
     graph.present[k] = Presence::Present;
     graph.values[k] = values;
+    graph.h[k] = h;
     if (!successors.empty()) {
       graph.list[k] = List::Own;
       graph.own_lists.Insert(key, successors);
     }
     return;
   }
-  graph.others.Insert(key, {marking, placement, successors, values});
+  graph.others.Insert(key, {marking, placement, successors, values, h});
   if (Consistent_Range(key)) ++graph.shadows;
 }
 
@@ -154,6 +163,7 @@ bool Remove(Key_CPN key) {
     graph.present[k] = Presence::Absent;
     graph.list[k] = List::None;
     graph.values[k] = {};
+    graph.h[k] = Utils::Infinite_Cost;
     return true;
   }
   if (!graph.others.Erase(key)) return false;
@@ -640,10 +650,14 @@ Key_CPN Init_Vertex(const CPN_Marking& marking) {
   const Key_CPN key = Compute_Key_CPN(marking);
   if (Contains(key)) {
     Search_Values& v = Values(key);
-    v.G = v.H = v.F = Utils::Infinite_Cost;
+    v.G = v.F = Utils::Infinite_Cost;
+    if (Other_Vertex* other = Find_Other(key))
+      other->h = Utils::Infinite_Cost;
+    else
+      graph.h[Utils::Index(key)] = Utils::Infinite_Cost;
   } else {
-    Insert(key, marking, {},
-           {key, Utils::Infinite_Cost, Utils::Infinite_Cost, Utils::Infinite_Cost});
+    Insert(key, marking, {}, {key, Utils::Infinite_Cost, Utils::Infinite_Cost},
+           Utils::Infinite_Cost);
   }
   return key;
 }
@@ -701,24 +715,21 @@ CPN_Successor_List Dense_List(Key_CPN key) {
 CPN_Vertex Get_Vertex(Key_CPN key) {
   if (const Other_Vertex* other = Find_Other(key)) {
     const Search_Values& v = other->values;
-    return {other->marking, other->successors, v.PARENT, v.G, v.H, v.F};
+    return {other->marking, other->successors, v.PARENT, v.G, other->h, v.F};
   }
   Require_Vertex(Dense_Present(key));
-  const Search_Values& v = graph.values[Utils::Index(key)];
-  return {key_tables.placement_of_key[Utils::Index(key)].Marking(),
-          Dense_List(key),
-          v.PARENT,
-          v.G,
-          v.H,
-          v.F};
+  const auto k = Utils::Index(key);
+  const Search_Values& v = graph.values[k];
+  return {
+      key_tables.placement_of_key[k].Marking(), Dense_List(key), v.PARENT, v.G, graph.h[k], v.F};
 }
 
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) {
   Require_Vertex(Contains(key));
   PetriNet::Coloured::Check_Colours(vertex.CPN_MARKING);
   Remove(key);
-  Insert(key, vertex.CPN_MARKING, vertex.CPN_SUCCESSORS,
-         {vertex.PARENT, vertex.G, vertex.H, vertex.F});
+  Insert(key, vertex.CPN_MARKING, vertex.CPN_SUCCESSORS, {vertex.PARENT, vertex.G, vertex.F},
+         vertex.H);
 }
 
 bool Contains(Key_CPN key) {
@@ -749,6 +760,7 @@ void Clear_Graph() {
       graph.present[i] = Presence::Absent;
       graph.list[i] = List::None;
       graph.values[i] = {};
+      graph.h[i] = Utils::Infinite_Cost;
     }
   }
   graph.own_lists.Clear();

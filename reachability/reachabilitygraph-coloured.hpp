@@ -97,11 +97,11 @@ void Print_Successors(const CPN_Successor_List& list);
 // For the planner, which reads and writes the search values where the graph keeps them instead
 // of copying whole vertices.
 
-// PARENT, G, H and F of a vertex.
+// PARENT, G and F of a vertex: what the planner writes (H, which it never writes, is kept
+// apart).
 struct Search_Values {
   Key_CPN PARENT = -1;
   Utils::Cost G = Utils::Infinite_Cost;
-  Utils::Cost H = Utils::Infinite_Cost;
   Utils::Cost F = Utils::Infinite_Cost;
 };
 

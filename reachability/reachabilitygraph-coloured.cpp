@@ -217,11 +217,15 @@ Predecessors Define_Predecessors(const CPN_Marking& marking) {
 // and any two entering it conflict, so that a feasible firing steps its vehicle back at most
 // once. A transition that conflicts with itself can never fire and is no step.
 
-// The tables below number a transition t turned round, as 31 - t, in bit sets too: the highest
-// transition of a set is then its lowest bit, which is the cheaper one to take, and the
-// enumeration takes them highest first.
+// The width of a bit set of transitions.
+constexpr int Transition_Bits = 32;
+static_assert(Max_Transitions <= Transition_Bits);
+
+// The tables below number a transition t turned round, as Transition_Bits - 1 - t, in bit sets
+// too: the highest transition of a set is then its lowest bit, which is the cheaper one to take,
+// and the enumeration takes them highest first.
 constexpr int Turned(int t) {
-  return 31 - t;
+  return Transition_Bits - 1 - t;
 }
 
 // A set of transitions turned round (and back).
@@ -258,13 +262,13 @@ struct Place_Steps {
 // vehicle leaves it on its own place, which only a placement tells, so that its entries are
 // worked out per placement.
 struct Net_Steps {
-  using Per_Step = std::array<std::uint32_t, 32>;
+  using Per_Step = std::array<std::uint32_t, Transition_Bits>;
   std::uint64_t version = 0;  // 0: not worked out
   std::array<Place_Steps, Max_Places> place;
   Per_Step conflicts{};
-  std::array<std::int8_t, 32> from{};   // where its vehicle comes from
-  std::array<std::int8_t, 32> moves{};  // 1 when it moves its vehicle
-  std::array<std::int8_t, 32> delta{};  // from - destination
+  std::array<std::int8_t, Transition_Bits> from{};   // where its vehicle comes from
+  std::array<std::int8_t, Transition_Bits> moves{};  // 1 when it moves its vehicle
+  std::array<std::int8_t, Transition_Bits> delta{};  // from - destination
   // The moving steps whose vehicle comes from a place.
   std::array<std::uint32_t, Max_Places> from_place{};
   Per_Step from_bit{};  // where its vehicle comes from, as a place bit
@@ -275,10 +279,10 @@ struct Net_Steps {
   Per_Step exclude_pair{};
   Per_Step pair_candidates{};  // the lower steps of other vehicles that may join it
   // For x > y: the steps of neither's place below y that neither excludes, for a third vehicle.
-  std::array<Per_Step, 32> third_candidates{};
+  std::array<Per_Step, Transition_Bits> third_candidates{};
   // For x > y: the places their vehicles come from, less their own: a pair without a step of
   // the third vehicle is possible unless the third stands on one of them.
-  std::array<std::array<std::uint16_t, 32>, 32> pair_blocked_by{};
+  std::array<std::array<std::uint16_t, Transition_Bits>, Transition_Bits> pair_blocked_by{};
 };
 
 // The tables of the net as it is now, and those of the version before, on which the successors
@@ -425,7 +429,7 @@ struct Steps_Table {
   std::array<std::uint32_t, Number_Of_Vehicles> of_vehicle{};  // the steps of V1, V2, V3
   std::uint32_t placed = 0;                                    // the places of the vehicles
   std::uint32_t staying = 0;                                   // the steps that move no vehicle
-  std::array<std::int32_t, 32> shift;                          // per step, what it adds to the code
+  std::array<std::int32_t, Transition_Bits> shift;             // per step, what it adds to the code
 };
 
 // The weight of a vehicle's place in the placement code.
@@ -510,10 +514,10 @@ void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
 // What the combination reads about each step of a placement where some step moves no vehicle:
 // such a step leaves its vehicle on its own place.
 struct Placement_Entries {
-  std::array<std::int8_t, 32> vehicle;  // 0..2 for V1..V3
-  std::array<std::uint32_t, 32> exclude_pair;
-  std::array<std::uint32_t, 32> exclude_third;
-  std::array<std::uint32_t, 32> from_bit;
+  std::array<std::int8_t, Transition_Bits> vehicle;  // 0..2 for V1..V3
+  std::array<std::uint32_t, Transition_Bits> exclude_pair;
+  std::array<std::uint32_t, Transition_Bits> exclude_third;
+  std::array<std::uint32_t, Transition_Bits> from_bit;
 };
 
 Placement_Entries Entries_Of(const Steps_Table& table, const Placement& placement,

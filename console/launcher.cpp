@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -16,6 +17,7 @@
 
 #include "console/utils-argparser.hpp"
 #include "controller/mova.hpp"
+#include "utils/utils-io.hpp"
 #include "utils/utils-types.hpp"
 
 namespace Launcher {
@@ -45,7 +47,7 @@ using K = Kind;
 using A = const Arguments&;
 // The commands; a command's number is its place in the table (kept as written, one entry a row).
 // clang-format off
-constexpr Command kCommands[] = {
+constexpr Command Commands[] = {
     {"MOVA_INIT", 0, {}, [](A) { Mova::Init(); }},
     {"MOVA_GENERATION", 0, {}, [](A) { Mova::Generation(); }},
     {"MOVA_BUILD_VERSION", 0, {}, [](A) { Mova::Build_Version(); }},
@@ -99,11 +101,11 @@ constexpr Command kCommands[] = {
 // clang-format on
 
 // The length of the longest command word.
-constexpr std::size_t kLongest_Name = std::max_element(std::begin(kCommands), std::end(kCommands),
-                                                       [](const Command& a, const Command& b) {
-                                                         return a.name.size() < b.name.size();
-                                                       })
-                                          ->name.size();
+constexpr std::size_t Longest_Name = std::max_element(std::begin(Commands), std::end(Commands),
+                                                      [](const Command& a, const Command& b) {
+                                                        return a.name.size() < b.name.size();
+                                                      })
+                                         ->name.size();
 
 std::string_view Trim_Blanks(std::string_view word) {
   while (!word.empty() && word.front() == ' ') word.remove_prefix(1);
@@ -118,9 +120,10 @@ char Upper(char c) {
 bool In_Range(Kind kind, std::int32_t value) {
   switch (kind) {
     case Kind::Vehicle:
-      return value >= 1 && value <= 3;
+      return value >= 1 && value <= Mova::Number_Of_Vehicles;
     case Kind::Position:
-      return value >= -1 && value <= 12;
+      // One beyond the positions either way: the facade refuses those itself.
+      return value >= -1 && value <= Mova::Max_Pos;
     case Kind::Step:
     case Kind::Amount:
       return value >= 0;
@@ -132,8 +135,7 @@ bool In_Range(Kind kind, std::int32_t value) {
 std::string_view Word(std::string_view line, int n) {
   if (n >= Utils::ArgParser::Get_Count()) return {};
   const Utils::ArgParser::Word_Slice slice = Utils::ArgParser::Get_Slice(n);
-  return line.substr(static_cast<std::size_t>(slice.INIT - 1),
-                     static_cast<std::size_t>(slice.FINAL - slice.INIT + 1));
+  return line.substr(Utils::Index(slice.INIT - 1), Utils::Index(slice.FINAL - slice.INIT + 1));
 }
 
 // Argument n of the parsed line, when it is an integer in the kind's range.
@@ -202,21 +204,11 @@ class Descriptor_Output : public std::streambuf {
   void Reset_Area() { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
 
   void Drain() {
-    const char* from = pbase();
-    while (from < pptr() && !dropping_) {
-      const ssize_t n = ::write(fd_, from, static_cast<std::size_t>(pptr() - from));
-      if (n >= 0) {
-        from += n;
-        continue;
-      }
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd ready{fd_, POLLOUT, 0};
-        ::poll(&ready, 1, -1);
-        continue;
-      }
-      if (errno != EPIPE) failure_ = errno;
-      dropping_ = true;
+    if (!dropping_) {
+      const int error =
+          Utils::Write_All(fd_, std::string_view(pbase(), Utils::Index(pptr() - pbase())));
+      if (error != 0 && error != EPIPE) failure_ = error;
+      dropping_ = error != 0;
     }
     Reset_Area();
   }
@@ -261,9 +253,9 @@ class Line_Reader {
     bool any = false;
     while (next_ != end_ || Refill()) {
       any = true;
-      const std::size_t held = static_cast<std::size_t>(end_ - next_);
+      const std::size_t held = Utils::Index(end_ - next_);
       const char* feed = static_cast<const char*>(std::memchr(next_, '\n', held));
-      const std::size_t length = feed != nullptr ? static_cast<std::size_t>(feed - next_) : held;
+      const std::size_t length = feed != nullptr ? Utils::Index(feed - next_) : held;
       const std::size_t room = Max_Line_Length - line.size();
       line.append(next_, std::min(length, room));
       too_long = too_long || length > room;
@@ -288,15 +280,15 @@ class Line_Reader {
       held = std::max<std::streamsize>(input_.in_avail(), 1);  // 1 for an unbuffered one
     }
     const std::streamsize taken =
-        input_.sgetn(block_.data(), std::min<std::streamsize>(held, kBlock));
+        input_.sgetn(block_.data(), std::min<std::streamsize>(held, Block_Size));
     next_ = block_.data();
     end_ = block_.data() + taken;
     return taken > 0;
   }
 
   std::streambuf& input_;
-  static constexpr std::streamsize kBlock = 8192;
-  std::array<char, kBlock> block_;
+  static constexpr std::streamsize Block_Size = 8192;
+  std::array<char, Block_Size> block_;
   const char* next_ = nullptr;
   const char* end_ = nullptr;
 };
@@ -305,32 +297,29 @@ class Line_Reader {
 
 std::optional<int> Find_Command(std::string_view word) {
   word = Trim_Blanks(word);
-  std::array<char, kLongest_Name> upper;
+  std::array<char, Longest_Name> upper;
   if (word.size() > upper.size()) return std::nullopt;
   std::transform(word.begin(), word.end(), upper.begin(), Upper);
   const std::string_view key(upper.data(), word.size());
-  for (std::size_t i = 0; i < std::size(kCommands); ++i)
-    if (kCommands[i].name == key) return static_cast<int>(i);
+  for (std::size_t i = 0; i < std::size(Commands); ++i)
+    if (Commands[i].name == key) return static_cast<int>(i);
   return std::nullopt;
 }
 
 std::optional<std::int32_t> To_Integer(std::string_view word) {
   word = Trim_Blanks(word);
-  bool negative = false;
-  if (!word.empty() && (word.front() == '+' || word.front() == '-')) {
-    negative = word.front() == '-';
-    word.remove_prefix(1);
-  }
-  if (word.empty()) return std::nullopt;
+  const bool negative = !word.empty() && word.front() == '-';
+  if (!word.empty() && (negative || word.front() == '+')) word.remove_prefix(1);
+  // Digits only from here on (from_chars would take a second minus sign).
+  if (word.empty() || word.front() < '0' || word.front() > '9') return std::nullopt;
   std::int64_t magnitude = 0;
-  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-  for (char c : word) {
-    if (c < '0' || c > '9') return std::nullopt;
-    magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > kLimit) return std::nullopt;
-  }
+  const char* const end = word.data() + word.size();
+  const auto [stop, error] = std::from_chars(word.data(), end, magnitude);
+  if (error != std::errc{} || stop != end) return std::nullopt;
   const std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  if (value < std::numeric_limits<std::int32_t>::min() ||
+      value > std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
   return static_cast<std::int32_t>(value);
 }
 
@@ -343,7 +332,7 @@ bool Run_Line(std::string_view line) {
   Utils::ArgParser::Parse(line);
   const std::optional<int> number = Find_Command(Word(line, 0));
   if (!number.has_value()) return false;
-  const Command& command = kCommands[*number];
+  const Command& command = Commands[*number];
   Arguments arguments{0, 0};
   for (std::size_t n = 0; n < command.arity; ++n) {
     const std::optional<std::int32_t> value =

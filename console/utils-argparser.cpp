@@ -9,7 +9,7 @@ namespace Utils::ArgParser {
 namespace {
 
 // A list grown past this many slices by one huge line is released rather than kept.
-constexpr std::size_t kKeptCapacity = 4096;
+constexpr std::size_t Kept_Capacity = 4096;
 
 char separator = '\0';
 std::vector<Word_Slice> arguments;
@@ -21,13 +21,13 @@ void Set_Separator(char sep) {
 }
 
 void Parse(std::string_view line) {
-  if (arguments.capacity() > kKeptCapacity) {
+  if (arguments.capacity() > Kept_Capacity) {
     std::vector<Word_Slice>().swap(arguments);
   } else {
     arguments.clear();
   }
   // Room for every word at once: a line of many separators then takes what its words need.
-  arguments.reserve(static_cast<std::size_t>(std::count(line.begin(), line.end(), separator)) + 1);
+  arguments.reserve(Utils::Index(std::count(line.begin(), line.end(), separator)) + 1);
   // Slices count from 1; a separator at index i (from 0) ends the word before it at i.
   std::size_t from = 0;
   for (std::size_t at = line.find(separator); at != std::string_view::npos;
@@ -40,18 +40,17 @@ void Parse(std::string_view line) {
 }
 
 std::string Get_Argument(std::string_view line, int n) {
-  if (n < 0 || static_cast<std::size_t>(n) >= arguments.size()) return std::string();
-  const Word_Slice slice = arguments[static_cast<std::size_t>(n)];
+  if (n < 0 || Utils::Index(n) >= arguments.size()) return std::string();
+  const Word_Slice slice = arguments[Utils::Index(n)];
   if (slice.FINAL < slice.INIT) {
     Require(slice.FINAL == slice.INIT - 1 && slice.INIT >= 1 &&
-                static_cast<std::size_t>(slice.FINAL) <= line.size(),
+                Utils::Index(slice.FINAL) <= line.size(),
             "word outside the line");
     return std::string();
   }
-  Require(slice.INIT >= 1 && static_cast<std::size_t>(slice.FINAL) <= line.size(),
-          "word outside the line");
-  return std::string(line.substr(static_cast<std::size_t>(slice.INIT - 1),
-                                 static_cast<std::size_t>(slice.FINAL - slice.INIT + 1)));
+  Require(slice.INIT >= 1 && Utils::Index(slice.FINAL) <= line.size(), "word outside the line");
+  return std::string(
+      line.substr(Utils::Index(slice.INIT - 1), Utils::Index(slice.FINAL - slice.INIT + 1)));
 }
 
 int Get_Count() {
@@ -59,8 +58,8 @@ int Get_Count() {
 }
 
 Word_Slice Get_Slice(int n) {
-  Require(n >= 0 && static_cast<std::size_t>(n) < arguments.size(), "no such word");
-  return arguments[static_cast<std::size_t>(n)];
+  Require(n >= 0 && Utils::Index(n) < arguments.size(), "no such word");
+  return arguments[Utils::Index(n)];
 }
 
 void Reset() {

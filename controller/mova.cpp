@@ -21,6 +21,7 @@
 #include "reachability/reachabilitygraph-simple.hpp"
 #include "search/search-dijkstra.hpp"
 #include "search/search-dstarlite.hpp"
+#include "utils/utils-io.hpp"
 #include "utils/utils-logger.hpp"
 #include "utils/utils-types.hpp"
 
@@ -70,7 +71,7 @@ struct Controller_State {
 Controller_State controller;
 bool init_pause = true;
 
-constexpr auto kInitPause = std::chrono::milliseconds(369);
+constexpr auto Init_Pause = std::chrono::milliseconds(369);
 
 void Check_Position(std::int32_t position) {
   Utils::Require(position >= 0 && position < Max_Pos, "position outside 0..11");
@@ -79,7 +80,7 @@ void Check_Position(std::int32_t position) {
 // The place of the vehicle in `m` (the highest when it stands on several) when it is at least
 // `lowest`, else `none`.
 std::int32_t Position(const CPN_Marking& m, std::int32_t vehicle, int lowest, std::int32_t none) {
-  const int place = PetriNet::Coloured::Locate(m).place[static_cast<std::size_t>(vehicle - 1)];
+  const int place = PetriNet::Coloured::Locate(m).place[Utils::Index(vehicle - 1)];
   return place >= lowest ? place : none;
 }
 
@@ -133,14 +134,7 @@ void Write_Notice(const char* name, std::initializer_list<const char*> lines) {
   if (fd < 0)
     throw Utils::Fatal_Error{std::string("cannot create notice file ") + name + ": " +
                              std::strerror(errno)};
-  int error = 0;
-  for (std::string_view rest = text; !rest.empty() && error == 0;) {
-    const ssize_t n = ::write(fd, rest.data(), rest.size());
-    if (n >= 0)
-      rest.remove_prefix(static_cast<std::size_t>(n));
-    else if (errno != EINTR)
-      error = errno;
-  }
+  int error = Utils::Write_All(fd, text);
   if (error != 0) {
     [[maybe_unused]] const int cut = ::ftruncate(fd, 0);
   }
@@ -164,7 +158,7 @@ void Print_Line(const char* text) {
 void Init() {
   DStar::Clear_Distances();
   Log(Severity::INFORMATIONAL, "Initializing MOVA");
-  if (init_pause) std::this_thread::sleep_for(kInitPause);
+  if (init_pause) std::this_thread::sleep_for(Init_Pause);
   Log_Parts(Severity::INFORMATIONAL, "# Pos: ", Max_Pos);
   Log_Parts(Severity::INFORMATIONAL, "# Roads: ", Max_Roads);
   Log_Parts(Severity::INFORMATIONAL, "# Vehicles: ", DStar::Get_Number_Of_Vehicles());
@@ -194,7 +188,7 @@ void Vehicle_Set_Current_Pos(std::int32_t vehicle, std::int32_t position) {
   CPN_Marking m = DStar::Get_Current_Marking();
   Remove_Vehicle(m, vehicle);
   Check_Position(position);
-  m[static_cast<std::size_t>(position)] = PetriNet::Coloured::Vehicle_Colour(vehicle);
+  m[Utils::Index(position)] = PetriNet::Coloured::Vehicle_Colour(vehicle);
   DStar::Set_Current_Marking(m);
   Log_Parts(Severity::INFORMATIONAL, "Current for vehicle ", vehicle, " is ", position);
 }
@@ -218,12 +212,12 @@ std::int32_t Vehicle_Get_Dis_To_Pos(std::int32_t vehicle, std::int32_t position)
 void Vehicle_Set_Goal_Pos(std::int32_t vehicle, std::int32_t position) {
   CPN_Marking m = DStar::Get_Goal_Marking();
   Check_Position(position);
-  if (m[static_cast<std::size_t>(position)] != Colour::EMPTY) {
+  if (m[Utils::Index(position)] != Colour::EMPTY) {
     Log(Severity::ERROR, "Goal position not empty");
     return;
   }
   Remove_Vehicle(m, vehicle);
-  m[static_cast<std::size_t>(position)] = PetriNet::Coloured::Vehicle_Colour(vehicle);
+  m[Utils::Index(position)] = PetriNet::Coloured::Vehicle_Colour(vehicle);
   DStar::Set_Goal_Marking(m);
   Log_Parts(Severity::INFORMATIONAL, "Goal for vehicle ", vehicle, " is ", position);
 }
@@ -262,8 +256,18 @@ namespace {
 // The key of the single-token marking with its token on position `p`.
 ReachabilityGraph::Simple::Key_PN Position_Key(int p) {
   PetriNet::Simple::PN_Marking marking = PetriNet::Simple::Empty_Marking();
-  marking[static_cast<std::size_t>(p)] = true;
+  marking[Utils::Index(p)] = true;
   return ReachabilityGraph::Simple::Compute_Key_PN(marking);
+}
+
+// The figures of a distance search become the search statistics; the two fields that only a
+// mission computation writes keep their values.
+void Record_Distance_Figures(const Search::Dijkstra::Search_Figures& figures) {
+  Utils::Search_Statistics statistics = DStar::Get_Statistics();
+  statistics.Evaluations = figures.Evaluations;
+  statistics.CPU_Time = figures.CPU_Time;
+  statistics.Queue_Size = figures.Queue_Size;
+  DStar::Set_Statistics(statistics);
 }
 
 }  // namespace
@@ -275,17 +279,16 @@ void Environment_Build() {
   ReachabilityGraph::Coloured::Init_PN_Engine();
   Search::Dijkstra::Prepare();
   DStar::Clear_Distances();
-  // One search per source fills its row; the statistics are those of the last pair's own
-  // search (11 to 11), made as a search for one target.
+  // One search per source fills its row. The statistics are those of the last pair's search
+  // (11 to 11), which the search from 11 reports for its target.
+  Search::Dijkstra::Set_Target(Position_Key(Max_Pos - 1));
   for (int i = 0; i < Max_Pos; ++i) {
     Search::Dijkstra::Set_Source(Position_Key(i));
-    const auto row = Search::Dijkstra::Distances_From_Source();
-    for (int j = 0; j < Max_Pos; ++j) DStar::Set_Distance(i, j, row[static_cast<std::size_t>(j)]);
+    const Search::Dijkstra::Source_Search search = Search::Dijkstra::Distances_From_Source();
+    for (int j = 0; j < Max_Pos; ++j) DStar::Set_Distance(i, j, search.distances[Utils::Index(j)]);
     Search::Dijkstra::Reset_Values();
+    if (i == Max_Pos - 1) Record_Distance_Figures(search.target_figures);
   }
-  Search::Dijkstra::Set_Target(Position_Key(Max_Pos - 1));
-  Search::Dijkstra::Find_Path();
-  Search::Dijkstra::Reset_Values();
   Log(Severity::INFORMATIONAL, "Environment built");
 }
 

@@ -4,10 +4,16 @@
 
 #include <cstdint>
 
+#include "petrinet/petrinet-coloured.hpp"
+#include "petrinet/petrinet.hpp"
+
 namespace Mova {
 
-inline constexpr int Max_Pos = 12;
+// The positions are the places of the net, the vehicles those of the coloured net.
+inline constexpr int Max_Pos = PetriNet::Max_Places;
 inline constexpr int Max_Roads = 15;
+inline constexpr int Number_Of_Vehicles = PetriNet::Coloured::Number_Of_Vehicles;
+static_assert(2 * Max_Roads <= PetriNet::Max_Transitions, "a road takes two transitions");
 
 // Mission and vehicles. Positions outside 0..11 raise Utils::Range_Error; the vehicle number
 // (1..3) is checked by the console.

@@ -12,9 +12,8 @@ std::size_t Offset(const Matrix& m, std::int32_t row, std::int32_t column) {
   Utils::Require(row >= m.first_row && row <= m.last_row && column >= m.first_column &&
                      column <= m.last_column,
                  "matrix index outside its range");
-  const auto width = static_cast<std::size_t>(m.last_column - m.first_column + 1);
-  return static_cast<std::size_t>(row - m.first_row) * width +
-         static_cast<std::size_t>(column - m.first_column);
+  const auto width = Utils::Index(m.last_column - m.first_column + 1);
+  return Utils::Index(row - m.first_row) * width + Utils::Index(column - m.first_column);
 }
 
 }  // namespace
@@ -24,7 +23,7 @@ Matrix Zero_Matrix(std::int32_t rows, std::int32_t columns) {
   Matrix m;
   m.last_row = rows - 1;
   m.last_column = columns - 1;
-  m.elements.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), 0.0f);
+  m.elements.assign(Utils::Index(rows) * Utils::Index(columns), 0.0f);
   return m;
 }
 

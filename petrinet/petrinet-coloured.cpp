@@ -15,8 +15,8 @@ Placement Placement::Of_Code(int code) {
 CPN_Marking Placement::Marking() const {
   CPN_Marking m = Empty_Marking();
   for (int v = 0; v < Number_Of_Vehicles; ++v)
-    if (place[static_cast<std::size_t>(v)] >= 0)
-      m[static_cast<std::size_t>(place[static_cast<std::size_t>(v)])] = Vehicle_Colour(v + 1);
+    if (place[Utils::Index(v)] >= 0)
+      m[Utils::Index(place[Utils::Index(v)])] = Vehicle_Colour(v + 1);
   return m;
 }
 
@@ -24,9 +24,9 @@ Placement Locate(const CPN_Marking& marking) {
   Placement found{{-1, -1, -1}, true};
   int seen[Number_Of_Vehicles] = {0, 0, 0};
   for (int p = 0; p < Max_Places; ++p) {
-    const int v = static_cast<int>(marking[static_cast<std::size_t>(p)]) - 1;
+    const int v = static_cast<int>(marking[Utils::Index(p)]) - 1;
     if (v < 0 || v >= Number_Of_Vehicles) continue;
-    found.place[static_cast<std::size_t>(v)] = static_cast<std::int8_t>(p);
+    found.place[Utils::Index(v)] = static_cast<std::int8_t>(p);
     ++seen[v];
   }
   for (int v = 0; v < Number_Of_Vehicles; ++v) found.consistent = found.consistent && seen[v] == 1;
@@ -51,8 +51,7 @@ bool Is_Consistent(const CPN_Marking& marking) {
 Firing Reverse_Activated_Transitions(const CPN_Marking& marking) {
   Firing activated;
   for (int p = 0; p < Max_Places; ++p)
-    if (marking[static_cast<std::size_t>(p)] != Colour::EMPTY)
-      activated.bits |= Post_Transitions(p).bits;
+    if (marking[Utils::Index(p)] != Colour::EMPTY) activated.bits |= Post_Transitions(p).bits;
   return activated;
 }
 
@@ -61,8 +60,8 @@ Firing_Outcome Reverse_Fire(const CPN_Marking& marking, Firing firing) {
   for (std::uint32_t bits = firing.bits; bits != 0; bits &= bits - 1) {
     const Transition_Ends ends = Ends(__builtin_ctz(bits));
     if (ends.source < 0 || ends.destination < 0) continue;
-    const auto source = static_cast<std::size_t>(ends.source);
-    const auto destination = static_cast<std::size_t>(ends.destination);
+    const auto source = Utils::Index(ends.source);
+    const auto destination = Utils::Index(ends.destination);
     outcome.Marking[source] = marking[destination];
     if (outcome.Marking[destination] == marking[destination])
       outcome.Marking[destination] = Colour::EMPTY;
@@ -76,7 +75,7 @@ std::string Label(const CPN_Marking& marking) {
   std::string label;
   for (int v = 1; v <= Number_Of_Vehicles; ++v) {
     if (v > 1) label.push_back(',');
-    const int p = placement.place[static_cast<std::size_t>(v - 1)];
+    const int p = placement.place[Utils::Index(v - 1)];
     const int shown = p < 0 ? 0 : p;
     label.push_back('0');
     label.push_back(static_cast<char>('0' + v));

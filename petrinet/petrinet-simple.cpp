@@ -14,7 +14,7 @@ PN_Marking Empty_Marking() {
 Firing Activated_Transitions(const PN_Marking& marking) {
   Firing activated;
   for (int p = 0; p < Max_Places; ++p)
-    if (marking[static_cast<std::size_t>(p)]) activated.bits |= Pre_Transitions(p).bits;
+    if (marking[Utils::Index(p)]) activated.bits |= Pre_Transitions(p).bits;
   return activated;
 }
 
@@ -28,8 +28,8 @@ PN_Marking Fire(const PN_Marking& marking, Firing firing) {
                          "Probably same road origin and destiny.");
       continue;
     }
-    const auto source = static_cast<std::size_t>(ends.source);
-    const auto destination = static_cast<std::size_t>(ends.destination);
+    const auto source = Utils::Index(ends.source);
+    const auto destination = Utils::Index(ends.destination);
     result[destination] = marking[source];
     if (result[source] == marking[source]) result[source] = false;
   }

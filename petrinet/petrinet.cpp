@@ -48,33 +48,38 @@ void Show_Matrix(const char* title, const Matrix& m) {
 
 }  // namespace
 
-void Add_Pre(int place, int transition) {
+namespace {
+
+// An arc of Pre or Post: the matrix entry, the place's transition set, the record.
+void Add_Arc(Matrix& matrix, std::array<Firing, Max_Places>& transitions, const char* lead,
+             int place, int transition) {
   Check_Place(place);
   Check_Transition(transition);
-  Math::LinearAlgebra::Set_Element(net.pre, place, transition, 1.0f);
+  Math::LinearAlgebra::Set_Element(matrix, place, transition, 1.0f);
   ++version;
-  net.pre_transitions[static_cast<std::size_t>(place)].Set(transition);
-  Log_Parts(Severity::DEBUG, "Adding Pre ", place, " ", transition, " = 1");
+  transitions[Utils::Index(place)].Set(transition);
+  Log_Parts(Severity::DEBUG, lead, place, " ", transition, " = 1");
+}
+
+}  // namespace
+
+void Add_Pre(int place, int transition) {
+  Add_Arc(net.pre, net.pre_transitions, "Adding Pre ", place, transition);
 }
 
 void Add_Post(int place, int transition) {
-  Check_Place(place);
-  Check_Transition(transition);
-  Math::LinearAlgebra::Set_Element(net.post, place, transition, 1.0f);
-  ++version;
-  net.post_transitions[static_cast<std::size_t>(place)].Set(transition);
-  Log_Parts(Severity::DEBUG, "Adding Post ", place, " ", transition, " = 1");
+  Add_Arc(net.post, net.post_transitions, "Adding Post ", place, transition);
 }
 
 void Add_Constraint(int first, int second) {
   Check_Transition(first);
   Check_Transition(second);
-  Constraints_Firings_List& list = net.constraints[static_cast<std::size_t>(first)];
+  Constraints_Firings_List& list = net.constraints[Utils::Index(first)];
   for (std::int32_t i = 0; i < list.count; ++i)
-    if (list.items[static_cast<std::size_t>(i)] == second) return;
+    if (list.items[Utils::Index(i)] == second) return;
   Utils::Require(list.count < Max_Transitions, "constraint list full");
-  list.items[static_cast<std::size_t>(list.count++)] = static_cast<std::int8_t>(second);
-  net.conflicts[static_cast<std::size_t>(first)].Set(second);
+  list.items[Utils::Index(list.count++)] = static_cast<std::int8_t>(second);
+  net.conflicts[Utils::Index(first)].Set(second);
   ++version;
   Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ", second);
 }
@@ -99,7 +104,7 @@ void Initialize() {
       if (value == -1.0f && e.source < 0) e.source = static_cast<std::int8_t>(p);
       if (value == 1.0f && e.destination < 0) e.destination = static_cast<std::int8_t>(p);
     }
-    net.ends[static_cast<std::size_t>(t)] = e;
+    net.ends[Utils::Index(t)] = e;
   }
   Log_Parts(Severity::DEBUG, "Petri Net initialized");
 }
@@ -111,8 +116,8 @@ void Compute_Constraints() {
   for (int i = 0; i < Max_Transitions; ++i) {
     std::uint32_t sharing = 0;
     for (int k = 0; k < Max_Places; ++k) {
-      const Firing pre = net.pre_transitions[static_cast<std::size_t>(k)];
-      const Firing post = net.post_transitions[static_cast<std::size_t>(k)];
+      const Firing pre = net.pre_transitions[Utils::Index(k)];
+      const Firing post = net.post_transitions[Utils::Index(k)];
       if (pre.Test(i)) sharing |= pre.bits;
       if (post.Test(i)) sharing |= post.bits;
     }
@@ -137,7 +142,7 @@ void Feasible_Firings_Into(Firing activated, Firings_List& result) {
   result.push_back(Firing{});
   for (int t = 0; t < Max_Transitions; ++t) {
     if (!activated.Test(t)) continue;
-    const std::uint32_t conflicts = net.conflicts[static_cast<std::size_t>(t)].bits;
+    const std::uint32_t conflicts = net.conflicts[Utils::Index(t)].bits;
     const std::size_t held = result.size();
     for (std::size_t i = 0; i < held; ++i) {
       const std::uint32_t bits = result[i].bits | (1u << t);
@@ -169,20 +174,20 @@ float C(int place, int transition) {
 
 Constraints_Firings_List Constraints(int transition) {
   Check_Transition(transition);
-  return net.constraints[static_cast<std::size_t>(transition)];
+  return net.constraints[Utils::Index(transition)];
 }
 
 Firing Pre_Transitions(int place) {
-  return net.pre_transitions[static_cast<std::size_t>(place)];
+  return net.pre_transitions[Utils::Index(place)];
 }
 Firing Post_Transitions(int place) {
-  return net.post_transitions[static_cast<std::size_t>(place)];
+  return net.post_transitions[Utils::Index(place)];
 }
 Firing Conflicts(int transition) {
-  return net.conflicts[static_cast<std::size_t>(transition)];
+  return net.conflicts[Utils::Index(transition)];
 }
 Transition_Ends Ends(int transition) {
-  return net.ends[static_cast<std::size_t>(transition)];
+  return net.ends[Utils::Index(transition)];
 }
 
 void Reset() {
@@ -208,9 +213,9 @@ void Show_Constraints() {
   std::cout << "\nShowing constraints\n\n";
   for (int t = 0; t < Max_Transitions; ++t) {
     std::cout << "\nConstraints for Transition " << Integer_Image(t) << ":  ";
-    const Constraints_Firings_List& list = net.constraints[static_cast<std::size_t>(t)];
+    const Constraints_Firings_List& list = net.constraints[Utils::Index(t)];
     for (std::int32_t i = 0; i < list.count; ++i)
-      std::cout << Integer_Image(list.items[static_cast<std::size_t>(i)]) << "  ";
+      std::cout << Integer_Image(list.items[Utils::Index(i)]) << "  ";
     std::cout << '\n';
   }
 }

@@ -1,9 +1,9 @@
-// The lazily explored coloured reachability graph. From the top: where the vertices are kept,
-// the marking keys, the graph's operations, the in-place access of the planner, and last how
-// the predecessors of a marking are found.
+// The lazily explored coloured reachability graph. From the top: the marking keys, where the
+// vertices are kept, how the predecessors of a marking are found, and the graph's operations.
 #include "reachability/reachabilitygraph-coloured.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <iostream>
 
 #include "petrinet/math-combinatorics.hpp"
@@ -14,47 +14,11 @@ namespace ReachabilityGraph::Coloured {
 namespace {
 
 using PetriNet::Max_Places;
+using PetriNet::Max_Transitions;
 using PetriNet::Coloured::Locate;
+using PetriNet::Coloured::Number_Of_Vehicles;
 using Utils::Integer_Image;
 using Utils::Logger::Severity;
-
-// ---------------------------------------------------------------------------------------------
-// The vertices, all owned here. The keys of the consistent markings index one array; any other
-// key, which only a marking that is not consistent has, lives in a small map hashed by Key_Hash.
-struct Vertex_Store {
-  std::array<Stored_Vertex, Consistent_Keys> dense;
-  std::vector<Key_CPN> dense_keys;  // the keys in use in `dense`, in order of insertion
-  Utils::Key_Map<Stored_Vertex> others;
-};
-Vertex_Store graph;
-
-bool Dense(Key_CPN key) {
-  return key >= 0 && key < Consistent_Keys;
-}
-
-Stored_Vertex* Find(Key_CPN key) {
-  if (!Dense(key)) return graph.others.Find(key);
-  Stored_Vertex& v = graph.dense[static_cast<std::size_t>(key)];
-  return v.present ? &v : nullptr;
-}
-
-// Stores a new vertex under the absent key `key`: no successors, infinite costs.
-Stored_Vertex& Insert(Key_CPN key, const CPN_Marking& marking, const Placement& placement,
-                      Key_CPN parent) {
-  Stored_Vertex* v = nullptr;
-  if (Dense(key)) {
-    v = &graph.dense[static_cast<std::size_t>(key)];
-    graph.dense_keys.push_back(key);
-  } else {
-    v = &graph.others.Insert(key, {});
-  }
-  *v = Stored_Vertex{};
-  v->CPN_MARKING = marking;
-  v->PARENT = parent;
-  v->placement = placement;
-  v->present = true;
-  return *v;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Keys. The rank formula gives every marking its key; the consistent ones are read from tables
@@ -63,11 +27,11 @@ Stored_Vertex& Insert(Key_CPN key, const CPN_Marking& marking, const Placement& 
 Key_CPN Rank(const CPN_Marking& m) {
   std::int32_t key = 0;
   for (int i = 0; i < Max_Places - 1; ++i) {
-    const int code = static_cast<int>(m[static_cast<std::size_t>(i)]);
+    const int code = static_cast<int>(m[Utils::Index(i)]);
     int smaller = 0;
     int empties = 0;
     for (int j = i + 1; j < Max_Places; ++j) {
-      const int other = static_cast<int>(m[static_cast<std::size_t>(j)]);
+      const int other = static_cast<int>(m[Utils::Index(j)]);
       if (other < code) ++smaller;
       if (other == 0) ++empties;
     }
@@ -78,7 +42,7 @@ Key_CPN Rank(const CPN_Marking& m) {
 
 struct Key_Tables {
   std::array<std::int16_t, Placement::Codes> key_of_code{};  // consistent placements only
-  std::array<std::int16_t, Consistent_Keys> code_of_key{};
+  std::array<Placement, Consistent_Keys> placement_of_key{};
 };
 
 Key_Tables Build_Key_Tables() {
@@ -87,8 +51,8 @@ Key_Tables Build_Key_Tables() {
     const Placement placement = Placement::Of_Code(code);
     if (!placement.consistent) continue;
     const Key_CPN key = Rank(placement.Marking());
-    tables.key_of_code[static_cast<std::size_t>(code)] = static_cast<std::int16_t>(key);
-    tables.code_of_key[static_cast<std::size_t>(key)] = static_cast<std::int16_t>(code);
+    tables.key_of_code[Utils::Index(code)] = static_cast<std::int16_t>(key);
+    tables.placement_of_key[Utils::Index(key)] = placement;
   }
   return tables;
 }
@@ -96,20 +60,584 @@ const Key_Tables key_tables = Build_Key_Tables();
 
 // The key of a consistent placement.
 Key_CPN Key_Of(const Placement& placement) {
-  return key_tables.key_of_code[static_cast<std::size_t>(placement.Code())];
+  return key_tables.key_of_code[Utils::Index(placement.Code())];
 }
 
-// Adds the vertex of the consistent marking with key `key`.
-[[gnu::noinline]] void Insert_Consistent(Key_CPN key) {
-  const Placement placement =
-      Placement::Of_Code(key_tables.code_of_key[static_cast<std::size_t>(key)]);
-  Insert(key, placement.Marking(), placement, -1);
+bool Consistent_Range(Key_CPN key) {
+  return key >= 0 && key < Consistent_Keys;
 }
 
-// The successor list of `marking`, whose placement is `placement`, with a vertex added for every
-// new predecessor; below the graph's operations.
-std::shared_ptr<const CPN_Successor_List> Find_Successors(const CPN_Marking& marking,
-                                                          const Placement& placement);
+// ---------------------------------------------------------------------------------------------
+// The vertices, all owned here. The vertex of a consistent marking lives in arrays indexed by
+// its key: the marking is the key's own, so that only the search values, whether the vertex is
+// present and where its successor list comes from are kept. Any other marking, whose key may
+// equal the key of a consistent one, lives in a small map hashed by Key_Hash, with everything
+// spelt out. A key has one vertex at most, in one of the two places.
+
+// Where the successor list of a vertex of a consistent marking comes from.
+enum class List : std::uint8_t {
+  None,           // it is empty
+  Listed,         // the successors the enumeration gives on the tables of the net as it is
+  Listed_Before,  // those it gives on the tables of the version before
+  Own,            // the list kept in `own_lists`
+};
+
+struct Other_Vertex {
+  CPN_Marking marking{};
+  Placement placement{};  // Locate(marking)
+  CPN_Successor_List successors;
+  Search_Values values;
+  Utils::Cost h = Utils::Infinite_Cost;
+};
+
+// Whether the vertex of a key of a consistent marking exists. A type of its own, so that the
+// compiler need not assume that storing one changes other values (as a byte could).
+enum class Presence : std::uint8_t { Absent, Present };
+
+constexpr std::array<Utils::Cost, Consistent_Keys> Infinite_Costs() {
+  std::array<Utils::Cost, Consistent_Keys> costs;
+  costs.fill(Utils::Infinite_Cost);
+  return costs;
+}
+
+struct Vertex_Store {
+  std::array<Search_Values, Consistent_Keys> values;  // the defaults where no vertex is present
+  std::array<Utils::Cost, Consistent_Keys> h = Infinite_Costs();  // H, apart from the others
+  std::array<Presence, Consistent_Keys> present{};  // whether the key's vertex holds its marking
+  std::array<List, Consistent_Keys> list{};
+  Utils::Key_Map<CPN_Successor_List> own_lists;
+  Utils::Key_Map<Other_Vertex> others;
+  int shadows = 0;       // vertices in `others` under a key of a consistent marking
+  int length = 0;        // the number of vertices; -1 when it is to be counted again
+  bool deleted = false;  // a vertex was deleted since the graph was last cleared
+};
+Vertex_Store graph;
+
+bool Dense_Present(Key_CPN key) {
+  return Consistent_Range(key) && graph.present[Utils::Index(key)] == Presence::Present;
+}
+
+// The vertex under `key` that lives in the map, or nullptr.
+Other_Vertex* Find_Other(Key_CPN key) {
+  return graph.others.Find(key);
+}
+
+void Require_Vertex(bool found) {
+  Utils::Require(found, "key missing from the coloured graph");
+}
+
+// Adds the vertex of a predecessor: the consistent marking with key `key`, unless the key has a
+// vertex already.
+void Insert_Consistent(Key_CPN key) {
+  if (graph.shadows > 0 && Find_Other(key) != nullptr) return;
+  graph.present[Utils::Index(key)] = Presence::Present;
+  graph.length = -1;
+}
+
+// Stores a new vertex for `marking` under the absent key `key`.
+void Insert(Key_CPN key, const CPN_Marking& marking, const CPN_Successor_List& successors,
+            const Search_Values& values, Utils::Cost h) {
+  graph.length = -1;
+  const Placement placement = Locate(marking);
+  if (placement.consistent && Key_Of(placement) == key) {
+    const auto k = Utils::Index(key);
+    graph.present[k] = Presence::Present;
+    graph.values[k] = values;
+    graph.h[k] = h;
+    if (!successors.empty()) {
+      graph.list[k] = List::Own;
+      graph.own_lists.Insert(key, successors);
+    }
+    return;
+  }
+  graph.others.Insert(key, {marking, placement, successors, values, h});
+  if (Consistent_Range(key)) ++graph.shadows;
+}
+
+// Removes the vertex under `key`; false when there is none.
+bool Remove(Key_CPN key) {
+  graph.length = -1;
+  if (Dense_Present(key)) {
+    const auto k = Utils::Index(key);
+    if (graph.list[k] == List::Own) graph.own_lists.Erase(key);
+    graph.present[k] = Presence::Absent;
+    graph.list[k] = List::None;
+    graph.values[k] = {};
+    graph.h[k] = Utils::Infinite_Cost;
+    return true;
+  }
+  if (!graph.others.Erase(key)) return false;
+  if (Consistent_Range(key)) --graph.shadows;
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The predecessors of a marking: the markings from which one feasible firing leads to it.
+namespace {
+
+// What one search for predecessors finds as a list: the successor list of Compute_Successors,
+// grouped by MOVEMENTS, and the keys of the consistent predecessors whose MOVEMENTS are not
+// listed. An expansion adds a vertex for each of both.
+struct Predecessors {
+  CPN_Successor_List successors;
+  std::vector<Key_CPN> unlisted;
+};
+
+// Compute_Successors as defined: each feasible firing of the transitions activated backwards,
+// from the last to the first, stepped back; the outcomes that are not consistent are dropped.
+Predecessors Define_Predecessors(const CPN_Marking& marking) {
+  std::array<CPN_Successor_List, Number_Of_Vehicles> groups;
+  Predecessors found;
+  const PetriNet::Firings_List firings =
+      PetriNet::Feasible_Firings(PetriNet::Coloured::Reverse_Activated_Transitions(marking));
+  for (auto f = firings.rbegin(); f != firings.rend(); ++f) {
+    const PetriNet::Coloured::Firing_Outcome outcome =
+        PetriNet::Coloured::Reverse_Fire(marking, *f);
+    const Placement at = Locate(outcome.Marking);
+    if (!at.consistent) continue;
+    const std::int32_t m = outcome.Movements;
+    if (m >= 1 && m <= Number_Of_Vehicles)
+      groups[Utils::Index(m - 1)].push_back({Key_Of(at), m, *f});
+    else
+      found.unlisted.push_back(Key_Of(at));
+  }
+  for (const CPN_Successor_List& group : groups)
+    found.successors.insert(found.successors.end(), group.begin(), group.end());
+  return found;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The enumeration, for nets of the shape that roads give: the same predecessors in the same
+// order as Define_Predecessors, found without building the firings.
+//
+// A vehicle steps back along a transition entering its place. Per version of the net, each
+// place is usable when every transition entering it has it as its destination or lacks an end,
+// and any two entering it conflict, so that a feasible firing steps its vehicle back at most
+// once. A transition that conflicts with itself can never fire and is no step.
+
+// The width of a bit set of transitions.
+constexpr int Transition_Bits = 32;
+static_assert(Max_Transitions <= Transition_Bits);
+
+// The tables below number a transition t turned round, as Transition_Bits - 1 - t, in bit sets
+// too: the highest transition of a set is then its lowest bit, which is the cheaper one to take,
+// and the enumeration takes them highest first.
+constexpr int Turned(int t) {
+  return Transition_Bits - 1 - t;
+}
+
+// A set of transitions turned round (and back).
+constexpr std::uint32_t Turned_Set(std::uint32_t set) {
+  std::uint32_t turned = 0;
+  for (; set != 0; set &= set - 1) turned |= 1u << Turned(__builtin_ctz(set));
+  return turned;
+}
+
+// The turned transitions above turned transition r: the transitions below r's own.
+constexpr std::uint32_t Above(int r) {
+  return ~((2u << r) - 1u);
+}
+
+// The lowest turned transition in `set` (the highest transition), which leaves the set.
+int Take_Lowest(std::uint32_t& set) {
+  const int r = __builtin_ctz(set);
+  set &= set - 1;
+  return r;
+}
+
+// Sets of turned transitions, per place.
+struct Place_Steps {
+  std::uint32_t entering = 0;  // every transition entering the place
+  std::uint32_t steps = 0;     // those that are steps
+  std::uint32_t staying = 0;   // the steps that move no vehicle (the transition lacks an end)
+  std::uint32_t arriving = 0;  // the steps that move a vehicle here from their source
+  bool usable = false;
+};
+
+// The tables of one version of the net, worked out when the net has changed. What the
+// combination of steps reads about each step that moves a vehicle into a usable place, and about
+// each pair of such steps x > y of two vehicles, by turned transition; a step that moves no
+// vehicle leaves it on its own place, which only a placement tells, so that its entries are
+// worked out per placement.
+struct Net_Steps {
+  using Per_Step = std::array<std::uint32_t, Transition_Bits>;
+  std::uint64_t version = 0;  // 0: not worked out
+  std::array<Place_Steps, Max_Places> place;
+  Per_Step conflicts{};
+  std::array<std::int8_t, Transition_Bits> from{};   // where its vehicle comes from
+  std::array<std::int8_t, Transition_Bits> moves{};  // 1 when it moves its vehicle
+  std::array<std::int8_t, Transition_Bits> delta{};  // from - destination
+  // The moving steps whose vehicle comes from a place.
+  std::array<std::uint32_t, Max_Places> from_place{};
+  Per_Step from_bit{};  // where its vehicle comes from, as a place bit
+  Per_Step own{};       // the steps of its vehicle's place
+  // The steps that cannot join it as a step of another vehicle: its conflicts and the steps
+  // whose vehicle comes from where its own does; with those of its own vehicle for a pair.
+  Per_Step exclude_third{};
+  Per_Step exclude_pair{};
+  Per_Step pair_candidates{};  // the lower steps of other vehicles that may join it
+  // For x > y: the steps of neither's place below y that neither excludes, for a third vehicle.
+  std::array<Per_Step, Transition_Bits> third_candidates{};
+  // For x > y: the places their vehicles come from, less their own: a pair without a step of
+  // the third vehicle is possible unless the third stands on one of them.
+  std::array<std::array<std::uint16_t, Transition_Bits>, Transition_Bits> pair_blocked_by{};
+};
+
+// The tables of the net as it is now, and those of the version before, on which the successors
+// of the vertices listed before the net last changed were enumerated.
+Net_Steps net_steps;
+Net_Steps previous_net_steps;
+
+// The steps of the place, and what the moving steps into it tell on their own.
+void Work_Out_Place(int p, Net_Steps& net) {
+  Place_Steps& ps = net.place[Utils::Index(p)];
+  const std::uint32_t entering = PetriNet::Post_Transitions(p).bits;
+  ps = {Turned_Set(entering), 0, 0, 0, true};
+  for (std::uint32_t rest = entering; rest != 0; rest &= rest - 1) {
+    const int t = __builtin_ctz(rest);
+    const auto r = Utils::Index(Turned(t));
+    const std::uint32_t bit = 1u << r;
+    const std::uint32_t conflicts = PetriNet::Conflicts(t).bits;
+    const std::uint32_t lower = entering & ((1u << t) - 1u);
+    const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
+    const bool moves = ends.source >= 0 && ends.destination >= 0;
+    if ((conflicts & lower) != lower || (moves && ends.destination != p)) ps.usable = false;
+    if ((conflicts >> t) & 1u) continue;
+    ps.steps |= bit;
+    net.conflicts[r] = Turned_Set(conflicts);
+    if (!moves) {
+      ps.staying |= bit;
+      continue;
+    }
+    net.from_place[Utils::Index(ends.source)] |= bit;
+    // A moving step belongs to its destination (any other place it enters is not usable).
+    if (ends.destination != p) continue;
+    ps.arriving |= bit;
+    net.from[r] = ends.source;
+    net.moves[r] = 1;
+    net.delta[r] = static_cast<std::int8_t>(ends.source - p);
+  }
+}
+
+// What the moving steps into the place tell with the other places' steps.
+void Work_Out_Exclusions(int p, Net_Steps& net) {
+  const Place_Steps& ps = net.place[Utils::Index(p)];
+  for (std::uint32_t rest = ps.arriving; rest != 0; rest &= rest - 1) {
+    const int r = __builtin_ctz(rest);
+    const auto i = Utils::Index(r);
+    const auto from = Utils::Index(net.from[i]);
+    net.from_bit[i] = 1u << from;
+    net.own[i] = ps.steps;
+    net.exclude_third[i] = net.conflicts[i] | net.from_place[from];
+    net.exclude_pair[i] = net.exclude_third[i] | ps.steps;
+    net.pair_candidates[i] = Above(r) & ~net.exclude_pair[i];
+  }
+}
+
+// What each pair of moving steps x > y of two vehicles tells.
+void Work_Out_Pairs(std::uint32_t moving, Net_Steps& net) {
+  for (std::uint32_t xs = moving; xs != 0; xs &= xs - 1) {
+    const auto x = Utils::Index(__builtin_ctz(xs));
+    for (std::uint32_t ys = moving & net.pair_candidates[x]; ys != 0; ys &= ys - 1) {
+      const int ry = __builtin_ctz(ys);
+      const auto y = Utils::Index(ry);
+      net.third_candidates[x][y] =
+          Above(ry) & ~(net.exclude_third[x] | net.exclude_third[y]) & ~(net.own[x] | net.own[y]);
+      const std::uint32_t own_places =
+          (1u << (net.from[x] - net.delta[x])) | (1u << (net.from[y] - net.delta[y]));
+      net.pair_blocked_by[x][y] =
+          static_cast<std::uint16_t>((net.from_bit[x] | net.from_bit[y]) & ~own_places);
+    }
+  }
+}
+
+void Keep_Before_Lists();
+
+// The tables of the net as it is now; the tables replaced become those of the version before,
+// and the successors enumerated on the version before that are kept as lists first.
+const Net_Steps& Current_Net_Steps() {
+  if (net_steps.version == PetriNet::Version()) return net_steps;
+  Keep_Before_Lists();
+  previous_net_steps = net_steps;
+  net_steps = Net_Steps{};
+  std::uint32_t moving = 0;
+  for (int p = 0; p < Max_Places; ++p) {
+    Work_Out_Place(p, net_steps);
+    moving |= net_steps.place[Utils::Index(p)].arriving;
+  }
+  for (int p = 0; p < Max_Places; ++p) Work_Out_Exclusions(p, net_steps);
+  Work_Out_Pairs(moving, net_steps);
+  net_steps.version = PetriNet::Version();
+  return net_steps;
+}
+
+// The most predecessors one enumeration finds: at most one step back per vehicle, on
+// transitions entering three disjoint places, at most Max_Transitions / 3 each.
+constexpr std::size_t Max_Predecessors = (1 + Max_Transitions / Number_Of_Vehicles) *
+                                             (1 + Max_Transitions / Number_Of_Vehicles) *
+                                             (1 + Max_Transitions / Number_Of_Vehicles) -
+                                         1;
+
+// What one enumeration found, by MOVEMENTS 0..3, each in list order: the keys and (when asked
+// for) the firings.
+struct Batch {
+  std::array<std::array<Group_Key, Max_Predecessors>, Number_Of_Vehicles + 1> keys;
+  std::array<std::array<std::uint32_t, Max_Predecessors>, Number_Of_Vehicles + 1> firings;
+  std::array<std::size_t, Number_Of_Vehicles + 1> count;
+};
+Batch batch;
+
+// Where one enumeration writes, by MOVEMENTS 0..3: the keys, the firings when With_Firings, and
+// the vertices added when Insert (possible only while no key of a consistent marking is held by
+// another marking).
+template <bool With_Firings, bool Insert>
+struct Batch_Writer {
+  std::array<Group_Key*, Number_Of_Vehicles + 1> tail;
+  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
+
+  Batch_Writer() {
+    for (std::size_t m = 0; m < tail.size(); ++m) {
+      tail[m] = batch.keys[m].data();
+      firing_tail[m] = batch.firings[m].data();
+    }
+  }
+  // The predecessor with placement code `at`, reached by firing the turned transitions `turned`
+  // backwards.
+  void Add(int at, std::uint32_t turned, int movements) {
+    const auto m = Utils::Index(movements);
+    const Key_CPN key = key_tables.key_of_code[Utils::Index(at)];
+    *tail[m]++ = static_cast<Group_Key>(key);
+    if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
+    if constexpr (Insert) graph.present[Utils::Index(key)] = Presence::Present;
+  }
+  void Finish() {
+    for (std::size_t m = 0; m < tail.size(); ++m)
+      batch.count[m] = Utils::Index(tail[m] - batch.keys[m].data());
+  }
+};
+
+// The vehicles' indexes 0, 1 and 2 add up to this: the third of two vehicles is what is left.
+constexpr std::size_t Vehicle_Index_Sum = Number_Of_Vehicles * (Number_Of_Vehicles - 1) / 2;
+
+// The steps back of the three vehicles of one placement, as sets of turned transitions, and
+// what the placement adds to the net's tables: where a vehicle's steps lead on the placement
+// code.
+struct Steps_Table {
+  std::uint32_t all = 0;                                       // every step
+  std::array<std::uint32_t, Number_Of_Vehicles> of_vehicle{};  // the steps of V1, V2, V3
+  std::uint32_t placed = 0;                                    // the places of the vehicles
+  std::uint32_t staying = 0;                                   // the steps that move no vehicle
+  std::array<std::int32_t, Transition_Bits> shift;             // per step, what it adds to the code
+};
+
+// The weight of a vehicle's place in the placement code.
+constexpr int Code_Weight(std::size_t vehicle) {
+  return vehicle == 0 ? Max_Places * Max_Places : vehicle == 1 ? Max_Places : 1;
+}
+
+// The steps back of the vehicles on `placement`; false when a place is not usable or a
+// transition enters two of the places.
+inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_Table& table) {
+  std::array<const Place_Steps*, Number_Of_Vehicles> ps;
+  for (std::size_t v = 0; v < ps.size(); ++v) {
+    ps[v] = &net.place[Utils::Index(placement.place[v])];
+    if (!ps[v]->usable) return false;
+  }
+  if ((ps[0]->entering & ps[1]->entering) != 0 || (ps[0]->entering & ps[2]->entering) != 0 ||
+      (ps[1]->entering & ps[2]->entering) != 0)
+    return false;
+  for (std::size_t v = 0; v < ps.size(); ++v) {
+    table.of_vehicle[v] = ps[v]->steps;
+    table.all |= ps[v]->steps;
+    table.placed |= 1u << placement.place[v];
+    table.staying |= ps[v]->staying;
+    for (std::uint32_t rest = ps[v]->steps; rest != 0; rest &= rest - 1) {
+      const auto r = Utils::Index(__builtin_ctz(rest));
+      table.shift[r] = net.delta[r] * Code_Weight(v);
+    }
+  }
+  return true;
+}
+
+// The predecessors of the vehicles on `placement` into the batch when every step of its vehicles
+// moves one: Reverse_Fire over every feasible firing, the inconsistent outcomes left out, in
+// descending order of the firings. A firing holds at most one step back per vehicle, so that its
+// movements are its number of steps. Ordered by their highest transition, then the next, the
+// firings {x, y, z} with x > y > z come before {x, y}, which comes before {x, y'} for y' < y, and
+// {x} closes the firings whose highest transition is x. A vehicle that steps back onto a place
+// stays overrun unless the vehicle there steps back too, so such outcomes are left out as soon as
+// no lower step can free the place. What a step or a pair of steps excludes comes from the net's
+// tables.
+template <bool With_Firings, bool Insert>
+void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
+                          const Net_Steps& net) {
+  const int code = placement.Code();
+  // The tails of the groups of one, two and three movements, held apart so that they can stay
+  // in registers.
+  Group_Key* singles = batch.keys[1].data();
+  Group_Key* pairs = batch.keys[2].data();
+  Group_Key* triples = batch.keys[3].data();
+  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
+  for (std::size_t m = 0; m < firing_tail.size(); ++m) firing_tail[m] = batch.firings[m].data();
+  const auto add = [&firing_tail](Group_Key*& tail, int at, std::uint32_t turned, std::size_t m) {
+    const Key_CPN key = key_tables.key_of_code[Utils::Index(at)];
+    *tail++ = static_cast<Group_Key>(key);
+    if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
+    if constexpr (Insert) graph.present[Utils::Index(key)] = Presence::Present;
+  };
+  for (std::uint32_t xs = table.all; xs != 0;) {
+    const int rx = Take_Lowest(xs);
+    const auto x = Utils::Index(rx);
+    const int x_code = code + table.shift[x];
+    const std::uint32_t* const third_candidates = net.third_candidates[x].data();
+    const std::uint16_t* const pair_blocked_by = net.pair_blocked_by[x].data();
+    for (std::uint32_t ys = table.all & net.pair_candidates[x]; ys != 0;) {
+      const int ry = Take_Lowest(ys);
+      const auto y = Utils::Index(ry);
+      const int xy_code = x_code + table.shift[y];
+      const std::uint32_t xy = (1u << rx) | (1u << ry);
+      for (std::uint32_t zs = table.all & third_candidates[y]; zs != 0;) {
+        const int rz = Take_Lowest(zs);
+        add(triples, xy_code + table.shift[Utils::Index(rz)], xy | (1u << rz), 3);
+      }
+      if ((table.placed & pair_blocked_by[y]) == 0) add(pairs, xy_code, xy, 2);
+    }
+    if ((net.from_bit[x] & table.placed) == 0) add(singles, x_code, 1u << rx, 1);
+  }
+  batch.count = {0, Utils::Index(singles - batch.keys[1].data()),
+                 Utils::Index(pairs - batch.keys[2].data()),
+                 Utils::Index(triples - batch.keys[3].data())};
+}
+
+// What the combination reads about each step of a placement where some step moves no vehicle:
+// such a step leaves its vehicle on its own place.
+struct Placement_Entries {
+  std::array<std::int8_t, Transition_Bits> vehicle;  // 0..2 for V1..V3
+  std::array<std::uint32_t, Transition_Bits> exclude_pair;
+  std::array<std::uint32_t, Transition_Bits> exclude_third;
+  std::array<std::uint32_t, Transition_Bits> from_bit;
+};
+
+Placement_Entries Entries_Of(const Steps_Table& table, const Placement& placement,
+                             const Net_Steps& net) {
+  Placement_Entries entries;
+  std::array<std::uint32_t, Max_Places> from_place = net.from_place;
+  for (std::size_t v = 0; v < table.of_vehicle.size(); ++v)
+    from_place[Utils::Index(placement.place[v])] |= table.of_vehicle[v] & table.staying;
+  for (std::size_t v = 0; v < table.of_vehicle.size(); ++v) {
+    for (std::uint32_t rest = table.of_vehicle[v]; rest != 0; rest &= rest - 1) {
+      const auto r = Utils::Index(__builtin_ctz(rest));
+      const int from = net.moves[r] != 0 ? net.from[r] : placement.place[v];
+      entries.vehicle[r] = static_cast<std::int8_t>(v);
+      entries.exclude_third[r] = net.conflicts[r] | from_place[Utils::Index(from)];
+      entries.exclude_pair[r] = entries.exclude_third[r] | table.of_vehicle[v];
+      entries.from_bit[r] = 1u << from;
+    }
+  }
+  return entries;
+}
+
+// As Combine_Moving_Steps, where some step moves no vehicle: a firing's movements are the steps
+// that move one, and a step that moves none stays possible on its own.
+template <class Writer>
+void Combine_Any_Steps(const Steps_Table& table, const Placement& placement, const Net_Steps& net,
+                       Writer& out) {
+  const Placement_Entries e = Entries_Of(table, placement, net);
+  const int code = placement.Code();
+  const auto moves = [&net](std::size_t r) { return static_cast<int>(net.moves[r]); };
+  for (std::uint32_t xs = table.all; xs != 0;) {
+    const int rx = Take_Lowest(xs);
+    const auto x = Utils::Index(rx);
+    const auto vx = Utils::Index(e.vehicle[x]);
+    const int x_code = code + table.shift[x];
+    for (std::uint32_t ys = table.all & Above(rx) & ~e.exclude_pair[x]; ys != 0;) {
+      const int ry = Take_Lowest(ys);
+      const auto y = Utils::Index(ry);
+      const std::size_t third = Vehicle_Index_Sum - vx - Utils::Index(e.vehicle[y]);
+      const int xy_code = x_code + table.shift[y];
+      const std::uint32_t xy = (1u << rx) | (1u << ry);
+      for (std::uint32_t zs =
+               table.of_vehicle[third] & Above(ry) & ~(e.exclude_third[x] | e.exclude_third[y]);
+           zs != 0;) {
+        const auto z = Utils::Index(Take_Lowest(zs));
+        out.Add(xy_code + table.shift[z], xy | (1u << z), moves(x) + moves(y) + moves(z));
+      }
+      // Without a step of the third vehicle: x and y must not bring theirs onto its place.
+      if (((1u << placement.place[third]) & (e.from_bit[x] | e.from_bit[y])) == 0)
+        out.Add(xy_code, xy, moves(x) + moves(y));
+    }
+    if (moves(x) == 0 || (e.from_bit[x] & table.placed) == 0) out.Add(x_code, 1u << rx, moves(x));
+  }
+  out.Finish();
+}
+
+// Fills the batch with the predecessors of the vehicles on the consistent `placement`,
+// enumerated on the tables `net`; false when the net does not have the shape the enumeration
+// needs there.
+template <bool With_Firings, bool Insert>
+bool Enumerate(const Placement& placement, const Net_Steps& net) {
+  Steps_Table table;
+  if (!Steps_Back(placement, net, table)) return false;
+  if constexpr (Insert) graph.length = -1;
+  if (table.staying == 0) {
+    Combine_Moving_Steps<With_Firings, Insert>(table, placement, net);
+  } else {
+    Batch_Writer<With_Firings, Insert> out;
+    Combine_Any_Steps(table, placement, net, out);
+  }
+  return true;
+}
+
+// The listed predecessors of the batch (MOVEMENTS 1 to 3) as a successor list.
+CPN_Successor_List Batch_List() {
+  CPN_Successor_List list;
+  for (std::size_t m = 1; m < batch.count.size(); ++m)
+    for (std::size_t i = 0; i < batch.count[m]; ++i)
+      list.push_back({batch.keys[m][i], static_cast<std::int32_t>(m), Firing{batch.firings[m][i]}});
+  return list;
+}
+
+bool Batch_Lists_Any() {
+  return batch.count[1] + batch.count[2] + batch.count[3] != 0;
+}
+
+// Adds a vertex for every predecessor of the batch that has none.
+void Insert_Batch() {
+  for (std::size_t m = 0; m < batch.count.size(); ++m)
+    for (std::size_t i = 0; i < batch.count[m]; ++i) Insert_Consistent(batch.keys[m][i]);
+}
+
+// Before the tables are replaced: the vertices listed on the version before get their lists to
+// keep, and those listed on the tables being replaced become listed on the version before.
+void Keep_Before_Lists() {
+  for (Key_CPN key = 0; key < Consistent_Keys; ++key) {
+    List& list = graph.list[Utils::Index(key)];
+    if (list == List::Listed) {
+      list = List::Listed_Before;
+    } else if (list == List::Listed_Before) {
+      Enumerate<true, false>(key_tables.placement_of_key[Utils::Index(key)], previous_net_steps);
+      graph.own_lists.Insert(key, Batch_List());
+      list = List::Own;
+    }
+  }
+}
+
+// The predecessors of `marking` by the enumeration where it applies, else by the definition;
+// the vertices of the predecessors are added. Sets `enumerated` accordingly.
+Predecessors Find_Predecessors(const CPN_Marking& marking, bool& enumerated) {
+  const Placement placement = Locate(marking);
+  enumerated = placement.consistent && Enumerate<true, false>(placement, Current_Net_Steps());
+  if (!enumerated) {
+    Predecessors found = Define_Predecessors(marking);
+    for (const CPN_Successor& s : found.successors) Insert_Consistent(s.SUCCESSOR_KEY);
+    for (const Key_CPN key : found.unlisted) Insert_Consistent(key);
+    return found;
+  }
+  Insert_Batch();
+  return {Batch_List(), {}};
+}
 
 }  // namespace
 
@@ -124,70 +652,126 @@ Key_CPN Compute_Key_CPN(const CPN_Marking& marking) {
 Key_CPN Init_Vertex(const CPN_Marking& marking) {
   PetriNet::Coloured::Check_Colours(marking);
   const Key_CPN key = Compute_Key_CPN(marking);
-  if (Stored_Vertex* v = Find(key)) {
-    v->G = v->H = v->F = Utils::Infinite_Cost;
+  if (Contains(key)) {
+    Search_Values& v = Values(key);
+    v.G = v.F = Utils::Infinite_Cost;
+    if (Other_Vertex* other = Find_Other(key))
+      other->h = Utils::Infinite_Cost;
+    else
+      graph.h[Utils::Index(key)] = Utils::Infinite_Cost;
   } else {
-    Insert(key, marking, Locate(marking), key);
+    Insert(key, marking, {}, {key, Utils::Infinite_Cost, Utils::Infinite_Cost},
+           Utils::Infinite_Cost);
   }
   return key;
 }
 
 CPN_Successor_List Compute_Successors(const CPN_Marking& marking) {
   PetriNet::Coloured::Check_Colours(marking);
-  const std::shared_ptr<const CPN_Successor_List> list = Find_Successors(marking, Locate(marking));
-  return list ? *list : CPN_Successor_List{};
+  bool enumerated = false;
+  return Find_Predecessors(marking, enumerated).successors;
 }
 
 void Expand_Vertex(Key_CPN key) {
-  // Finding the successors adds consistent vertices only, which leaves `v` where it is.
-  Stored_Vertex& v = Stored(key);
-  v.successors = Find_Successors(v.CPN_MARKING, v.placement);
+  if (Other_Vertex* other = Find_Other(key)) {
+    bool enumerated = false;
+    CPN_Successor_List list = Find_Predecessors(other->marking, enumerated).successors;
+    // Adding consistent vertices leaves the map, and `other` in it, as it is.
+    other->successors = std::move(list);
+    return;
+  }
+  Require_Vertex(Dense_Present(key));
+  const auto k = Utils::Index(key);
+  if (graph.list[k] == List::Own) graph.own_lists.Erase(key);
+  graph.list[k] = List::None;
+  bool enumerated = false;
+  CPN_Successor_List list =
+      Find_Predecessors(key_tables.placement_of_key[k].Marking(), enumerated).successors;
+  if (list.empty()) return;
+  if (enumerated) {
+    graph.list[k] = List::Listed;
+  } else {
+    graph.list[k] = List::Own;
+    graph.own_lists.Insert(key, std::move(list));
+  }
 }
 
 bool Successors_Empty(Key_CPN key) {
-  return Stored(key).Successors().empty();
+  if (const Other_Vertex* other = Find_Other(key)) return other->successors.empty();
+  Require_Vertex(Dense_Present(key));
+  return graph.list[Utils::Index(key)] == List::None;
 }
 
+namespace {
+
+// The successor list of the vertex of a consistent marking under `key`.
+CPN_Successor_List Dense_List(Key_CPN key) {
+  const List list = graph.list[Utils::Index(key)];
+  if (list == List::Own) return *graph.own_lists.Find(key);
+  if (list == List::None) return {};
+  Enumerate<true, false>(key_tables.placement_of_key[Utils::Index(key)],
+                         list == List::Listed ? net_steps : previous_net_steps);
+  return Batch_List();
+}
+
+}  // namespace
+
 CPN_Vertex Get_Vertex(Key_CPN key) {
-  const Stored_Vertex& v = Stored(key);
-  return {v.CPN_MARKING, v.Successors(), v.PARENT, v.G, v.H, v.F};
+  if (const Other_Vertex* other = Find_Other(key)) {
+    const Search_Values& v = other->values;
+    return {other->marking, other->successors, v.PARENT, v.G, other->h, v.F};
+  }
+  Require_Vertex(Dense_Present(key));
+  const auto k = Utils::Index(key);
+  const Search_Values& v = graph.values[k];
+  return {
+      key_tables.placement_of_key[k].Marking(), Dense_List(key), v.PARENT, v.G, graph.h[k], v.F};
 }
 
 void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex) {
-  Stored_Vertex& v = Stored(key);
+  Require_Vertex(Contains(key));
   PetriNet::Coloured::Check_Colours(vertex.CPN_MARKING);
-  v.CPN_MARKING = vertex.CPN_MARKING;
-  v.successors = nullptr;
-  if (!vertex.CPN_SUCCESSORS.empty())
-    v.successors = std::make_shared<const CPN_Successor_List>(vertex.CPN_SUCCESSORS);
-  v.PARENT = vertex.PARENT;
-  v.G = vertex.G;
-  v.H = vertex.H;
-  v.F = vertex.F;
-  v.placement = Locate(vertex.CPN_MARKING);
+  Remove(key);
+  Insert(key, vertex.CPN_MARKING, vertex.CPN_SUCCESSORS, {vertex.PARENT, vertex.G, vertex.F},
+         vertex.H);
 }
 
 bool Contains(Key_CPN key) {
-  return Find(key) != nullptr;
+  return Dense_Present(key) || Find_Other(key) != nullptr;
 }
 
 void Delete_Vertex(Key_CPN key) {
-  if (!Dense(key)) {
-    Utils::Require(graph.others.Erase(key), "key missing from the coloured graph");
-    return;
-  }
-  Stored(key) = {};
-  std::erase(graph.dense_keys, key);
+  Require_Vertex(Remove(key));
+  graph.deleted = true;
 }
 
 int Graph_Length() {
-  return static_cast<int>(graph.dense_keys.size() + graph.others.Size());
+  if (graph.length < 0) {
+    graph.length = static_cast<int>(graph.others.Size());
+    for (const Presence p : graph.present) graph.length += p == Presence::Present ? 1 : 0;
+  }
+  return graph.length;
 }
 
 void Clear_Graph() {
-  for (const Key_CPN key : graph.dense_keys) graph.dense[static_cast<std::size_t>(key)] = {};
-  graph.dense_keys.clear();
+  // Eight keys at a time, so that a small graph is cleared quickly.
+  static_assert(Consistent_Keys % 8 == 0);
+  for (std::size_t k = 0; k < graph.present.size(); k += 8) {
+    std::uint64_t present;
+    std::memcpy(&present, graph.present.data() + k, sizeof present);
+    if (present == 0) continue;
+    for (std::size_t i = k; i < k + 8; ++i) {
+      graph.present[i] = Presence::Absent;
+      graph.list[i] = List::None;
+      graph.values[i] = {};
+      graph.h[i] = Utils::Infinite_Cost;
+    }
+  }
+  graph.own_lists.Clear();
   graph.others.Clear();
+  graph.shadows = 0;
+  graph.length = 0;
+  graph.deleted = false;
 }
 
 void Init_Graph() {
@@ -205,6 +789,8 @@ int Graph_RAM_Usage() {
 void Init_PN_Engine() {
   PetriNet::Initialize();
   PetriNet::Compute_Constraints();
+  // The tables of the predecessor search, so that the first search on this net finds them.
+  Current_Net_Steps();
   Utils::Logger::Log(Severity::INFORMATIONAL, "PN engine and constraints initialized");
 }
 
@@ -217,7 +803,7 @@ void Print_Successors(const CPN_Successor_List& list) {
             << "\n\n";
   for (const CPN_Successor& s : list)
     std::cout << "CPN Successor " << Integer_Image(s.SUCCESSOR_KEY) << "    "
-              << PetriNet::Coloured::Label(Stored(s.SUCCESSOR_KEY).CPN_MARKING) << '\n';
+              << PetriNet::Coloured::Label(Get_Vertex(s.SUCCESSOR_KEY).CPN_MARKING) << '\n';
 }
 
 void Print_Vertex(const CPN_Vertex& vertex) {
@@ -227,324 +813,77 @@ void Print_Vertex(const CPN_Vertex& vertex) {
   std::cout << "\nCPN Parent:\n" << Integer_Image(vertex.PARENT) << "\n\n";
 }
 
-// The vertices of the consistent markings in the order they were added, then the others in the
-// order of the map's buckets.
+// The vertices of consistent markings in the order of their keys, then the others in the order
+// of the map's buckets.
 void Print_Graph() {
   std::cout << "\n\nPrinting CPN Graph Contents\n\n";
   if (Graph_Length() == 0) {
     Utils::Logger::Log(Severity::ERROR, "Graph empty");
     return;
   }
-  const auto print = [](Key_CPN key, const Stored_Vertex&) {
+  const auto print = [](Key_CPN key) {
     std::cout << "\n-----------------\nCPN_Vertex: " << Integer_Image(key) << '\n';
     Print_Vertex(Get_Vertex(key));
     std::cout << "-----------------\n";
   };
-  for (const Key_CPN key : graph.dense_keys) print(key, graph.dense[static_cast<std::size_t>(key)]);
-  graph.others.For_Each(print);
+  for (Key_CPN key = 0; key < Consistent_Keys; ++key)
+    if (Dense_Present(key)) print(key);
+  graph.others.For_Each([&print](Key_CPN key, const Other_Vertex&) { print(key); });
 }
 
 // ---------------------------------------------------------------------------------------------
-// In place.
+// For the planner.
 
-Stored_Vertex& Stored(Key_CPN key) {
-  Stored_Vertex* v = Find(key);
-  Utils::Require(v != nullptr, "key missing from the coloured graph");
-  return *v;
+Search_Values& Values(Key_CPN key) {
+  if (Other_Vertex* other = Find_Other(key)) return other->values;
+  Require_Vertex(Dense_Present(key));
+  return graph.values[Utils::Index(key)];
 }
 
-Stored_Vertex& Expanded(Key_CPN key) {
-  Stored_Vertex& v = Stored(key);
-  if (v.Successors().empty()) Expand_Vertex(key);
-  return v;
+std::span<Search_Values, Consistent_Keys> Consistent_Values() {
+  return graph.values;
 }
 
-const CPN_Successor_List Stored_Vertex::None;
+Placement Placement_Of(Key_CPN key) {
+  if (const Other_Vertex* other = Find_Other(key)) return other->placement;
+  Require_Vertex(Dense_Present(key));
+  return key_tables.placement_of_key[Utils::Index(key)];
+}
 
-In_Place::In_Place() : dense_(graph.dense.data()) {}
+std::span<const Placement, Consistent_Keys> Consistent_Placements() {
+  return key_tables.placement_of_key;
+}
 
-// ---------------------------------------------------------------------------------------------
-// The predecessors of a marking: the markings from which one feasible firing leads to it.
-namespace {
+Vertex_Link Link_Of(Key_CPN key) {
+  if (const Other_Vertex* other = Find_Other(key))
+    return {true, other->marking, other->values.PARENT};
+  if (!Dense_Present(key)) return {};
+  return {true, key_tables.placement_of_key[Utils::Index(key)].Marking(),
+          graph.values[Utils::Index(key)].PARENT};
+}
 
-// What one search for predecessors finds: the successor list of Compute_Successors, grouped by
-// MOVEMENTS, and the keys of the consistent predecessors whose MOVEMENTS are not stored. An
-// expansion adds a vertex for each of both.
-struct Predecessors {
-  CPN_Successor_List successors;
-  std::vector<Key_CPN> unlisted;
-};
-
-// Compute_Successors as defined: each feasible firing of the transitions activated backwards,
-// from the last to the first, stepped back; the outcomes that are not consistent are dropped.
-Predecessors Define_Predecessors(const CPN_Marking& marking) {
-  std::array<CPN_Successor_List, 3> groups;
-  Predecessors found;
-  const PetriNet::Firings_List firings =
-      PetriNet::Feasible_Firings(PetriNet::Coloured::Reverse_Activated_Transitions(marking));
-  for (auto f = firings.rbegin(); f != firings.rend(); ++f) {
-    const PetriNet::Coloured::Firing_Outcome outcome =
-        PetriNet::Coloured::Reverse_Fire(marking, *f);
-    const Placement at = Locate(outcome.Marking);
-    if (!at.consistent) continue;
-    const std::int32_t m = outcome.Movements;
-    if (m >= 1 && m <= 3)
-      groups[static_cast<std::size_t>(m - 1)].push_back({Key_Of(at), m, *f});
-    else
-      found.unlisted.push_back(Key_Of(at));
+const Successor_Groups* Expanded_Groups(Key_CPN key) {
+  static Successor_Groups groups;
+  if (!Dense_Present(key)) {
+    Require_Vertex(Find_Other(key) != nullptr);
+    return nullptr;
   }
-  for (const CPN_Successor_List& group : groups)
-    found.successors.insert(found.successors.end(), group.begin(), group.end());
-  return found;
-}
-
-bool Enumerate_Predecessors(const Placement& placement, Predecessors& found);
-
-// What was found for each consistent placement, by key, kept while the net stays the same:
-// expanding the placement again (the graph is cleared between missions) replays it, adding the
-// same vertices and handing out the same list.
-struct Remembered {
-  std::uint64_t net_version = 0;  // 0: nothing remembered
-  // Shared with the vertices that hold its list; filled again in place when none does.
-  std::shared_ptr<Predecessors> found;
-};
-std::array<Remembered, Consistent_Keys> remembered;
-
-const std::shared_ptr<Predecessors>& Remembered_Predecessors(const Placement& placement) {
-  Remembered& memory = remembered[static_cast<std::size_t>(Key_Of(placement))];
-  if (memory.net_version == PetriNet::Version()) return memory.found;
-  if (!memory.found || memory.found.use_count() != 1)
-    memory.found = std::make_shared<Predecessors>();
-  if (!Enumerate_Predecessors(placement, *memory.found))
-    *memory.found = Define_Predecessors(placement.Marking());
-  memory.net_version = PetriNet::Version();
-  return memory.found;
-}
-
-void Add_Vertices(const Predecessors& found) {
-  for (const CPN_Successor& s : found.successors)
-    if (!graph.dense[static_cast<std::size_t>(s.SUCCESSOR_KEY)].present) [[unlikely]]
-      Insert_Consistent(s.SUCCESSOR_KEY);
-  for (const Key_CPN key : found.unlisted)
-    if (!graph.dense[static_cast<std::size_t>(key)].present) Insert_Consistent(key);
-}
-
-// The list of `found` for a vertex, sharing the ownership of `found`, after adding the vertices
-// that it names.
-std::shared_ptr<const CPN_Successor_List> Take(const std::shared_ptr<Predecessors>& found) {
-  Add_Vertices(*found);
-  if (found->successors.empty()) return nullptr;
-  return {found, &found->successors};
-}
-
-std::shared_ptr<const CPN_Successor_List> Find_Successors(const CPN_Marking& marking,
-                                                          const Placement& placement) {
-  if (placement.consistent) return Take(Remembered_Predecessors(placement));
-  return Take(std::make_shared<Predecessors>(Define_Predecessors(marking)));
-}
-
-// ---------------------------------------------------------------------------------------------
-// The enumeration, for nets of the shape that roads give: the same predecessors in the same
-// order as Define_Predecessors, found without building the firings.
-//
-// A vehicle steps back along a transition entering its place. Per version of the net, each
-// place is usable when every transition entering it has it as its destination or lacks an end,
-// and any two entering it conflict, so that a feasible firing steps its vehicle back at most
-// once. A transition that conflicts with itself can never fire and is no step.
-struct Place_Steps {
-  std::uint32_t entering = 0;  // every transition entering the place
-  std::uint32_t steps = 0;     // those that are steps
-  bool usable = false;
-};
-struct Transition_Step {
-  std::uint32_t conflicts = 0;
-  std::int8_t from = 0;   // the source, when it moves; it enters only its destination then
-  std::int8_t moves = 0;  // 1 when the vehicle moves, else 0 (it may enter several places)
-};
-struct Net_Steps {
-  std::uint64_t version = 0;  // 0: not worked out
-  std::array<Place_Steps, Max_Places> place;
-  std::array<Transition_Step, PetriNet::Max_Transitions> transition;
-};
-
-void Work_Out_Place(int p, Net_Steps& net) {
-  Place_Steps& ps = net.place[static_cast<std::size_t>(p)];
-  ps = {PetriNet::Post_Transitions(p).bits, 0, true};
-  for (std::uint32_t rest = ps.entering; rest != 0; rest &= rest - 1) {
-    const int t = __builtin_ctz(rest);
-    const std::uint32_t bit = 1u << t;
-    const std::uint32_t conflicts = PetriNet::Conflicts(t).bits;
-    const std::uint32_t lower = ps.entering & (bit - 1u);
-    const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
-    const bool moves = ends.source >= 0 && ends.destination >= 0;
-    if ((conflicts & lower) != lower || (moves && ends.destination != p)) ps.usable = false;
-    if ((conflicts & bit) != 0) continue;
-    ps.steps |= bit;
-    net.transition[static_cast<std::size_t>(t)] = {
-        conflicts, static_cast<std::int8_t>(moves ? ends.source : p),
-        static_cast<std::int8_t>(moves ? 1 : 0)};
+  const auto k = Utils::Index(key);
+  if (graph.list[k] == List::Own || graph.shadows > 0 || graph.deleted) return nullptr;
+  // A listed vertex is enumerated on the tables it was listed on; an empty list is worked out on
+  // the net as it is, as an expansion, which adds the vertices (no key is held by another
+  // marking here, and none was deleted).
+  const Placement placement = key_tables.placement_of_key[k];
+  if (graph.list[k] != List::None) {
+    Enumerate<false, false>(placement,
+                            graph.list[k] == List::Listed ? net_steps : previous_net_steps);
+  } else {
+    if (!Enumerate<false, true>(placement, Current_Net_Steps())) return nullptr;
+    if (Batch_Lists_Any()) graph.list[k] = List::Listed;
   }
+  for (std::size_t m = 1; m < batch.count.size(); ++m)
+    groups.of_movements[m - 1] = {batch.keys[m].data(), batch.count[m]};
+  return &groups;
 }
-
-const Net_Steps& Current_Net_Steps() {
-  static Net_Steps net;
-  if (net.version == PetriNet::Version()) return net;
-  for (int p = 0; p < Max_Places; ++p) Work_Out_Place(p, net);
-  net.version = PetriNet::Version();
-  return net;
-}
-
-// The steps back of the three vehicles of one placement, as bit sets of transitions and per
-// transition.
-struct Step {
-  std::uint32_t conflicts;  // of the transition
-  std::int16_t shift;       // what the step adds to the placement code
-  std::int8_t vehicle;      // 0..2 for V1..V3
-  std::int8_t from;         // where the vehicle comes from (its own place when it does not move)
-  std::int8_t moves;        // 1 when the vehicle moves, else 0
-};
-struct Steps_Table {
-  std::uint32_t all = 0;                      // every step
-  std::uint32_t of_vehicle[3] = {0, 0, 0};    // the steps of V1, V2, V3
-  std::uint32_t from_place[Max_Places] = {};  // the steps whose vehicle comes from a place
-  std::array<Step, PetriNet::Max_Transitions> step;
-  bool all_move = true;  // every step moves its vehicle
-};
-
-// The steps back of the vehicles on `placement`; false when a place is not usable or a
-// transition enters two of the places.
-bool Steps_Back(const Placement& placement, Steps_Table& table) {
-  const Net_Steps& net = Current_Net_Steps();
-  const Place_Steps* ps[3];
-  for (int v = 0; v < 3; ++v) {
-    ps[v] = &net.place[static_cast<std::size_t>(placement.place[static_cast<std::size_t>(v)])];
-    if (!ps[v]->usable) return false;
-  }
-  if ((ps[0]->entering & ps[1]->entering) != 0 || (ps[0]->entering & ps[2]->entering) != 0 ||
-      (ps[1]->entering & ps[2]->entering) != 0)
-    return false;
-  for (int v = 0; v < 3; ++v) {
-    const int at = placement.place[static_cast<std::size_t>(v)];
-    table.of_vehicle[v] = ps[v]->steps;
-    table.all |= ps[v]->steps;
-    for (std::uint32_t rest = ps[v]->steps; rest != 0; rest &= rest - 1) {
-      const int t = __builtin_ctz(rest);
-      const Transition_Step& ts = net.transition[static_cast<std::size_t>(t)];
-      const int from = ts.moves == 1 ? ts.from : at;
-      table.step[static_cast<std::size_t>(t)] = {
-          ts.conflicts, static_cast<std::int16_t>(Placement::Code_Shift(v, at, from)),
-          static_cast<std::int8_t>(v), static_cast<std::int8_t>(from), ts.moves};
-      table.all_move = table.all_move && ts.moves == 1;
-      table.from_place[from] |= 1u << t;
-    }
-  }
-  return true;
-}
-
-// Room for the entries of one enumeration, by MOVEMENTS 0..3, each filled from its start. At
-// most one step back per vehicle on transitions entering disjoint places: at most
-// (1 + 10)^3 - 1 firings.
-struct Room {
-  static constexpr std::size_t Capacity = 11 * 11 * 11;
-  std::array<std::vector<CPN_Successor>, 4> by_movements;
-  std::array<CPN_Successor*, 4> tail;
-
-  Room() {
-    for (std::vector<CPN_Successor>& entries : by_movements) entries.resize(Capacity);
-  }
-  void Empty() {
-    for (std::size_t m = 0; m < 4; ++m) tail[m] = by_movements[m].data();
-  }
-  // The entries with MOVEMENTS 1, 2, 3 in this order as the successor list, those with 0 as
-  // unlisted keys.
-  void Move_To(Predecessors& found) const {
-    std::size_t count = 0;
-    for (std::size_t m = 1; m < 4; ++m)
-      count += static_cast<std::size_t>(tail[m] - by_movements[m].data());
-    found.successors.resize(count);
-    CPN_Successor* into = found.successors.data();
-    for (std::size_t m = 1; m < 4; ++m)
-      into = std::copy(static_cast<const CPN_Successor*>(by_movements[m].data()),
-                       static_cast<const CPN_Successor*>(tail[m]), into);
-    found.unlisted.clear();
-    for (const CPN_Successor* e = by_movements[0].data(); e != tail[0]; ++e)
-      found.unlisted.push_back(e->SUCCESSOR_KEY);
-  }
-};
-
-// The highest transition in `set`, which leaves the set.
-int Take_Highest(std::uint32_t& set) {
-  const int t = 31 - __builtin_clz(set);
-  set ^= 1u << t;
-  return t;
-}
-
-// The predecessors of the vehicles on `placement` into `room`: Reverse_Fire over every feasible
-// firing, the inconsistent outcomes left out, in descending order of the firings. A firing holds
-// at most one step back per vehicle. Ordered by their highest transition, then the next, the
-// firings {x, y, z} with x > y > z come before {x, y}, which comes before {x, y'} for y' < y,
-// and {x} closes the firings whose highest transition is x. A vehicle that steps back onto a
-// place stays overrun unless the vehicle there steps back too, so such outcomes are left out as
-// soon as no lower step can free the place. With All_Move, every step moves its vehicle, so
-// that a firing's movements are its number of steps.
-template <bool All_Move>
-void Combine_Steps(const Steps_Table& table, const Placement& placement, Room& room) {
-  const int code = placement.Code();
-  std::uint32_t placed = 0;
-  for (const std::int8_t p : placement.place) placed |= 1u << p;
-  // The tails in a local, so that the compiler can hold them in registers.
-  std::array<CPN_Successor*, 4> tail = room.tail;
-  // The predecessor with placement code `at`, reached by firing `bits` backwards.
-  const auto add = [&tail](int at, std::uint32_t bits, int movements) {
-    const Key_CPN key = key_tables.key_of_code[static_cast<std::size_t>(at)];
-    *tail[static_cast<std::size_t>(movements)]++ = {key, movements, Firing{bits}};
-  };
-  for (std::uint32_t xs = table.all; xs != 0;) {
-    const int tx = Take_Highest(xs);
-    const Step& x = table.step[static_cast<std::size_t>(tx)];
-    // Lower steps of another vehicle that x does not conflict with and that do not bring their
-    // vehicle to x's place of origin too.
-    for (std::uint32_t ys = table.all & ((1u << tx) - 1u) & ~x.conflicts &
-                            ~table.of_vehicle[x.vehicle] & ~table.from_place[x.from];
-         ys != 0;) {
-      const int ty = Take_Highest(ys);
-      const Step& y = table.step[static_cast<std::size_t>(ty)];
-      const int third = 3 - x.vehicle - y.vehicle;
-      for (std::uint32_t zs = table.of_vehicle[third] & ((1u << ty) - 1u) &
-                              ~(x.conflicts | y.conflicts) & ~table.from_place[x.from] &
-                              ~table.from_place[y.from];
-           zs != 0;) {
-        const int tz = Take_Highest(zs);
-        const Step& z = table.step[static_cast<std::size_t>(tz)];
-        add(code + x.shift + y.shift + z.shift, (1u << tx) | (1u << ty) | (1u << tz),
-            All_Move ? 3 : x.moves + y.moves + z.moves);
-      }
-      // Without a step of the third vehicle: x and y must not bring theirs onto its place.
-      if (((1u << placement.place[static_cast<std::size_t>(third)]) &
-           ((1u << x.from) | (1u << y.from))) == 0)
-        add(code + x.shift + y.shift, (1u << tx) | (1u << ty), All_Move ? 2 : x.moves + y.moves);
-    }
-    if (x.moves == 0 || ((1u << x.from) & placed) == 0)
-      add(code + x.shift, 1u << tx, All_Move ? 1 : x.moves);
-  }
-  room.tail = tail;
-}
-
-// Fills `found` with the predecessors of the vehicles on the consistent `placement`; false when
-// the net does not have the shape the enumeration needs.
-bool Enumerate_Predecessors(const Placement& placement, Predecessors& found) {
-  Steps_Table table;
-  if (!Steps_Back(placement, table)) return false;
-  static Room room;  // its storage is reused by every enumeration
-  room.Empty();
-  if (table.all_move)
-    Combine_Steps<true>(table, placement, room);
-  else
-    Combine_Steps<false>(table, placement, room);
-  room.Move_To(found);
-  return true;
-}
-
-}  // namespace
 
 }  // namespace ReachabilityGraph::Coloured

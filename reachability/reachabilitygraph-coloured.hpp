@@ -4,7 +4,7 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
+#include <span>
 #include <vector>
 
 #include "petrinet/petrinet-coloured.hpp"
@@ -19,8 +19,10 @@ using PetriNet::Coloured::Placement;
 // The lexicographic rank of a marking among the arrangements of its colours.
 using Key_CPN = std::int32_t;
 
-// The consistent markings have the keys 0..Consistent_Keys - 1, one each.
-inline constexpr Key_CPN Consistent_Keys = 12 * 11 * 10;
+// The consistent markings (each vehicle on a place of its own) have the keys
+// 0..Consistent_Keys - 1, one each.
+inline constexpr Key_CPN Consistent_Keys =
+    PetriNet::Max_Places * (PetriNet::Max_Places - 1) * (PetriNet::Max_Places - 2);
 
 // A predecessor of a vertex: firing FIRING forwards from its marking gives the vertex's marking
 // and moves MOVEMENTS vehicles (1, 2 or 3).
@@ -92,51 +94,54 @@ void Print_Vertex(const CPN_Vertex& vertex);
 void Print_Successors(const CPN_Successor_List& list);
 
 // ---------------------------------------------------------------------------------------------
-// In place, for the planner's inner loop. Get_Vertex and Replace_Vertex copy a whole vertex,
-// successor list included; the search reads and writes the vertices where they are stored.
-//
-// Validity: a reference handed out here stays valid until the next call that adds or removes a
-// vertex: Init_Vertex, Expand_Vertex, Expanded, Compute_Successors, Clear_Graph, Delete_Vertex.
-// Callers change PARENT, G and F only.
+// For the planner, which reads and writes the search values where the graph keeps them instead
+// of copying whole vertices.
 
-// A vertex as the graph keeps it: the fields of CPN_Vertex, except that the successor list is
-// held immutable and shared with what the predecessor search found, which the graph remembers
-// per placement (a copy at every expansion would cost as much as the rest of a replay), and
-// where the vehicles stand in its marking. One cache line each.
-struct alignas(64) Stored_Vertex {
-  CPN_Marking CPN_MARKING{};
-  std::shared_ptr<const CPN_Successor_List> successors;  // null: no successors
+// PARENT, G and F of a vertex: what the planner writes (H, which it never writes, is kept
+// apart).
+struct Search_Values {
   Key_CPN PARENT = -1;
   Utils::Cost G = Utils::Infinite_Cost;
-  Utils::Cost H = Utils::Infinite_Cost;
   Utils::Cost F = Utils::Infinite_Cost;
-  Placement placement{};  // Locate(CPN_MARKING)
-  bool present = false;   // false in a free place of the array of consistent keys
-
-  const CPN_Successor_List& Successors() const { return successors ? *successors : None; }
-  static const CPN_Successor_List None;
 };
 
-// The vertex under `key`; Range_Error when there is none.
-Stored_Vertex& Stored(Key_CPN key);
+// The values of the vertex under `key`; Range_Error when there is none. Valid until a vertex
+// is added or removed.
+Search_Values& Values(Key_CPN key);
 
-// Stored(key), expanded first when its successor list is empty.
-Stored_Vertex& Expanded(Key_CPN key);
+// The values of the vertices of consistent markings, indexed by key, for as long as the program
+// runs. The entry of a key whose vertex is absent, or holds a marking that is not consistent,
+// holds the defaults and must not be written.
+std::span<Search_Values, Consistent_Keys> Consistent_Values();
 
-// Stored(key) without a call for the keys of the consistent markings, which are kept in one
-// array indexed by key.
-class In_Place {
- public:
-  In_Place();
-  Stored_Vertex& operator[](Key_CPN key) const {
-    if (static_cast<std::uint32_t>(key) < static_cast<std::uint32_t>(Consistent_Keys) &&
-        dense_[key].present) [[likely]]
-      return dense_[key];
-    return Stored(key);
-  }
+// Where the vehicles stand in the marking of the vertex under `key`; Range_Error when there is
+// no vertex.
+Placement Placement_Of(Key_CPN key);
 
- private:
-  Stored_Vertex* dense_;
+// The consistent placements, indexed by key.
+std::span<const Placement, Consistent_Keys> Consistent_Placements();
+
+// The marking and the link of the vertex under `key`, when there is one.
+struct Vertex_Link {
+  bool found = false;
+  CPN_Marking CPN_MARKING{};
+  Key_CPN PARENT = -1;
 };
+Vertex_Link Link_Of(Key_CPN key);
+
+// The successors of a vertex as keys of consistent markings, by MOVEMENTS, each group in list
+// order: what the planner visits. The keys are held in 16 bits (below Consistent_Keys).
+using Group_Key = std::uint16_t;
+struct Successor_Groups {
+  std::array<std::span<const Group_Key>, PetriNet::Coloured::Number_Of_Vehicles> of_movements;
+};
+
+// The successors of the vertex under `key` as groups of keys, the vertex expanded first when its
+// list is empty (as Expand_Vertex does); valid until the next call. Null when they can be had
+// only as the list of Get_Vertex: the vertex holds a marking that is not consistent or a list
+// put in with Replace_Vertex, the net lacks the shape of roads there, a key of a consistent
+// marking is held by one that is not, or a vertex was deleted since the graph was last cleared.
+// Range_Error when there is no vertex under `key`.
+const Successor_Groups* Expanded_Groups(Key_CPN key);
 
 }  // namespace ReachabilityGraph::Coloured

@@ -23,7 +23,7 @@ PN_Vertex& Stored(Key_PN key) {
 
 Key_PN Compute_Key_PN(const PN_Marking& marking) {
   for (int p = PetriNet::Max_Places - 1; p >= 0; --p)
-    if (marking[static_cast<std::size_t>(p)]) return p;
+    if (marking[Utils::Index(p)]) return p;
   Utils::Logger::Log(Utils::Logger::Severity::ERROR,
                      "Key_PN not correctly computed (empty Marking).");
   return -1;
@@ -34,7 +34,7 @@ PN_Successor_List Compute_Successors(const PN_Marking& marking) {
   const Firing activated = PetriNet::Simple::Activated_Transitions(marking);
   for (const Firing& f : PetriNet::Activated_Firings(activated)) {
     const PN_Marking reached = PetriNet::Simple::Fire(marking, f);
-    result.items[static_cast<std::size_t>(result.count++)] = {Compute_Key_PN(reached), f};
+    result.items[Utils::Index(result.count++)] = {Compute_Key_PN(reached), f};
   }
   return result;
 }
@@ -45,7 +45,7 @@ void Build_Graph() {
   for (int p = 0; p < PetriNet::Max_Places; ++p) {
     PN_Vertex v;
     v.PN_MARKING = PetriNet::Simple::Empty_Marking();
-    v.PN_MARKING[static_cast<std::size_t>(p)] = true;
+    v.PN_MARKING[Utils::Index(p)] = true;
     v.PN_SUCCESSORS = Compute_Successors(v.PN_MARKING);
     graph.Insert(p, v);
   }
@@ -73,7 +73,7 @@ PN_Values Get_Values(Key_PN key) {
 std::int32_t Get_Successor_Keys(Key_PN key, std::array<Key_PN, PetriNet::Max_Transitions>& into) {
   const PN_Successor_List& list = Stored(key).PN_SUCCESSORS;
   for (std::int32_t i = 0; i < list.count; ++i)
-    into[static_cast<std::size_t>(i)] = list.items[static_cast<std::size_t>(i)].SUCCESSOR_KEY;
+    into[Utils::Index(i)] = list.items[Utils::Index(i)].SUCCESSOR_KEY;
   return list.count;
 }
 
@@ -93,8 +93,8 @@ void Clear_Graph() {
 
 void Print_Successors(const PN_Successor_List& list) {
   for (std::int32_t i = 0; i < list.count; ++i)
-    std::cout << "PN Successor "
-              << Integer_Image(list.items[static_cast<std::size_t>(i)].SUCCESSOR_KEY) << '\n';
+    std::cout << "PN Successor " << Integer_Image(list.items[Utils::Index(i)].SUCCESSOR_KEY)
+              << '\n';
 }
 
 void Print_Vertex(const PN_Vertex& vertex) {

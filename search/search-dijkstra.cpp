@@ -5,7 +5,8 @@
 #include <chrono>
 #include <limits>
 
-#include "search/search-dstarlite.hpp"
+#include "utils/utils-queue.hpp"
+#include "utils/utils-types.hpp"
 
 namespace Search::Dijkstra {
 namespace {
@@ -18,6 +19,17 @@ Key_PN target_key = 0;
 // The queue of one search. Emptied at the start of each search; its storage is kept, so that
 // the searches of a build allocate nothing after the first.
 Utils::Priority_Queue queue;
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t Nanoseconds_Since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+// The figures of a search started at `start` that has made `evaluations` so far.
+Search_Figures Figures_Now(Clock::time_point start, int evaluations) {
+  return {evaluations, Nanoseconds_Since(start), static_cast<std::int32_t>(queue.Size())};
+}
 
 // The start of a search: an empty queue holding the source, whose F is 0.
 void Start_At_Source() {
@@ -37,7 +49,7 @@ bool Expand_Next(Generated generated) {
   std::array<Key_PN, PetriNet::Max_Transitions> successors;
   const std::int32_t count = Graph::Get_Successor_Keys(key, successors);
   for (std::int32_t i = 0; i < count; ++i) {
-    const Key_PN s_key = successors[static_cast<std::size_t>(i)];
+    const Key_PN s_key = successors[Utils::Index(i)];
     const Utils::Cost f = Utils::Cost_Add(u_f, 1);
     if (f < Graph::Get_Values(s_key).F) {
       Graph::Replace_Values(s_key, key, f);
@@ -61,8 +73,8 @@ void Set_Target(Key_PN key) {
   target_key = key;
 }
 
-bool Find_Path() {
-  const auto start = std::chrono::steady_clock::now();
+Path_Search Find_Path() {
+  const auto start = Clock::now();
   Start_At_Source();
   int evaluations = 0;
   bool found = false;
@@ -70,15 +82,7 @@ bool Find_Path() {
     ++evaluations;
     found = Expand_Next([](Key_PN s_key) { return s_key == target_key; });
   }
-
-  Utils::Search_Statistics stats = Search::DStarLite::Get_Statistics();
-  stats.Evaluations = evaluations;
-  stats.CPU_Time =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
-          .count();
-  stats.Queue_Size = static_cast<std::int32_t>(queue.Size());
-  Search::DStarLite::Set_Statistics(stats);
-  return found;
+  return {found, Figures_Now(start, evaluations)};
 }
 
 std::int32_t Path_Length() {
@@ -92,22 +96,32 @@ std::int32_t Path_Length() {
   return count;
 }
 
-std::array<std::int32_t, PetriNet::Max_Places> Distances_From_Source() {
-  std::array<std::int32_t, PetriNet::Max_Places> distances;
-  distances.fill(Utils::Infinite_Cost);
+Source_Search Distances_From_Source() {
+  const auto start = Clock::now();
+  Source_Search search;
+  search.distances.fill(Utils::Infinite_Cost);
   Start_At_Source();
   // With unit steps a vertex is never improved once generated, so each position is queued at
-  // most once and the queue runs empty after at most 12 evaluations. A vertex of the simple graph
-  // holds one token, and its key is the position of that token: keys index the row directly.
+  // most once and the queue runs empty after at most 12 evaluations, far below the cap of a
+  // search for one target. A vertex of the simple graph holds one token, and its key is the
+  // position of that token: keys index the row directly.
+  int evaluations = 0;
+  bool target_found = false;
   while (!queue.Empty()) {
-    Expand_Next([&distances](Key_PN s_key) {
-      std::int32_t& known = distances[static_cast<std::size_t>(s_key)];
+    ++evaluations;
+    Expand_Next([&](Key_PN s_key) {
+      std::int32_t& known = search.distances[Utils::Index(s_key)];
       if (known == Utils::Infinite_Cost)
         known = s_key == source_key ? 0 : Graph::Get_Values(s_key).F;
+      if (s_key == target_key && !target_found) {
+        target_found = true;
+        search.target_figures = Figures_Now(start, evaluations);
+      }
       return false;
     });
   }
-  return distances;
+  if (!target_found) search.target_figures = Figures_Now(start, evaluations);
+  return search;
 }
 
 void Reset_Values() {

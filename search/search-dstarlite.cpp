@@ -3,16 +3,18 @@
 // the blocked road); Compute_Solution in its steps; the named operations.
 #include "search/search-dstarlite.hpp"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <span>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "petrinet/math-linearalgebra.hpp"
 #include "reachability/reachabilitygraph-coloured.hpp"
 #include "utils/utils-logger.hpp"
+#include "utils/utils-queue.hpp"
 
 namespace Search::DStarLite {
 namespace {
@@ -23,6 +25,7 @@ using PetriNet::Max_Places;
 using PetriNet::Coloured::Colour;
 using PetriNet::Coloured::Label;
 using PetriNet::Coloured::Locate;
+using PetriNet::Coloured::Number_Of_Vehicles;
 using PetriNet::Coloured::Placement;
 using Utils::Cost;
 using Utils::Logger::Log;
@@ -70,18 +73,21 @@ constexpr std::int32_t Refused = -1;
 // Per vehicle, the rounded distance from each place to the vehicle's place in the target;
 // Refused where the entry is not usable or the vehicle is missing from the target.
 struct Distances_To {
-  std::array<std::array<std::int32_t, Max_Places>, 3> moves;
+  std::array<std::array<std::int32_t, Max_Places>, Number_Of_Vehicles> moves;
+  bool all_usable = true;  // no entry is Refused
 };
 
 Distances_To Distances_Towards(const Placement& target) {
   Distances_To table;
-  for (std::size_t v = 0; v < 3; ++v) {
+  for (std::size_t v = 0; v < table.moves.size(); ++v) {
     for (int from = 0; from < Max_Places; ++from) {
-      std::int32_t& moves = table.moves[v][static_cast<std::size_t>(from)];
+      std::int32_t& moves = table.moves[v][Utils::Index(from)];
       moves = Refused;
-      if (target.place[v] < 0) continue;
-      const float entry = Math::LinearAlgebra::Element(planner.distances, from, target.place[v]);
-      if (Usable_Entry(entry, 32767.5)) moves = static_cast<std::int32_t>(std::lround(entry));
+      if (target.place[v] >= 0) {
+        const float entry = Math::LinearAlgebra::Element(planner.distances, from, target.place[v]);
+        if (Usable_Entry(entry, 32767.5)) moves = static_cast<std::int32_t>(std::lround(entry));
+      }
+      table.all_usable = table.all_usable && moves != Refused;
     }
   }
   return table;
@@ -89,10 +95,15 @@ Distances_To Distances_Towards(const Placement& target) {
 
 // Range_Error when a vehicle is missing from `from` or its entry is refused.
 Cost Distance_Sum(const Distances_To& table, const Placement& from) {
+  if (table.all_usable && from.All_Placed()) {
+    return Utils::Cost_Add(
+        table.moves[0][Utils::Index(from.place[0])] + table.moves[1][Utils::Index(from.place[1])],
+        table.moves[2][Utils::Index(from.place[2])]);
+  }
   Cost sum = 0;
-  for (std::size_t v = 0; v < 3; ++v) {
+  for (std::size_t v = 0; v < table.moves.size(); ++v) {
     Utils::Require(from.place[v] >= 0, "distance index outside 0..11");
-    const std::int32_t moves = table.moves[v][static_cast<std::size_t>(from.place[v])];
+    const std::int32_t moves = table.moves[v][Utils::Index(from.place[v])];
     Utils::Require(moves != Refused, "distance entry out of range");
     sum = Utils::Cost_Add(sum, moves);
   }
@@ -102,7 +113,8 @@ Cost Distance_Sum(const Distances_To& table, const Placement& from) {
 // ---------------------------------------------------------------------------------------------
 // The blocked road: some vehicle stands on one end of an obstacle in marking a and on the other
 // end in marking b. Prepare_Obstacles reads the list once; Watch finds the vehicles of `a` at an
-// obstacle's end; Moves_Along tests one `b`.
+// obstacle's end; Moves_Along tests one `b`. Where both markings are consistent, the vehicles'
+// places tell the same: Far_Ends_Of and Moves_Between.
 
 struct Blocked_Roads {
   std::array<std::uint16_t, Max_Places> far_ends{};  // bit q of far_ends[p]: p-q is blocked
@@ -118,10 +130,8 @@ Blocked_Roads Prepare_Obstacles(const Utils::Obstacles_List& obstacles) {
       blocked.invalid = true;
       continue;
     }
-    blocked.far_ends[static_cast<std::size_t>(o.ORIGIN)] |=
-        static_cast<std::uint16_t>(1u << o.DESTINY);
-    blocked.far_ends[static_cast<std::size_t>(o.DESTINY)] |=
-        static_cast<std::uint16_t>(1u << o.ORIGIN);
+    blocked.far_ends[Utils::Index(o.ORIGIN)] |= static_cast<std::uint16_t>(1u << o.DESTINY);
+    blocked.far_ends[Utils::Index(o.DESTINY)] |= static_cast<std::uint16_t>(1u << o.ORIGIN);
   }
   return blocked;
 }
@@ -136,28 +146,92 @@ Watched Watch(const CPN_Marking& a, const Blocked_Roads& blocked) {
   Watched watched;
   for (std::size_t p = 0; p < Max_Places; ++p) {
     if (blocked.far_ends[p] == 0 || a[p] == Colour::EMPTY) continue;
-    watched.vehicle[static_cast<std::size_t>(watched.count)] = a[p];
-    watched.far_ends[static_cast<std::size_t>(watched.count++)] = blocked.far_ends[p];
+    watched.vehicle[Utils::Index(watched.count)] = a[p];
+    watched.far_ends[Utils::Index(watched.count++)] = blocked.far_ends[p];
   }
   return watched;
 }
 
 bool Moves_Along(const Watched& a, const CPN_Marking& b) {
-  for (std::size_t i = 0; i < static_cast<std::size_t>(a.count); ++i)
+  for (std::size_t i = 0; i < Utils::Index(a.count); ++i)
     for (unsigned ends = a.far_ends[i]; ends != 0; ends &= ends - 1)
-      if (b[static_cast<std::size_t>(__builtin_ctz(ends))] == a.vehicle[i]) return true;
+      if (b[Utils::Index(__builtin_ctz(ends))] == a.vehicle[i]) return true;
   return false;
+}
+
+// Per vehicle, the far ends of the obstacles at its place in the consistent placement `a`.
+using Far_Ends = std::array<std::uint16_t, Number_Of_Vehicles>;
+
+Far_Ends Far_Ends_Of(const Placement& a, const Blocked_Roads& blocked) {
+  Far_Ends ends{};
+  for (std::size_t v = 0; v < ends.size(); ++v)
+    ends[v] = blocked.far_ends[Utils::Index(a.place[v])];
+  return ends;
+}
+
+bool Moves_Between(const Far_Ends& a, const Placement& b) {
+  static_assert(Number_Of_Vehicles == 3, "one term per vehicle");
+  return (((static_cast<unsigned>(a[0]) >> b.place[0]) |
+           (static_cast<unsigned>(a[1]) >> b.place[1]) |
+           (static_cast<unsigned>(a[2]) >> b.place[2])) &
+          1u) != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The plan: the chain of PARENT links from a vertex towards the goal. One walk serves the search
+// (does the chain reach the goal?), the step queries and the move.
+
+// Where a walk along the links stopped.
+struct Walk_End {
+  Key_CPN key = -1;        // the vertex reached
+  std::int64_t links = 0;  // the links taken to reach it
+  bool missing = false;    // no vertex has that key
+  bool stopped = false;    // the walk's condition held there
+  CPN_Marking marking{};   // the vertex's marking and link, unless missing
+  Key_CPN parent = -1;
+};
+
+// Walks from the vertex under `key` along PARENT links until `stop(end)` holds for the vertex
+// reached, `max_links` links were taken or a key without vertex is met.
+template <class Stop>
+Walk_End Walk(Key_CPN key, std::int64_t max_links, Stop stop) {
+  Walk_End end;
+  end.key = key;
+  while (true) {
+    const Graph::Vertex_Link link = Graph::Link_Of(end.key);
+    if (!link.found) {
+      end.missing = true;
+      return end;
+    }
+    end.marking = link.CPN_MARKING;
+    end.parent = link.PARENT;
+    end.stopped = stop(end);
+    if (end.stopped || end.links == max_links) return end;
+    end.key = end.parent;
+    ++end.links;
+  }
+}
+
+// A walk of exactly `links` links (no vertex on it missing; Range_Error otherwise).
+Walk_End Walk_Links(Key_CPN key, std::int64_t links) {
+  const Walk_End end = Walk(key, links, [](const Walk_End&) { return false; });
+  Utils::Require(!end.missing, "key missing from the coloured graph");
+  return end;
+}
+
+// A walk to the first vertex holding the goal marking, at most as many links as the graph has
+// vertices: more would go round a loop of links that never meets the goal. Costs taken modulo
+// 32768 can improve a vertex from one of its own descendants and close such a loop.
+Walk_End Walk_To_Goal(Key_CPN key) {
+  return Walk(key, Graph::Graph_Length(),
+              [](const Walk_End& at) { return at.marking == planner.goal; });
 }
 
 // ---------------------------------------------------------------------------------------------
 // Compute_Solution, then its steps over the state of one run.
 
+// A heuristic value not yet worked out in this run (no cost is that high).
 constexpr Cost Unknown = 0xFFFF;
-// The heuristic of a vertex whose marking misses a vehicle. The key of a marking that misses a
-// vehicle may equal the key of a consistent marking: a goal missing a vehicle is stored under
-// such a key, and a later computation without a reset meets it as a successor. It is passed
-// over like a step that is not improved; it can never lead to the current marking.
-constexpr Cost Unusable = 0xFFFE;
 // A read of the clock costs as much as several successors; 256 successors take a few
 // microseconds, far below the millisecond steps of the time limit.
 constexpr std::uint32_t Successors_Per_Clock_Read = 256;
@@ -169,23 +243,34 @@ struct Run {
   Distances_To towards_current{};
   Blocked_Roads blocked;
   bool out_of_memory = false;
-  Graph::In_Place vertices;
+  std::span<Graph::Search_Values, Graph::Consistent_Keys> values = Graph::Consistent_Values();
+  std::span<const Placement, Graph::Consistent_Keys> placements = Graph::Consistent_Placements();
   int evaluations = 0;
-  std::uint32_t successors_seen = 0;
+  // Successors to visit until the clock is read before the next: the first of the run, then
+  // every Successors_Per_Clock_Read-th.
+  std::uint32_t until_clock_read = 1;
   bool stop = false;
-  // The heuristic of each consistent key, worked out when first needed (a vertex keeps its
-  // marking while a run lasts). The sum costs several times the look-up, and a run meets most
-  // vertices as successors of many others.
+  // The heuristic of each key of a consistent marking, worked out when first needed (a vertex
+  // keeps its marking while a run lasts). The sum costs several times the look-up, and a run
+  // meets most vertices as successors of many others. The current marking's stays Unknown.
   std::array<Cost, Graph::Consistent_Keys> heuristic_of;
+  // Per key of a consistent marking whose successors this run visited in groups: the key's F
+  // then, and their number. A vertex taken from the queue again with the same F can improve
+  // nothing (its successors' F' are the same, and their F have only gone down since), so that
+  // only the count of successors moves on. Unknown where not visited, or where the current
+  // marking's vertex is among them (met_start during the visits).
+  std::array<Cost, Graph::Consistent_Keys> visited_with_f;
+  std::array<std::uint16_t, Graph::Consistent_Keys> successors_visited;
+  bool met_start = false;
 };
 
 // The vertex whose successors are visited, as they see it.
 struct Expanding {
-  Key_CPN key;
-  Cost g;    // its G before the visits, one of which may improve it
-  int base;  // Key_Modifier + G
-  bool check_blocked;
-  Watched watched;
+  Key_CPN key = -1;
+  Cost g = 0;    // its G before the visits, one of which may improve it
+  int base = 0;  // Key_Modifier + G
+  bool check_blocked = false;
+  Far_Ends far_ends{};  // for the successors in groups (consistent markings)
 };
 
 void Start(Run& run);
@@ -215,11 +300,9 @@ bool Compute_Solution(const Utils::Obstacles_List& obstacles) {
 
 namespace {
 
-bool Limit_Reached(Run& run);
-bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e);
-Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s);
-bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s);
-bool Plan_Reaches_Goal(Key_CPN key);
+bool Visited_Alike(Run& run, Key_CPN key);
+bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups);
+bool Visit_List(Run& run, Key_CPN key);
 
 std::int64_t Nanoseconds_Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
@@ -246,6 +329,7 @@ void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
   run.blocked = Prepare_Obstacles(obstacles);
   run.out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
   run.heuristic_of.fill(Unknown);
+  run.visited_with_f.fill(Unknown);
   const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
   Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
   planner.queue.Enqueue(Utils::Infinite_Cost, goal_key);
@@ -253,49 +337,33 @@ void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
 
 // The vertex next in the queue: expanded when it has no successors yet, then its successors
 // visited in list order, each after the limit checks. A limit hit or the current marking reached
-// stops the run after that successor.
+// stops the run after that successor. The successors of a vertex of a consistent marking come as
+// groups of keys, whose vertices hold consistent markings too; any other as a list.
 void Evaluate_Next(Run& run) {
   ++run.evaluations;
   const Key_CPN key = planner.queue.Dequeue().CONTENT;
-  // The visits add and remove no vertex: `v` and its list stay valid.
-  const Graph::Stored_Vertex& v = Graph::Expanded(key);
-  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
-  if (run.blocked.any) {
-    u.watched = Watch(v.CPN_MARKING, run.blocked);
-    u.check_blocked = u.watched.count > 0 || run.blocked.invalid;
-  }
-  for (const Graph::CPN_Successor& e : v.Successors()) {
-    const bool limit = Limit_Reached(run);
-    if (Visit(run, u, e) || limit) {
-      run.stop = true;
-      return;
-    }
+  if (Visited_Alike(run, key)) return;
+  if (const Graph::Successor_Groups* groups = Graph::Expanded_Groups(key)) {
+    run.stop = Visit_Groups(run, key, *groups);
+  } else {
+    run.stop = Visit_List(run, key);
   }
 }
 
-// One successor entry `e` of the vertex being expanded: passed over when the step is blocked,
-// improved and queued when its new F is smaller. True when it is the current marking and counts
-// as reached.
-bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e) {
-  Graph::Stored_Vertex& s = run.vertices[e.SUCCESSOR_KEY];
-  if (u.check_blocked) {
-    Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
-    if (Moves_Along(u.watched, s.CPN_MARKING)) return false;
-  }
-  const Cost h = Heuristic_Of(run, e.SUCCESSOR_KEY, s);
-  if (h == Unusable) return false;
-  const Cost f = Utils::Cost_Add(u.base + e.MOVEMENTS, h);
-  if (f < s.F) {
-    s.G = Utils::Cost_Add(u.g, e.MOVEMENTS);
-    s.F = f;
-    s.PARENT = u.key;
-    planner.queue.Enqueue(Utils::Infinite_Cost - f, e.SUCCESSOR_KEY);
-  }
-  return e.SUCCESSOR_KEY == run.start_key && Reached_Current(run, s);
+// Whether the vertex under `key` is taken again with the F its successors were visited with,
+// and the clock is not read before any of them: then visiting them again changes nothing but
+// the count of successors until the next clock read, which moves on.
+bool Visited_Alike(Run& run, Key_CPN key) {
+  if (key < 0 || key >= Graph::Consistent_Keys) return false;
+  const auto k = Utils::Index(key);
+  if (run.visited_with_f[k] != run.values[k].F || run.successors_visited[k] >= run.until_clock_read)
+    return false;
+  run.until_clock_read -= run.successors_visited[k];
+  return true;
 }
 
 // The clock read and the two limit checks, out of the successor loop.
-[[gnu::noinline]] bool Check_Limits(const Run& run) {
+bool Check_Limits(const Run& run) {
   bool hit = false;
   if (Nanoseconds_Since(run.start) >= planner.timeout) {
     Log(Severity::ERROR, "Timeout");
@@ -308,47 +376,174 @@ bool Visit(Run& run, const Expanding& u, const Graph::CPN_Successor& e) {
   return hit;
 }
 
-// Whether a time or memory limit is hit before the next successor. The clock is read before every
-// Successors_Per_Clock_Read-th successor, starting with the first. The memory limit cannot change
-// while a run lasts, and a hit ends the run at its first successor, where the clock is read too;
-// so both are checked there.
-bool Limit_Reached(Run& run) {
-  return run.successors_seen++ % Successors_Per_Clock_Read == 0 && Check_Limits(run);
+// Whether a limit is hit before the next successor. The limits are checked before every
+// Successors_Per_Clock_Read-th successor of the run, starting with the first: the memory limit
+// cannot change while a run lasts, and a hit ends the run at its first successor, where the
+// clock is read too.
+bool Limit_Before_Visit(Run& run) {
+  if (--run.until_clock_read != 0) [[likely]]
+    return false;
+  run.until_clock_read = Successors_Per_Clock_Read;
+  return Check_Limits(run);
 }
 
-// Distance_Sum towards the current marking for the successor `s` under `key`, learnt once per
-// run; Unusable when the successor's marking misses a vehicle. A successor's key is always that
-// of a consistent placement (the graph adds consistent predecessors only), so it indexes the
-// run's table.
-Cost Heuristic_Of(Run& run, Key_CPN key, const Graph::Stored_Vertex& s) {
-  Cost& known = run.heuristic_of[static_cast<std::size_t>(key)];
-  if (known == Unknown)
-    known = s.placement.All_Placed() ? Distance_Sum(run.towards_current, s.placement) : Unusable;
+bool Reached_Current(const Run& run, Key_CPN parent);
+
+// Improves the successor `s` under `key` to G `g` and F `f` through the vertex `u` when `f` is
+// smaller than its F, and queues it; true when it is the current marking and counts as reached.
+bool Improve(const Run& run, const Expanding& u, Key_CPN key, Graph::Search_Values& s, Cost g,
+             Cost f) {
+  if (f < s.F) {
+    s.G = g;
+    s.F = f;
+    s.PARENT = u.key;
+    planner.queue.Enqueue(Utils::Infinite_Cost - f, key);
+  }
+  return key == run.start_key && Reached_Current(run, s.PARENT);
+}
+
+// The current marking's vertex met as the successor under `key` of `u`, reached by a step to
+// G `g`, F `base` + heuristic: its heuristic stays unlearnt, so that only it and the keys met
+// for the first time take the side way of Visit_Key. True when it counts as reached.
+[[gnu::noinline]] bool Visit_Current(Run& run, const Expanding& u, std::size_t key, int base,
+                                     Cost g) {
+  run.met_start = true;
+  const Cost h = Distance_Sum(run.towards_current, run.placements[key]);
+  return Improve(run, u, static_cast<Key_CPN>(key), run.values[key], g, Utils::Cost_Add(base, h));
+}
+
+// The successor under `key` of `u`, its step moving base - u.base vehicles to G `g`; true when
+// it is the current marking and counts as reached.
+template <bool Check_Blocked>
+[[gnu::always_inline]] inline bool Visit_Key(Run& run, const Expanding& u, std::size_t key,
+                                             int base, Cost g) {
+  if constexpr (Check_Blocked) {
+    Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+    if (Moves_Between(u.far_ends, run.placements[key])) return false;
+  }
+  Cost h = run.heuristic_of[key];
+  if (h == Unknown) [[unlikely]] {
+    if (static_cast<Key_CPN>(key) == run.start_key) return Visit_Current(run, u, key, base, g);
+    h = run.heuristic_of[key] = Distance_Sum(run.towards_current, run.placements[key]);
+  }
+  const Cost f = Utils::Cost_Add(base, h);
+  Graph::Search_Values& s = run.values[key];
+  if (f < s.F) {
+    s.G = g;
+    s.F = f;
+    s.PARENT = u.key;
+    planner.queue.Enqueue(Utils::Infinite_Cost - f, static_cast<Key_CPN>(key));
+  }
+  return false;
+}
+
+// The successors of `u` under `keys`, whose steps move `movements` vehicles, each key naming
+// the vertex of its own consistent marking, until the current marking is reached or a limit is
+// hit (true then). The limits are checked before the successors that follow a clock read, and
+// the successors between two clock reads go without. With Check_Blocked, a vehicle of `u`
+// stands at an obstacle's end, or an obstacle's end is out of range.
+template <bool Check_Blocked>
+bool Visit_Keys(Run& run, const Expanding& u, std::span<const Graph::Group_Key> keys,
+                int movements) {
+  const int base = u.base + movements;
+  const Cost g = Utils::Cost_Add(u.g, movements);
+  const Graph::Group_Key* key = keys.data();
+  const Graph::Group_Key* const end = key + keys.size();
+  while (key != end) {
+    if (run.until_clock_read == 1) {
+      const bool limit = Limit_Before_Visit(run);
+      if (Visit_Key<Check_Blocked>(run, u, *key++, base, g) || limit) return true;
+      continue;
+    }
+    const Graph::Group_Key* const unchecked =
+        key + std::min<std::ptrdiff_t>(end - key, run.until_clock_read - 1);
+    run.until_clock_read -= static_cast<std::uint32_t>(unchecked - key);
+    for (; key != unchecked; ++key)
+      if (Visit_Key<Check_Blocked>(run, u, *key, base, g)) return true;
+  }
+  return false;
+}
+
+// The successors in groups: each key names the vertex of its own consistent marking.
+bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) {
+  const Graph::Search_Values& v = run.values[Utils::Index(key)];
+  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
+  if (run.blocked.any) {
+    u.far_ends = Far_Ends_Of(run.placements[Utils::Index(key)], run.blocked);
+    u.check_blocked = u.far_ends != Far_Ends{} || run.blocked.invalid;
+  }
+  run.met_start = false;
+  std::size_t count = 0;
+  for (std::size_t g = 0; g < groups.of_movements.size(); ++g) {
+    const std::span<const Graph::Group_Key> keys = groups.of_movements[g];
+    if (keys.empty()) continue;
+    count += keys.size();
+    const int movements = static_cast<int>(g) + 1;
+    if (u.check_blocked ? Visit_Keys<true>(run, u, keys, movements)
+                        : Visit_Keys<false>(run, u, keys, movements))
+      return true;
+  }
+  if (!run.met_start) {
+    run.visited_with_f[Utils::Index(key)] = v.F;
+    run.successors_visited[Utils::Index(key)] = static_cast<std::uint16_t>(count);
+  }
+  return false;
+}
+
+// Distance_Sum towards the current marking for a successor under `key` whose vehicles stand on
+// `placement`, learnt once per run for a key of a consistent marking other than the current
+// marking's.
+Cost Heuristic_Of(Run& run, Key_CPN key, const Placement& placement) {
+  if (key < 0 || key >= Graph::Consistent_Keys || key == run.start_key)
+    return Distance_Sum(run.towards_current, placement);
+  Cost& known = run.heuristic_of[Utils::Index(key)];
+  if (known == Unknown) known = Distance_Sum(run.towards_current, placement);
   return known;
+}
+
+// The successors in the list of Get_Vertex, each looked up.
+bool Visit_List(Run& run, Key_CPN key) {
+  if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
+  const Graph::CPN_Vertex v = Graph::Get_Vertex(key);
+  const Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
+  Watched watched;
+  bool check_blocked = false;
+  if (run.blocked.any) {
+    watched = Watch(v.CPN_MARKING, run.blocked);
+    check_blocked = watched.count > 0 || run.blocked.invalid;
+  }
+  for (const Graph::CPN_Successor& e : v.CPN_SUCCESSORS) {
+    const bool limit = Limit_Before_Visit(run);
+    Graph::Search_Values& s = Graph::Values(e.SUCCESSOR_KEY);
+    if (check_blocked) {
+      Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+      if (Moves_Along(watched, Graph::Link_Of(e.SUCCESSOR_KEY).CPN_MARKING)) {
+        if (limit) return true;
+        continue;
+      }
+    }
+    // A marking that misses a vehicle (a goal's, met under the key of a consistent marking by a
+    // later computation without a reset) leads nowhere: it is passed over like a step that is not
+    // improved.
+    const Placement placement = Graph::Placement_Of(e.SUCCESSOR_KEY);
+    const bool usable = placement.All_Placed();
+    if (usable && Improve(run, u, e.SUCCESSOR_KEY, s, Utils::Cost_Add(u.g, e.MOVEMENTS),
+                          Utils::Cost_Add(u.base + e.MOVEMENTS,
+                                          Heuristic_Of(run, e.SUCCESSOR_KEY, placement))))
+      return true;
+    if (limit) return true;
+  }
+  return false;
 }
 
 // The current marking met as a successor counts as reached once it is linked and its links lead
 // to the goal; then the marking one step ahead becomes the next marking.
-[[gnu::noinline]] bool Reached_Current(const Run& run, const Graph::Stored_Vertex& s) {
-  if (s.PARENT == -1 || !Plan_Reaches_Goal(run.start_key)) return false;
+[[gnu::noinline]] bool Reached_Current(const Run& run, Key_CPN parent) {
+  if (parent == -1 || !Walk_To_Goal(run.start_key).stopped) return false;
   planner.solution_found = true;
   Log(Severity::DEBUG, "Search OK");
-  planner.next = Graph::Stored(s.PARENT).CPN_MARKING;
+  planner.next = Walk_Links(parent, 0).marking;
   return true;
-}
-
-// Whether the PARENT links from `key` lead to a vertex holding the goal marking. Costs taken
-// modulo 32768 can improve a vertex from one of its own descendants, which closes a loop of
-// links that never meets the goal; such a chain is no plan.
-bool Plan_Reaches_Goal(Key_CPN key) {
-  const int bound = Graph::Graph_Length();
-  for (int links = 0; links <= bound; ++links) {
-    if (!Graph::Contains(key)) return false;
-    const Graph::Stored_Vertex& v = Graph::Stored(key);
-    if (v.CPN_MARKING == planner.goal) return true;
-    key = v.PARENT;
-  }
-  return false;
 }
 
 // After the search: the statistics, the pause and the last records.
@@ -435,39 +630,23 @@ CPN_Marking Get_Next_Marking() {
 
 CPN_Marking Get_Step_Marking(std::int64_t step) {
   if (step < 0) return planner.current;
-  // The walk repeats as soon as a key comes back; the rest of it is then taken modulo the
-  // length of the cycle, so that a far step costs no more than the graph's size.
-  std::unordered_map<Key_CPN, std::int64_t> visited;
-  std::vector<CPN_Marking> markings;
-  Key_CPN key = Graph::Compute_Key_CPN(planner.current);
-  for (std::int64_t i = 0; i <= step; ++i) {
-    const auto seen = visited.find(key);
-    if (seen != visited.end()) {
-      const std::int64_t first = seen->second;
-      const std::int64_t cycle = i - first;
-      return markings[static_cast<std::size_t>(first + (step - first) % cycle)];
-    }
-    visited.emplace(key, i);
-    const Graph::Stored_Vertex& v = Graph::Stored(key);
-    markings.push_back(v.CPN_MARKING);
-    key = v.PARENT;
-  }
-  return markings.back();
+  const Key_CPN start = Graph::Compute_Key_CPN(planner.current);
+  const std::int64_t vertices = Graph::Graph_Length();
+  if (step <= vertices) return Walk_Links(start, step).marking;
+  // More links than vertices go round a loop, which the walk has entered after as many links as
+  // there are vertices: the rest of the way is taken modulo the loop's length.
+  const Walk_End on_loop = Walk_Links(start, vertices);
+  const Walk_End round = Walk(on_loop.parent, vertices,
+                              [&on_loop](const Walk_End& at) { return at.key == on_loop.key; });
+  return Walk_Links(on_loop.key, (step - vertices) % (round.links + 1)).marking;
 }
 
 std::int32_t Get_Number_Of_Steps() {
-  if (!planner.solution_found) return 0;
-  CPN_Marking m = planner.current;
-  Key_CPN key = Graph::Compute_Key_CPN(m);
-  std::int32_t count = 0;
-  while (m != planner.goal) {
-    Utils::Require(count <= Graph::Graph_Length(), "plan does not reach the goal");
-    const Graph::Stored_Vertex& v = Graph::Stored(key);
-    m = v.CPN_MARKING;
-    key = v.PARENT;
-    ++count;
-  }
-  return count == 0 ? 0 : count - 1;
+  if (!planner.solution_found || planner.current == planner.goal) return 0;
+  const Walk_End end = Walk_To_Goal(Graph::Compute_Key_CPN(planner.current));
+  Utils::Require(!end.missing, "key missing from the coloured graph");
+  Utils::Require(end.stopped, "plan does not reach the goal");
+  return static_cast<std::int32_t>(end.links);
 }
 
 bool Goal_Reached() {
@@ -480,15 +659,15 @@ bool Moved_Forward() {
   Log_Parts(Severity::DEBUG, "Search status: ", planner.solution_found ? "TRUE" : "FALSE");
   if (at_goal || !planner.solution_found) return at_goal;
   Log_Parts(Severity::DEBUG, "Current is: ", Label(planner.current));
-  const Key_CPN parent = Graph::Stored(Graph::Compute_Key_CPN(planner.current)).PARENT;
-  const Graph::Stored_Vertex& p = Graph::Stored(parent);
-  const Cost moved = Marking_Distance(planner.current, p.CPN_MARKING);
+  const Walk_End p = Walk_Links(Graph::Compute_Key_CPN(planner.current), 1);
+  const Cost moved = Marking_Distance(planner.current, p.marking);
   planner.key_modifier = Utils::Cost_Add(planner.key_modifier, moved);
-  planner.current = p.CPN_MARKING;
+  planner.current = p.marking;
   const bool result = planner.current == planner.goal;
   // A plan that ends on a vertex never linked (one a computation on top of earlier values
   // found as its goal) has no marking beyond it: the next marking stays as it was.
-  if (Graph::Contains(p.PARENT)) planner.next = Graph::Stored(p.PARENT).CPN_MARKING;
+  const Walk_End next = Walk(p.parent, 0, [](const Walk_End&) { return false; });
+  if (!next.missing) planner.next = next.marking;
   Log_Parts(Severity::DEBUG, "Current updated to: ", Label(planner.current));
   Log_Parts(Severity::DEBUG, "Next updated to: ", Label(planner.next));
   return result;

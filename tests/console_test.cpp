@@ -97,6 +97,22 @@ const std::vector<std::string> kAllCommands = {
     "ENVIRONMENT_GET_MAX_POS",
 };
 
+TEST(Console, IntegersAreOneSignAndDigitsThatFitThirtyTwoBits) {
+  EXPECT_EQ(Launcher::To_Integer("+7"), 7);
+  EXPECT_EQ(Launcher::To_Integer("-0"), 0);
+  EXPECT_EQ(Launcher::To_Integer("000000000000000000000000000012"), 12);
+  EXPECT_EQ(Launcher::To_Integer("2147483647"), 2147483647);
+  EXPECT_EQ(Launcher::To_Integer("-2147483648"), -2147483647 - 1);
+  EXPECT_EQ(Launcher::To_Integer("2147483648"), std::nullopt);
+  EXPECT_EQ(Launcher::To_Integer("-2147483649"), std::nullopt);
+  EXPECT_EQ(Launcher::To_Integer("99999999999999999999999"), std::nullopt);
+  // One sign at most, and nothing but digits after it.
+  for (const char* word : {"--5", "-+5", "+-5", "++5", "5-", "1 2", "0x10", "1e3", "-", "12a"})
+    EXPECT_EQ(Launcher::To_Integer(word), std::nullopt) << word;
+  EXPECT_EQ(Utils::Integer_Image(-9223372036854775807LL - 1), "-9223372036854775808");
+  EXPECT_EQ(Utils::Integer_Image(9223372036854775807LL), " 9223372036854775807");
+}
+
 TEST(Console, WordsAreTrimmedOfBlanksAndComparedLetterForLetter) {
   // Words hold blanks only under another separator; the blanks around them are ignored.
   EXPECT_EQ(Launcher::To_Integer("  -12  "), -12);

@@ -303,7 +303,8 @@ TEST(Build, TablesOfRandomNetworksMatchBreadthFirstDistances) {
 TEST(Build, OneSearchPerSourceGivesWhatASearchPerPairGives) {
   // The build fills a row of the table from one search per source; a search per pair, stopped
   // at its target, must give the same number for every pair (self-loops, one-way dead ends and
-  // positions on no cycle included).
+  // positions on no cycle included), and the search per source the same evaluations and queue
+  // entries for its target as that search.
   std::mt19937 random(20261209u);
   std::uniform_int_distribution<int> kind(0, 2);
   std::uniform_int_distribution<int> place(0, 11);
@@ -329,15 +330,17 @@ TEST(Build, OneSearchPerSourceGivesWhatASearchPerPairGives) {
     }
     Mova::Environment_Build();
     for (int i = 0; i < 12; ++i) {
-      Search::Dijkstra::Set_Source(i);
-      const auto row = Search::Dijkstra::Distances_From_Source();
-      Search::Dijkstra::Reset_Values();
       for (int j = 0; j < 12; ++j) {
         Search::Dijkstra::Set_Source(i);
         Search::Dijkstra::Set_Target(j);
-        const int pair = Search::Dijkstra::Find_Path() ? Search::Dijkstra::Path_Length() : kNone;
+        const Search::Dijkstra::Source_Search row = Search::Dijkstra::Distances_From_Source();
         Search::Dijkstra::Reset_Values();
-        EXPECT_EQ(row[static_cast<std::size_t>(j)], pair) << i << " to " << j;
+        const Search::Dijkstra::Path_Search pair = Search::Dijkstra::Find_Path();
+        const int length = pair.found ? Search::Dijkstra::Path_Length() : kNone;
+        Search::Dijkstra::Reset_Values();
+        EXPECT_EQ(row.distances[static_cast<std::size_t>(j)], length) << i << " to " << j;
+        EXPECT_EQ(row.target_figures.Evaluations, pair.figures.Evaluations) << i << " to " << j;
+        EXPECT_EQ(row.target_figures.Queue_Size, pair.figures.Queue_Size) << i << " to " << j;
       }
     }
   }

@@ -181,7 +181,7 @@ struct Command_Shape {
   const char* kinds;
 };
 
-const Command_Shape kCommands[] = {
+const Command_Shape Command_Shapes[] = {
     {"MOVA_INIT", ""},
     {"MOVA_GENERATION", ""},
     {"MOVA_BUILD_VERSION", ""},
@@ -269,7 +269,7 @@ std::vector<std::string> Refused_Values(char kind) {
 
 TEST(Hostile, EveryCommandWithEveryWrongArgumentShapeIsDroppedBeforeTheFacade) {
   std::vector<std::string> lines;
-  for (const Command_Shape& command : kCommands) {
+  for (const Command_Shape& command : Command_Shapes) {
     const std::string name = command.name;
     const std::string kinds = command.kinds;
     // Command word shapes that match nothing.

@@ -223,6 +223,25 @@ TEST_F(PlannerTest, PlanWalkThatNeverReachesTheGoalRaisesRangeError) {
   EXPECT_EQ(Planner::Get_Step_Marking(-1), M(0, 5, 9));
 }
 
+TEST_F(PlannerTest, StepWalkIntoALoopWithATailGoesRoundTheLoop) {
+  // The plan 0 -> 1 -> 2 -> 3 of vehicle 1, with the goal linked back to the first step: a tail
+  // of one link and a loop of three. Steps far beyond the graph's size land where walking link
+  // by link would.
+  Line();
+  ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
+  const CPN_Marking plan[] = {M(0, 5, 9), M(1, 5, 9), M(2, 5, 9), M(3, 5, 9)};
+  for (std::int64_t n = 0; n < 4; ++n) EXPECT_EQ(Planner::Get_Step_Marking(n), plan[n]);
+  const Graph::Key_CPN goal = Graph::Compute_Key_CPN(plan[3]);
+  Graph::CPN_Vertex v = Graph::Get_Vertex(goal);
+  v.PARENT = Graph::Compute_Key_CPN(plan[1]);
+  Graph::Replace_Vertex(goal, v);
+  const std::int64_t size = Graph::Graph_Length();
+  for (std::int64_t n = 1; n < 3 * size + 5; ++n)
+    ASSERT_EQ(Planner::Get_Step_Marking(n), plan[1 + (n - 1) % 3]) << "step " << n;
+  EXPECT_EQ(Planner::Get_Step_Marking(1000000000), plan[1 + (1000000000 - 1) % 3]);
+  EXPECT_EQ(Planner::Get_Number_Of_Steps(), 3);
+}
+
 TEST_F(PlannerTest, UnlinkedCurrentMarkingDoesNotCountAndTheSearchGoesOn) {
   // Position 0 lies on no road cycle: the current marking met as the goal's first-level
   // successor costs 0 + (32767 + 0 + 0) = 32767, is not improved and stays unlinked. Reached

@@ -218,4 +218,38 @@ TEST(SuccessorsTest, ExpandedVertexKeepsItsListWhenTheNetChangesAndReplacedLists
   EXPECT_EQ(Describe(Graph::Get_Vertex(again).CPN_SUCCESSORS), now);
 }
 
+TEST(SuccessorsTest, ListsFromEarlierNetsStayThroughSeveralChanges) {
+  // A vertex expanded on each of three versions of the net, each change adding a one-way road
+  // into place 7: every vertex keeps the list of its own version, also once two changes lie
+  // between.
+  Testing::Build_Roads(
+      {{Road_Kind::Two_Lanes, 0, 1}, {Road_Kind::One_Lane, 1, 2}, {Road_Kind::One_Way, 3, 4}});
+  Graph::Clear_Graph();
+  const auto expand = [](const CPN_Marking& m) {
+    const Graph::Key_CPN key = Graph::Init_Vertex(m);
+    Graph::Expand_Vertex(key);
+    return std::make_pair(key, Describe(Graph::Get_Vertex(key).CPN_SUCCESSORS));
+  };
+  const auto add_road_into_7 = [](int from, int transition) {
+    PetriNet::Add_Pre(from, transition);
+    PetriNet::Add_Post(7, transition);
+    PetriNet::Initialize();
+    PetriNet::Compute_Constraints();
+  };
+  const auto [a, list_a] = expand(Vehicles(1, 4, 7));
+  add_road_into_7(8, 6);
+  const auto [b, list_b] = expand(Vehicles(2, 4, 7));
+  add_road_into_7(9, 8);
+  const auto [c, list_c] = expand(Vehicles(1, 3, 7));
+  add_road_into_7(10, 10);
+  EXPECT_NE(Describe(Graph::Compute_Successors(Vehicles(1, 4, 7))), list_a);
+  EXPECT_NE(Describe(Graph::Compute_Successors(Vehicles(2, 4, 7))), list_b);
+  for (const auto& [key, list] :
+       {std::pair(a, list_a), std::pair(b, list_b), std::pair(c, list_c)}) {
+    ASSERT_FALSE(list.empty());
+    EXPECT_EQ(Describe(Graph::Get_Vertex(key).CPN_SUCCESSORS), list) << "key " << key;
+  }
+  Mova::Reset_All();
+}
+
 }  // namespace

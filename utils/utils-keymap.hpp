@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "utils/utils-types.hpp"
+
 namespace Utils {
 
 // The hash of a vertex key: over the characters of Integer_Image(key), h := h * 65599 + code,
@@ -59,8 +61,8 @@ class Key_Map {
   // The stored value of `key`, or nullptr.
   Value* Find(std::int32_t key) {
     if (Small(key)) {
-      const std::int32_t at = small_slot_[static_cast<std::size_t>(key)];
-      return at == 0 ? nullptr : &slots_[static_cast<std::size_t>(at - 1)].value;
+      const std::int32_t at = small_slot_[Index(key)];
+      return at == 0 ? nullptr : &slots_[Index(at - 1)].value;
     }
     return Find_Hashed(key);
   }
@@ -71,7 +73,7 @@ class Key_Map {
     if (2 * (count_ + 1) > slots_.size()) Rehash(slots_.empty() ? 16 : 2 * slots_.size());
     const std::size_t i = Probe(key);
     slots_[i] = {key, true, std::move(value)};
-    Index(i);
+    Note_Small(i);
     ++count_;
     return slots_[i].value;
   }
@@ -81,7 +83,7 @@ class Key_Map {
     if (slots_.empty()) return false;
     std::size_t hole = Probe(key);
     if (!slots_[hole].used) return false;
-    if (Small(key)) small_slot_[static_cast<std::size_t>(key)] = 0;
+    if (Small(key)) small_slot_[Index(key)] = 0;
     slots_[hole] = Slot{};
     --count_;
     // Later members of the probe run move back into the hole unless their home bucket lies
@@ -92,7 +94,7 @@ class Key_Map {
       if (stays) continue;
       slots_[hole] = std::move(slots_[j]);
       slots_[j] = Slot{};
-      Index(hole);
+      Note_Small(hole);
       hole = j;
     }
     return true;
@@ -122,9 +124,8 @@ class Key_Map {
   static constexpr std::int32_t Small_Keys = 16;
   static bool Small(std::int32_t key) { return key >= 0 && key < Small_Keys; }
   // Records the slot of the key stored in slot `i` when the key is small.
-  void Index(std::size_t i) {
-    if (Small(slots_[i].key))
-      small_slot_[static_cast<std::size_t>(slots_[i].key)] = static_cast<std::int32_t>(i + 1);
+  void Note_Small(std::size_t i) {
+    if (Small(slots_[i].key)) small_slot_[Index(slots_[i].key)] = static_cast<std::int32_t>(i + 1);
   }
 
   std::size_t Home(std::int32_t key) const { return Key_Hash(key) & (slots_.size() - 1); }

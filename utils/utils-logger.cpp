@@ -13,11 +13,13 @@
 #include <cstring>
 #include <optional>
 
+#include "utils/utils-io.hpp"
+
 namespace Utils::Logger {
 namespace {
 
-constexpr const char* kLogFile = "mova.log";
-constexpr std::chrono::minutes kOffset{120};
+constexpr const char* Log_File = "mova.log";
+constexpr std::chrono::minutes Time_Offset{120};
 
 struct Logger_State {
   bool enabled = false;
@@ -28,7 +30,7 @@ struct Logger_State {
 
 Logger_State state;
 
-constexpr std::string_view kFacilityNames[] = {"KERNEL",
+constexpr std::string_view Facility_Names[] = {"KERNEL",
                                                "USER_LEVEL",
                                                "MAIL",
                                                "DAEMON",
@@ -52,22 +54,11 @@ constexpr std::string_view kFacilityNames[] = {"KERNEL",
                                                "LOCAL_6",
                                                "LOCAL_7"};
 
-constexpr std::string_view kSeverityNames[] = {"EMERGENCY", "ALERT",  "CRITICAL",      "ERROR",
+constexpr std::string_view Severity_Names[] = {"EMERGENCY", "ALERT",  "CRITICAL",      "ERROR",
                                                "WARNING",   "NOTICE", "INFORMATIONAL", "DEBUG"};
 
 [[noreturn]] void Fail(const char* what, const char* reason) {
-  throw Fatal_Error{std::string("cannot ") + what + " log file " + kLogFile + ": " + reason};
-}
-
-// Writes all of `text` to `fd`; 0, or the errno of the write that failed.
-int Write_All(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
+  throw Fatal_Error{std::string("cannot ") + what + " log file " + Log_File + ": " + reason};
 }
 
 // The log file as this program last left it, to tell when something else has changed it.
@@ -80,7 +71,7 @@ struct Known_Log {
 Known_Log known_log;
 
 // A torn record is looked for only this far back from the end: every record is far shorter.
-constexpr off_t kLongestFragment = 4096;
+constexpr off_t Longest_Fragment = 4096;
 
 // With `tail` at the start of a field that is one of `names` followed by " : ": the text after
 // the field; an empty text when `tail` ends inside the field; none when the field is another.
@@ -99,16 +90,16 @@ std::optional<std::string_view> Skip_Field(std::string_view tail,
 }  // namespace
 
 bool Begins_A_Record(std::string_view tail) {
-  constexpr std::string_view kStamp = "0000-00-00 00:00:00 : ";
-  for (std::size_t i = 0; i < kStamp.size(); ++i) {
+  constexpr std::string_view Stamp_Shape = "0000-00-00 00:00:00 : ";
+  for (std::size_t i = 0; i < Stamp_Shape.size(); ++i) {
     if (i == tail.size()) return true;
     const bool digit = tail[i] >= '0' && tail[i] <= '9';
-    if (kStamp[i] == '0' ? !digit : tail[i] != kStamp[i]) return false;
+    if (Stamp_Shape[i] == '0' ? !digit : tail[i] != Stamp_Shape[i]) return false;
   }
-  const auto after_facility = Skip_Field(tail.substr(kStamp.size()), kFacilityNames);
+  const auto after_facility = Skip_Field(tail.substr(Stamp_Shape.size()), Facility_Names);
   if (!after_facility) return false;
   if (after_facility->empty()) return true;
-  const auto message = Skip_Field(*after_facility, kSeverityNames);
+  const auto message = Skip_Field(*after_facility, Severity_Names);
   return message.has_value() && message->find('\n') == std::string_view::npos;
 }
 
@@ -127,15 +118,15 @@ struct Mend {
 // read that same file leaves it alone.
 Mend Mend_Of(const struct stat& file) {
   Mend mend{file.st_size, false};
-  const int fd = ::open(kLogFile, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = ::open(Log_File, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return mend;
   struct stat read_side {};
   if (::fstat(fd, &read_side) == 0 && read_side.st_dev == file.st_dev &&
       read_side.st_ino == file.st_ino) {
-    char buffer[kLongestFragment];
-    const off_t begin = std::max<off_t>(file.st_size - kLongestFragment, 0);
-    const ssize_t n = ::pread(fd, buffer, static_cast<std::size_t>(file.st_size - begin), begin);
-    const std::string_view tail(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    char buffer[Longest_Fragment];
+    const off_t begin = std::max<off_t>(file.st_size - Longest_Fragment, 0);
+    const ssize_t n = ::pread(fd, buffer, Index(file.st_size - begin), begin);
+    const std::string_view tail(buffer, n > 0 ? Index(n) : 0);
     const std::size_t last = tail.rfind('\n');
     const std::size_t after = last == std::string_view::npos ? 0 : last + 1;
     if (n == file.st_size - begin && after < tail.size()) {
@@ -170,16 +161,16 @@ std::string_view Mend_Tail(int fd, struct stat& file, std::string_view record,
 // that exists (a log kept elsewhere on purpose) but never used to create one: a link to a
 // missing file is a failure. Returns the descriptor, or -1 with errno set.
 int Open_Log() {
-  constexpr int kFlags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  constexpr int Open_Flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   for (int attempt = 0; attempt < 8; ++attempt) {
-    int fd = ::open(kLogFile, kFlags);
+    int fd = ::open(Log_File, Open_Flags);
     if (fd >= 0 || errno != ENOENT) return fd;
     // O_EXCL creates no file through a link: a link, even to a missing file, is EEXIST.
-    fd = ::open(kLogFile, kFlags | O_CREAT | O_EXCL, 0666);
+    fd = ::open(Log_File, Open_Flags | O_CREAT | O_EXCL, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
     struct stat link {};
     struct stat target {};
-    if (::lstat(kLogFile, &link) == 0 && S_ISLNK(link.st_mode) && ::stat(kLogFile, &target) != 0)
+    if (::lstat(Log_File, &link) == 0 && S_ISLNK(link.st_mode) && ::stat(Log_File, &target) != 0)
       Fail("open", "it is a symbolic link to a missing file");
     // Another process created the file between the two opens: open it again.
   }
@@ -253,11 +244,11 @@ void Append_Record(std::string_view record) {
 }  // namespace
 
 std::string_view Facility_Name(Facility facility) {
-  return kFacilityNames[static_cast<int>(facility)];
+  return Facility_Names[static_cast<int>(facility)];
 }
 
 std::string_view Severity_Name(Severity severity) {
-  return kSeverityNames[static_cast<int>(severity)];
+  return Severity_Names[static_cast<int>(severity)];
 }
 
 bool Due(Severity severity) {
@@ -267,7 +258,7 @@ bool Due(Severity severity) {
 std::string Format_Record(std::chrono::system_clock::time_point when, Facility facility,
                           Severity severity, std::string_view message) {
   using namespace std::chrono;
-  const auto local = floor<seconds>(when) + kOffset;
+  const auto local = floor<seconds>(when) + Time_Offset;
   const auto day = floor<days>(local);
   const year_month_day date{day};
   const hh_mm_ss<seconds> time{local - day};

@@ -1,22 +1,19 @@
 // Number images shared by answers, log messages and dumps.
 #include "utils/utils-types.hpp"
 
+#include <charconv>
 #include <cstdio>
+#include <iterator>
 
 namespace Utils {
 
 std::string Integer_Image(std::int64_t value) {
-  std::uint64_t magnitude =
-      value < 0 ? ~static_cast<std::uint64_t>(value) + 1 : static_cast<std::uint64_t>(value);
-  char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  std::string text(1, value < 0 ? '-' : ' ');
-  while (n > 0) text.push_back(digits[--n]);
-  return text;
+  char text[24];
+  text[0] = ' ';
+  // A negative value brings its own minus sign.
+  char* const start = value < 0 ? text : text + 1;
+  const std::to_chars_result written = std::to_chars(start, std::end(text), value);
+  return std::string(text, written.ptr);
 }
 
 std::string Duration_Image(std::int64_t nanoseconds) {

@@ -1,8 +1,9 @@
-// Shared types of the controller: the one error kind, search costs, the search queue, obstacles,
-// search statistics and the number images.
+// Shared types of the controller: the one error kind, search costs, obstacles, search statistics
+// and the number images.
 #pragma once
 
-#include <algorithm>
+#include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +27,12 @@ inline void Require(bool condition, const char* reason) {
   if (!condition) throw Range_Error{reason};
 }
 
+// A table index (or count) held in a signed integer, as the unsigned size type the standard
+// containers take; the value must not be negative.
+constexpr std::size_t Index(std::integral auto value) {
+  return static_cast<std::size_t>(value);
+}
+
 // A search value: 15 bits held in 16, every addition modulo 32768.
 using Cost = std::uint16_t;
 inline constexpr Cost Infinite_Cost = 32767;
@@ -34,46 +41,6 @@ inline constexpr Cost Infinite_Cost = 32767;
 constexpr Cost Cost_Add(int a, int b) {
   return static_cast<Cost>((a + b) & 0x7FFF);
 }
-
-// An entry of a search queue: the vertex key CONTENT, queued with PRIORITY (32767 minus the
-// vertex's F when it was queued).
-struct Queue_Element {
-  std::int32_t PRIORITY;
-  std::int32_t CONTENT;
-};
-
-// The queue of both searches: the greatest PRIORITY leaves first, equal priorities in insertion
-// order. Entries are never updated or removed except by Dequeue.
-class Priority_Queue {
- public:
-  void Enqueue(std::int32_t priority, std::int32_t content) {
-    heap_.push_back({sequence_++, {priority, content}});
-    std::push_heap(heap_.begin(), heap_.end(), Leaves_Later);
-  }
-  // The next element; the queue must not be empty.
-  Queue_Element Dequeue() {
-    std::pop_heap(heap_.begin(), heap_.end(), Leaves_Later);
-    const Queue_Element item = heap_.back().ITEM;
-    heap_.pop_back();
-    return item;
-  }
-  bool Empty() const { return heap_.empty(); }
-  std::size_t Size() const { return heap_.size(); }
-  // Removes every entry (the storage is kept for the next search).
-  void Clear() { heap_.clear(); }
-
- private:
-  struct Node {
-    std::int64_t SEQUENCE_NUMBER;
-    Queue_Element ITEM;
-  };
-  static bool Leaves_Later(const Node& a, const Node& b) {
-    if (a.ITEM.PRIORITY != b.ITEM.PRIORITY) return a.ITEM.PRIORITY < b.ITEM.PRIORITY;
-    return a.SEQUENCE_NUMBER > b.SEQUENCE_NUMBER;
-  }
-  std::vector<Node> heap_;  // a binary heap under Leaves_Later
-  std::int64_t sequence_ = 0;
-};
 
 // A blocked road between two positions; the direction does not matter.
 struct Obstacle {

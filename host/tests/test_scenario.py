@@ -6,11 +6,10 @@ import random
 import unittest
 from pathlib import Path
 
-import support  # noqa: F401  (puts the package on the path)
+from support import random_scenario
 
 from mova_host.scenario import (
     ScenarioError,
-    check_scenario,
     command_lines,
     dumps_scenario,
     load_scenario,
@@ -18,7 +17,7 @@ from mova_host.scenario import (
     parse_scenario,
     scenario_to_json,
 )
-from test_exact_vs_controller import random_scenario
+from mova_host.scenario_check import check_scenario
 
 LIBRARY = Path(__file__).resolve().parents[2] / "examples" / "scenarios"
 

@@ -19,7 +19,7 @@ from pathlib import Path
 from support import binary
 
 from mova_host import MovaClient, Timeouts, svg
-from mova_host.server import MAX_BODY, make_server
+from mova_host.workbench.server import MAX_BODY, make_server
 
 JSON = {"Content-Type": "application/json"}
 EXAMPLE_ROADS = [("two-lanes", 0, 1), ("one-lane", 1, 2), ("two-lanes", 2, 3), ("one-lane", 0, 4),
@@ -248,12 +248,12 @@ class MissionTest(ServerCase):
         state = self.act(ident, "plan")
         plan = state["plan"]
         self.assertTrue(plan["answer"])
-        self.assertEqual(plan["steps"][0], [0, 7, 10])
-        self.assertEqual(plan["steps"][-1], [11, 4, 1])
-        self.assertEqual(plan["num_steps"], len(plan["steps"]) - 1)
+        self.assertEqual(plan["plan"][0], [0, 7, 10])
+        self.assertEqual(plan["plan"][-1], [11, 4, 1])
+        self.assertEqual(plan["steps"], len(plan["plan"]) - 1)
         self.assertIn("answered TRUE", state["message"])
         self.assertEqual(state["explanation"]["answer"], True)
-        self.assertEqual(state["explanation"]["steps"], plan["num_steps"])
+        self.assertEqual(state["explanation"]["steps"], plan["steps"])
         start = [e for e in state["transcript"] if e["line"] == "MOVA_START_MISSION"][0]
         self.assertEqual(start["answer"], "TRUE")
         self.assertTrue(any("Solution computed TRUE" in r for r in start["records"]))
@@ -261,7 +261,8 @@ class MissionTest(ServerCase):
 
         state = self.act(ident, "move")
         self.assertEqual(state["plan"]["history"], [[0, 7, 10]])
-        self.assertEqual(state["plan"]["steps"][0], plan["steps"][1])
+        self.assertEqual(state["plan"]["plan"][0], plan["plan"][1])
+        self.assertEqual(state["now"], plan["plan"][1])
         self.assertEqual(lines_of(state)[0], "VEHICLE_MOVED_FORWARD")
 
         self.assertIn("no road joins", self.refused(ident, "obstacle", {"from": 0, "to": 5}))
@@ -273,13 +274,13 @@ class MissionTest(ServerCase):
         self.assertTrue(again["answer"])
         self.assertEqual(again["history"], [[0, 7, 10]])  # the part driven stays
         self.assertEqual(again["obstacles"], [[6, 5]])
-        for before, after in zip(again["steps"], again["steps"][1:]):
+        for before, after in zip(again["plan"], again["plan"][1:]):
             for v in range(3):
-                self.assertNotEqual({before[v], after[v]}, {5, 6}, again["steps"])
+                self.assertNotEqual({before[v], after[v]}, {5, 6}, again["plan"])
         self.assertIn("OBSTACLES_CONFIRM", lines_of(state))
-        while state["plan"]["num_steps"]:
+        while state["plan"]["steps"]:
             state = self.act(ident, "move")
-        self.assertEqual(state["plan"]["steps"], [[11, 4, 1]])
+        self.assertEqual(state["plan"]["plan"], [[11, 4, 1]])
         self.assertIn("Every vehicle stands on its goal", state["message"])
         self.assertIn("already stand on their goals", self.refused(ident, "move", {}, 409))
 
@@ -294,7 +295,8 @@ class MissionTest(ServerCase):
         self.act(ident, "vehicles", {"starts": [1, 2, 5], "goals": [0, 1, 5]})
         state = self.act(ident, "plan")
         self.assertFalse(state["plan"]["answer"])
-        self.assertEqual(state["plan"]["steps"], [[1, 2, 5]])
+        self.assertEqual((state["plan"]["plan"], state["plan"]["steps"]), (None, None))
+        self.assertEqual(state["now"], [1, 2, 5])
         self.assertIn("answered FALSE", state["message"])
         explanation = state["explanation"]
         self.assertFalse(explanation["answer"])
@@ -582,7 +584,7 @@ class SessionTest(ServerCase):
         self.act(first["id"], "road", {"kind": "one-way", "from": 0, "to": 1})
         status, other = self.request("GET", f"/api/sessions/{second['id']}", headers={})
         self.assertEqual(other["roads"], [])
-        folders = {self.server.sessions.get(s["id"]).workdir for s in (first, second)}
+        folders = {self.server.sessions.get(s["id"]).link.workdir for s in (first, second)}
         self.assertEqual(len(folders), 2)
         status, _ = self.request("DELETE", f"/api/sessions/{first['id']}", headers={})
         self.assertEqual(status, 200)

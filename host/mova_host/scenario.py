@@ -123,7 +123,7 @@ class _Reader:
     def fail(self, place: str, problem: str) -> ScenarioError:
         return ScenarioError(place, problem, self.source)
 
-    def object(self, value: Any, place: str, required: Sequence[str], optional: Sequence[str]) -> dict[str, Any]:
+    def fields_of(self, value: Any, place: str, required: Sequence[str], optional: Sequence[str]) -> dict[str, Any]:
         if not isinstance(value, dict):
             raise self.fail(place, f"must be an object, not {checks.json_type(value)}")
         for key in value:
@@ -135,7 +135,7 @@ class _Reader:
                 raise self.fail(place, f'the field "{key}" is missing')
         return value
 
-    def list(self, value: Any, place: str) -> list[Any]:
+    def items_of(self, value: Any, place: str) -> list[Any]:
         if not isinstance(value, list):
             raise self.fail(place, f"must be a list, not {checks.json_type(value)}")
         return value
@@ -178,7 +178,7 @@ class _Reader:
         if not isinstance(data, dict):
             raise self.fail("", f"must be an object, not {checks.json_type(data)}")
         extra = {k: v for k, v in data.items() if k not in _TOP and k not in _TOP_OPTIONAL}
-        top = self.object({k: v for k, v in data.items() if k not in extra}, "", _TOP, _TOP_OPTIONAL)
+        top = self.fields_of({k: v for k, v in data.items() if k not in extra}, "", _TOP, _TOP_OPTIONAL)
         if top["format"] != FORMAT:
             raise self.fail("format", f'must be "{FORMAT}", not {checks.shown(top["format"])}')
         version = self.integer(top["version"], "version", 1)
@@ -188,9 +188,9 @@ class _Reader:
 
     def positions(self, items: Any) -> dict[int, PositionInfo]:
         positions: dict[int, PositionInfo] = {}
-        for i, item in enumerate(self.list(items, "positions")):
+        for i, item in enumerate(self.items_of(items, "positions")):
             place = _join("positions", i)
-            entry = self.object(item, place, ("position",), ("name", "x", "y"))
+            entry = self.fields_of(item, place, ("position",), ("name", "x", "y"))
             p = self.position(entry["position"], _join(place, "position"))
             if p in positions:
                 raise self.fail(_join(place, "position"), f"position {p} is described twice")
@@ -202,13 +202,13 @@ class _Reader:
         return positions
 
     def roads(self, value: Any) -> list[Road]:
-        items = self.list(value, "roads")
+        items = self.items_of(value, "roads")
         if len(items) > MAX_ROADS:
             raise self.fail("roads", f"{len(items)} roads; the controller holds at most {MAX_ROADS}")
         roads = []
         for i, item in enumerate(items):
             place = _join("roads", i)
-            entry = self.object(item, place, ("kind", "from", "to"), ())
+            entry = self.fields_of(item, place, ("kind", "from", "to"), ())
             try:
                 kind = checks.choice(entry["kind"], KIND_VALUES)
             except InputError:
@@ -221,9 +221,9 @@ class _Reader:
     def vehicles(self, value: Any) -> dict[int, tuple[int, int]]:
         """Start and goal of each vehicle, in the order of the file."""
         seen: dict[int, tuple[int, int]] = {}
-        for i, item in enumerate(self.list(value, "vehicles")):
+        for i, item in enumerate(self.items_of(value, "vehicles")):
             place = _join("vehicles", i)
-            entry = self.object(item, place, ("vehicle", "start", "goal"), ())
+            entry = self.fields_of(item, place, ("vehicle", "start", "goal"), ())
             try:
                 v = checks.whole(entry["vehicle"], VEHICLES[0], VEHICLES[-1])
             except InputError:
@@ -243,9 +243,9 @@ class _Reader:
 
     def obstacles(self, value: Any) -> list[Obstacle]:
         obstacles: list[Obstacle] = []
-        for i, item in enumerate(self.list(value, "obstacles")):
+        for i, item in enumerate(self.items_of(value, "obstacles")):
             place = _join("obstacles", i)
-            entry = self.object(item, place, ("from", "to"), ())
+            entry = self.fields_of(item, place, ("from", "to"), ())
             a = self.position(entry["from"], _join(place, "from"))
             b = self.position(entry["to"], _join(place, "to"))
             if a == b:
@@ -254,7 +254,7 @@ class _Reader:
         return obstacles
 
     def settings(self, value: Any) -> Limits:
-        settings = self.object(value, "settings", (), ("timeout_ms", "memory_mb"))
+        settings = self.fields_of(value, "settings", (), ("timeout_ms", "memory_mb"))
         timeout = self.integer(settings["timeout_ms"], "settings.timeout_ms") if "timeout_ms" in settings else None
         memory = self.integer(settings["memory_mb"], "settings.memory_mb") if "memory_mb" in settings else None
         return Limits(timeout, memory)

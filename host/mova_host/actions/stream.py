@@ -97,9 +97,12 @@ def _untraced_reads(client: MovaClient, word: str) -> Iterator[None]:
     adds to read the plan and the positions."""
     hook = client.on_exchange
     if hook is not None:
+        forward = hook
+
         def own_only(exchange: Exchange) -> None:
             if exchange.command == word:
-                hook(exchange)
+                forward(exchange)
+
         client.on_exchange = own_only
     try:
         yield

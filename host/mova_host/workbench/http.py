@@ -203,5 +203,6 @@ class WorkbenchServer(ThreadingHTTPServer):
     @property
     def url(self) -> str:
         host, port = self.server_address[:2]
-        shown = f"[{host}]" if ":" in str(host) else str(host)
-        return f"http://{shown}:{port}/"
+        name = host.decode() if isinstance(host, bytes) else str(host)
+        shown = f"[{name}]" if ":" in name else name
+        return f"http://{shown}:{port!s}/"

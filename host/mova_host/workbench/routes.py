@@ -130,14 +130,13 @@ class Handler(JsonRequestHandler):
         self._with_session(ident, lambda s: None, since=since)
 
     def action(self, body: Any, ident: str, name: str) -> None:
-        with_data, without = ACTIONS_WITH_DATA.get(name), ACTIONS.get(name)
-        if with_data is not None:
+        if name in ACTIONS_WITH_DATA:
             if not isinstance(body, dict):
                 raise HTTPProblem(HTTPStatus.BAD_REQUEST, "the request body must be a JSON object")
-            data: dict[str, Any] = body
-            self._with_session(ident, lambda s: with_data(s, data))
-        elif without is not None:
-            self._with_session(ident, without)
+            run, data = ACTIONS_WITH_DATA[name], body
+            self._with_session(ident, lambda s: run(s, data))
+        elif name in ACTIONS:
+            self._with_session(ident, ACTIONS[name])
         else:
             raise HTTPProblem(HTTPStatus.NOT_FOUND, f"no action {name[:60]}")
 

@@ -1,7 +1,9 @@
 // The workbench page in headless Chromium, used as a person would: a network built by clicks,
 // vehicles dragged onto positions, a plan played, a road blocked, a re-plan, a scenario loaded,
-// a controller killed and restarted. Screenshots go to $ARTEFACTS (default: ./artefacts).
-import { after, before, describe, test } from "node:test";
+// a controller killed and restarted. Each test opens its own page on a session of its own,
+// prepared through the HTTP interface where it needs a network or a plan to begin with, so the
+// tests hold in any order. Screenshots go to $ARTEFACTS (default: ./artefacts).
+import { after, afterEach, before, beforeEach, describe, test } from "node:test";
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
 import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
@@ -19,7 +21,13 @@ const ARGS = ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run
   "--disable-component-update", "--disable-sync"];
 
 let server, url, context, page, profile;
-const problems = [];
+let problems = [];
+// The network the first test builds by hand, for the tests that begin with it.
+const NETWORK = [["two-lanes", 0, 1], ["two-lanes", 1, 2], ["two-lanes", 4, 5], ["two-lanes", 5, 6],
+  ["two-lanes", 0, 4], ["one-lane", 1, 5], ["one-lane", 2, 6], ["one-way", 6, 7], ["one-way", 7, 3],
+  ["one-way", 3, 2]];
+const ROAD_STEPS = NETWORK.map(([kind, from, to]) => ["road", { kind, from, to }]);
+const PLACED = ["vehicles", { starts: [0, 6, 2], goals: [6, 0, 4] }];
 
 function startServer() {
   return new Promise((resolveStart, reject) => {
@@ -86,6 +94,25 @@ async function state() {
   });
 }
 
+async function call(method, path, body) {
+  const response = await fetch(new URL(path, url), { method, body: body === undefined ? undefined : JSON.stringify(body),
+    headers: body === undefined ? {} : { "Content-Type": "application/json" } });
+  assert.ok(response.ok, `${method} ${path}: ${response.status} ${await response.clone().text()}`);
+  return (response.headers.get("Content-Type") || "").startsWith("application/json") ? response.json() : response.text();
+}
+
+// Opens the page on a session prepared through the HTTP interface (actions and their bodies),
+// as a person finds a session they had open; without steps, on a new session.
+async function open(steps = []) {
+  if (steps.length) {
+    const created = await call("POST", "/api/sessions", {});
+    for (const [action, body] of steps) await call("POST", `/api/sessions/${created.id}/${action}`, body ?? {});
+    await page.addInitScript((id) => sessionStorage.setItem("mova-session", id), created.id);
+  }
+  await page.goto(url);
+  await page.waitForSelector("body[data-ready=yes]");
+}
+
 async function stepLabel() {
   return page.locator("#step-label").textContent();
 }
@@ -101,13 +128,23 @@ before(async () => {
     viewport: { width: 1400, height: 1000 },
     acceptDownloads: true,
   });
-  page = context.pages()[0] || (await context.newPage());
+});
+
+beforeEach(async () => {
+  problems = [];
+  page = await context.newPage();
   page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
   page.on("console", (entry) => {
     if (entry.type() === "error" && !/status of (400|409|503)/.test(entry.text())) problems.push(`console: ${entry.text()}`);
   });
-  await page.goto(url);
-  await page.waitForSelector("body[data-ready=yes]");
+});
+
+// Every test leaves no error in its page, and its session ends with it.
+afterEach(async () => {
+  const id = await page.evaluate(() => sessionStorage.getItem("mova-session")).catch(() => null);
+  await page.close();
+  if (id) await fetch(new URL(`/api/sessions/${id}`, url), { method: "DELETE" });
+  assert.deepEqual(problems, []);
 });
 
 after(async () => {
@@ -118,10 +155,9 @@ after(async () => {
 
 describe("the workbench page", () => {
   test("builds a network by clicks and drags, with every refusal in words", async () => {
+    await open();
     assert.match(await page.locator("#controller").textContent(), /Controller running \(process \d+\)/);
-    const roads = [["two-lanes", 0, 1], ["two-lanes", 1, 2], ["two-lanes", 4, 5], ["two-lanes", 5, 6],
-      ["two-lanes", 0, 4], ["one-lane", 1, 5], ["one-lane", 2, 6], ["one-way", 6, 7], ["one-way", 7, 3],
-      ["one-way", 3, 2]];
+    const roads = NETWORK;
     for (const [kind, a, b] of roads) await joinByClicks(kind, a, b);
     assert.equal(await page.locator("#canvas g.road").count(), roads.length);
     assert.equal(await page.locator("#road-count").textContent(), `${roads.length} of 15 roads`);
@@ -167,6 +203,7 @@ describe("the workbench page", () => {
   });
 
   test("places vehicles by dragging, plans and plays the plan", async () => {
+    await open(ROAD_STEPS);
     await page.click("#mode-mission");
     const place = async (badgeName, p) => {
       await dragTo(page.locator(`#canvas [data-badge="${badgeName}"]`), await centre(position(p)));
@@ -210,19 +247,22 @@ describe("the workbench page", () => {
   });
 
   test("moves on the real controller, blocks a road and plans again around it", async () => {
+    await open([...ROAD_STEPS, PLACED, ["plan"]]);
+    await page.click("#mode-mission");
     const first = (await state()).plan;
+    assert.ok(first.answer, "the controller found a plan");
     await page.click("#move");
     await waitMessage(/^Moved: /);
     let s = await state();
-    assert.deepEqual(s.plan.history, [first.steps[0]]);
-    assert.deepEqual(s.plan.steps[0], first.steps[1]);
+    assert.deepEqual(s.plan.history, [first.plan[0]]);
+    assert.deepEqual(s.plan.plan[0], first.plan[1]);
     assert.equal(await page.locator("#canvas path.travelled").count(), 3);
     assert.match(await page.locator("#transcript").textContent(), /VEHICLE_MOVED_FORWARD/);
 
     // Block a road the rest of the plan uses.
     const used = new Set();
-    s.plan.steps.slice(1).forEach((after, k) => after.forEach((p, v) => {
-      const q = s.plan.steps[k][v];
+    s.plan.plan.slice(1).forEach((after, k) => after.forEach((p, v) => {
+      const q = s.plan.plan[k][v];
       if (p !== q) used.add(`${Math.min(p, q)}-${Math.max(p, q)}`);
     }));
     const road = s.roads.find((r) => used.has(`${Math.min(r.from, r.to)}-${Math.max(r.from, r.to)}`) && r.kind !== "one-way");
@@ -237,8 +277,8 @@ describe("the workbench page", () => {
     s = await state();
     assert.ok(s.plan.answer, "a plan around the obstacle exists");
     const key = `${Math.min(road.from, road.to)}-${Math.max(road.from, road.to)}`;
-    s.plan.steps.slice(1).forEach((after, k) => after.forEach((p, v) => {
-      const q = s.plan.steps[k][v];
+    s.plan.plan.slice(1).forEach((after, k) => after.forEach((p, v) => {
+      const q = s.plan.plan[k][v];
       assert.notEqual(`${Math.min(p, q)}-${Math.max(p, q)}`, key, "the new plan avoids the blocked road");
     }));
     assert.equal(await page.locator("#canvas path.travelled").count(), 3, "the part driven stays visible");
@@ -259,6 +299,7 @@ describe("the workbench page", () => {
   });
 
   test("loads a scenario, says why there is no plan, and refuses a sixteenth road", async () => {
+    await open();
     const impossible = {
       format: "mova-scenario", version: 1, name: "one way only",
       roads: [{ kind: "one-way", from: 0, to: 1 }, { kind: "two-lanes", from: 1, to: 2 }],
@@ -317,6 +358,7 @@ describe("the workbench page", () => {
   });
 
   test("reports a controller that died and restarts it", async () => {
+    await open([...ROAD_STEPS, PLACED]);
     const pid = Number((await page.locator("#controller").textContent()).match(/process (\d+)/)[1]);
     process.kill(pid, "SIGKILL");
     await page.click("#mode-mission");
@@ -332,9 +374,5 @@ describe("the workbench page", () => {
     assert.equal(await page.locator("#restart").isVisible(), false);
     await page.click("#plan");
     await waitMessage(/MOVA_START_MISSION answered/);
-  });
-
-  test("left no errors in the page", () => {
-    assert.deepEqual(problems, []);
   });
 });

@@ -3,6 +3,7 @@ temporary folder per test, a client per test, stand-in controllers and random sc
 
 from __future__ import annotations
 
+import copy
 import os
 import random
 import re
@@ -96,6 +97,34 @@ def random_scenario(rng: random.Random) -> Scenario:
     while goals == starts:
         goals = tuple(rng.sample(range(12), 3))
     return Scenario(roads, starts, goals, obstacles)
+
+
+# ----- a scenario document ---------------------------------------------------------------------
+
+BASE = {
+    "format": "mova-scenario",
+    "version": 1,
+    "positions": [{"position": 0, "name": "dock", "x": 80, "y": 60.5}],
+    "roads": [{"kind": "two-lanes", "from": 0, "to": 1}, {"kind": "one-way", "from": 1, "to": 2}],
+    "vehicles": [{"vehicle": 1, "start": 0, "goal": 2}, {"vehicle": 3, "start": 5, "goal": 5},
+                 {"vehicle": 2, "start": 1, "goal": 0}],
+    "obstacles": [{"from": 2, "to": 1}],
+    "settings": {"timeout_ms": 250, "memory_mb": 64},
+}
+
+
+def changed(path: str, value: object) -> dict:
+    """BASE with one field set (path like "roads[1].kind"); value ... deletes it."""
+    data = copy.deepcopy(BASE)
+    keys = [int(k) if k.isdigit() else k for k in path.replace("[", ".").replace("]", "").split(".")]
+    target = data
+    for key in keys[:-1]:
+        target = target[key]
+    if value is ...:
+        del target[keys[-1]]
+    else:
+        target[keys[-1]] = value
+    return data
 
 
 # ----- reading pictures back -------------------------------------------------------------------

@@ -1,4 +1,5 @@
-"""The workbench server against the real controller: every operation, bad requests, faults."""
+"""The workbench through its HTTP interface, against the real controller: every operation, bad
+requests, faults, sessions."""
 
 from __future__ import annotations
 
@@ -10,13 +11,12 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
 from pathlib import Path
 
-from support import binary
+from support import LIBRARY, binary, temporary_folder
 
 from mova_host import MovaClient, Timeouts, svg
 from mova_host.workbench.server import MAX_BODY, make_server
@@ -38,17 +38,16 @@ def gone(pid: int) -> bool:
 
 class ServerCase(unittest.TestCase):
     def start(self, **options):
-        folder = tempfile.TemporaryDirectory(prefix="mova-server-test-")
-        self.addCleanup(folder.cleanup)
+        folder = temporary_folder(self, "mova-server-test-")
         options.setdefault("timeouts", Timeouts(answer=10.0))
-        server = make_server(binary(), host="127.0.0.1", port=0, root=Path(folder.name), **options)
+        server = make_server(binary(), host="127.0.0.1", port=0, root=Path(folder), **options)
         thread = threading.Thread(target=server.serve_forever, daemon=True)
         thread.start()
         self.addCleanup(server.sessions.close_all)
         self.addCleanup(server.server_close)
         self.addCleanup(server.shutdown)
         self.server = server
-        self.root = Path(folder.name)
+        self.root = Path(folder)
         return server
 
     def request(self, method: str, path: str, body=None, headers=None):
@@ -145,10 +144,9 @@ class PageTest(ServerCase):
 
     def test_serve_on_the_command_line_answers_at_its_address_and_ends_its_children_when_stopped(self):
         host = Path(__file__).resolve().parents[1]
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
+        folder = temporary_folder(self)
         process = subprocess.Popen([sys.executable, "-m", "mova_host", "serve", "--port", "0", "--workdir",
-                                    folder.name, "--binary", str(binary().resolve())], cwd=host,
+                                    folder, "--binary", str(binary().resolve())], cwd=host,
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.addCleanup(process.stdout.close)
         self.addCleanup(process.wait, 10)
@@ -162,11 +160,11 @@ class PageTest(ServerCase):
         connection.request("POST", "/api/sessions", body="{}", headers=JSON)
         pid = json.loads(connection.getresponse().read())["controller"]["pid"]
         connection.close()
-        self.assertEqual(len(os.listdir(folder.name)), 1)
+        self.assertEqual(len(os.listdir(folder)), 1)
         process.terminate()
         self.assertEqual(process.wait(10), 0)
         self.assertTrue(gone(pid))
-        self.assertEqual(os.listdir(folder.name), [])
+        self.assertEqual(os.listdir(folder), [])
 
 
 class NetworkTest(ServerCase):
@@ -357,7 +355,7 @@ class ScenarioTest(ServerCase):
         has planned the ones before it (its limits, goals and obstacles carried over)."""
         self.start()
         ident = self.new_session()["id"]
-        library = sorted((Path(__file__).resolve().parents[2] / "examples" / "scenarios").glob("*.json"))
+        library = sorted(LIBRARY.glob("*.json"))
         self.assertGreaterEqual(len(library), 10)
         for path in library:
             with self.subTest(scenario=path.name):
@@ -427,7 +425,7 @@ class TranscriptTest(ServerCase):
         self.assertEqual(status, 200)
         sent = [line for line in text.splitlines() if not line.startswith("#")]
         self.assertEqual(sent, [e["line"] for e in entries])
-        with tempfile.TemporaryDirectory() as folder, MovaClient(binary(), folder) as client:
+        with MovaClient(binary(), temporary_folder(self)) as client:
             answers = [client.request(line).answer for line in sent]
         self.assertEqual(answers, [e["answer"] for e in entries])
         # Only the entries of the last request came with it.
@@ -532,9 +530,7 @@ class FaultTest(ServerCase):
         self.assertTrue(state["built"])
 
     def test_a_controller_that_cannot_start_is_reported(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        broken = Path(folder.name) / "mova"
+        broken = Path(temporary_folder(self)) / "mova"
         broken.write_text("#!/bin/sh\nexit 3\n")
         broken.chmod(0o755)
         self.start()

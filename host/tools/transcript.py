@@ -3,6 +3,8 @@
 
     transcript.py record OUT [--binary PATH]   writes OUT/cli/*.txt and OUT/http/*.txt
     transcript.py compare BEFORE AFTER         names every case that differs (status 1 if any)
+    transcript.py compare BEFORE AFTER --named the same, once the changes named below are
+                                               made to BEFORE's workbench answers
 
 `record` runs every command of the command line (run, plan, check, explain, commands,
 --version and the help texts, with --json where it exists) on examples/mission.txt and on
@@ -15,10 +17,21 @@ What changes from run to run without meaning is masked: the output folder, time 
 records, CPU times, the controller's build identifier, process and session identifiers.
 It runs the package from this source tree with /usr/bin/python3, so it records whatever
 version of the package the tree holds.
+
+The changes the restructuring of the host package made on purpose (--named), all in the
+workbench's HTTP answers; the command line's are unchanged:
+- a session's state gives the course of its roads ("geometry"), the page draws them from it;
+- the plan has the package's one JSON shape: "steps" the number of steps and "plan" the
+  placements (both null without a plan), and "now" beside it where the vehicles stand;
+- the page's settings give the words of the road kinds ("kind_words");
+- the plan is read from step 0 on, so its step queries come in that order in the transcript;
+- a refusal shows the value refused as JSON writes it (true, "1", a list);
+- the page's own files (its modules and index.html) changed with it.
 """
 
 from __future__ import annotations
 
+import ast
 import http.client
 import json
 import os
@@ -341,11 +354,86 @@ def run_http(out: Path, binary: str, mask: Masker) -> None:
 # ----- comparing -------------------------------------------------------------------------------
 
 
-def compare(before: Path, after: Path) -> int:
+_STEP_QUERY = re.compile(r"VEHICLE_GET_STEP_POS (\d+) (\d+)")
+
+
+def _step_order(line: str) -> tuple[int, int]:
+    found = _STEP_QUERY.search(line)
+    assert found is not None
+    return int(found.group(2)), int(found.group(1))
+
+
+def _sorted_step_queries(items: list[Any], line_of: Callable[[Any], str]) -> list[Any]:
+    """The items with each run of step queries in the order step 0, 1, ... (vehicle 1 to 3)."""
+    out: list[Any] = []
+    run: list[Any] = []
+    for item in [*items, None]:
+        if item is not None and _STEP_QUERY.search(line_of(item)):
+            run.append(item)
+            continue
+        out += sorted(run, key=lambda i: _step_order(line_of(i)))
+        run = []
+        if item is not None:
+            out.append(item)
+    return out
+
+
+def _as_named(value: Any, old: bool) -> Any:
+    """A workbench answer with the named changes made: the old plan shape to the new one, the
+    new keys left out, step queries in one order."""
+    if not isinstance(value, dict):
+        return value
+    value = {k: v for k, v in value.items() if k not in ("geometry", "kind_words")}
+    plan = value.get("plan")
+    if old and "transcript" in value and (plan is None or "num_steps" in plan):
+        value["now"] = plan["steps"][0] if plan else None
+        if plan:
+            found = plan["answer"]
+            value["plan"] = {"answer": found, "steps": plan["num_steps"] if found else None,
+                             "plan": plan["steps"] if found else None, "obstacles": plan["obstacles"],
+                             "history": plan["history"]}
+    if isinstance(value.get("transcript"), list):
+        seqs = [e["seq"] for e in value["transcript"]]
+        entries = _sorted_step_queries(value["transcript"], lambda e: e["line"])
+        value["transcript"] = [{**e, "seq": seq} for e, seq in zip(entries, seqs)]
+    return value
+
+
+def _shown_as_json(match: re.Match[str]) -> str:
+    try:
+        value = ast.literal_eval(match.group(1))
+    except (ValueError, SyntaxError):
+        return match.group(0)
+    kinds = {list: "a list", dict: "an object"}
+    return f"not {kinds.get(type(value)) or json.dumps(value)}."
+
+
+def named(text: str, old: bool) -> str:
+    """A recorded workbench exchange with the named changes made (BEFORE's when `old`)."""
+    head, _, body = text.partition("\n---\n")
+    if "type application/json" in head:
+        body = json.dumps(_as_named(json.loads(body), old), indent=1, ensure_ascii=False, sort_keys=True)
+    elif head.startswith(("GET /static/", "GET /\n")):
+        body = "(the page's own file)"
+    elif "mova-commands.txt" in head:
+        body = "\n".join(_sorted_step_queries(body.split("\n"), lambda line: line))
+    elif old:
+        body = re.sub(r"not ((?:True|False|None|'[^']*'|\[.*\]|\{.*\})|-?[0-9.]+)\.$", _shown_as_json, body)
+    return head + "\n---\n" + body
+
+
+def compare(before: Path, after: Path, with_named: bool = False) -> int:
     names = sorted({p.relative_to(before) for p in before.rglob("*.txt")} |
                    {p.relative_to(after) for p in after.rglob("*.txt")})
-    differ = [n for n in names if not (before / n).is_file() or not (after / n).is_file()
-              or (before / n).read_text() != (after / n).read_text()]
+
+    def text(folder: Path, name: Path, old: bool) -> str | None:
+        path = folder / name
+        if not path.is_file():
+            return None
+        content = path.read_text()
+        return named(content, old) if with_named and name.parts[0] == "http" else content
+
+    differ = [n for n in names if text(before, n, True) is None or text(before, n, True) != text(after, n, False)]
     for name in differ:
         print(f"differs: {name}")
     print(f"{len(names)} cases, {len(names) - len(differ)} equal, {len(differ)} differ")
@@ -367,8 +455,8 @@ def main(argv: list[str]) -> int:
         shutil.rmtree(out / "files", ignore_errors=True)
         shutil.rmtree(out / "sessions", ignore_errors=True)
         return 0
-    if len(argv) == 3 and argv[0] == "compare":
-        return compare(Path(argv[1]), Path(argv[2]))
+    if len(argv) in (3, 4) and argv[0] == "compare":
+        return compare(Path(argv[1]), Path(argv[2]), "--named" in argv[3:])
     print(__doc__, file=sys.stderr)
     return 2
 

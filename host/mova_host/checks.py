@@ -5,7 +5,8 @@ A check returns the value in the type asked for, or raises `InputError` saying w
 (`Problem.TYPE`, `RANGE`, `LENGTH`, `CHOICE`) with the bounds it held the value to; the caller
 puts that in the words of its own place (`scenario.py`, the workbench's model, the client).
 Each kind of value has one check with its bounds: whole numbers within stated bounds, finite
-numbers within stated bounds, positions, texts of a bounded length, words from a list.
+numbers within stated bounds, positions, true or false, texts of a bounded length, words from a
+list.
 """
 
 from __future__ import annotations
@@ -43,6 +44,13 @@ def number(value: object, low: float = -math.inf, high: float = math.inf) -> flo
     if not low <= value <= high:
         raise InputError(Problem.RANGE, value, low, high)
     return float(value)
+
+
+def flag(value: object) -> bool:
+    """true or false."""
+    if not isinstance(value, bool):
+        raise InputError(Problem.TYPE, value)
+    return value
 
 
 def text(value: object, limit: int | None = None) -> str:

@@ -165,6 +165,12 @@ class _Reader:
     def optional_text(self, data: dict[str, Any], key: str, place: str) -> str | None:
         return self.text(data[key], place) if data.get(key) is not None else None
 
+    def flag(self, value: Any, place: str) -> bool:
+        try:
+            return checks.flag(value)
+        except InputError:
+            raise self.fail(place, f"must be true or false, not {checks.shown(value)}") from None
+
     def number(self, value: Any, place: str) -> float:
         try:
             return checks.number(value)
@@ -268,8 +274,8 @@ class _Reader:
             if key not in value:
                 continue
             item, place = value[key], _join("expect", key)
-            if kind == "boolean" and not isinstance(item, bool):
-                raise self.fail(place, f"must be true or false, not {checks.shown(item)}")
+            if kind == "boolean":
+                self.flag(item, place)
             if kind == "count" and item is not None:
                 self.integer(item, place)
             if kind == "category" and item not in CATEGORIES:

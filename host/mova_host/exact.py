@@ -23,13 +23,15 @@ import heapq
 from collections import deque
 from dataclasses import dataclass
 from itertools import product
-from typing import Iterable, Iterator, Sequence
+from typing import Callable, Iterable, Iterator, Sequence
 
-from .mission import Road, RoadKind
-from .protocol import MAX_POS, NO_PATH
+from . import checks
+from .errors import InputError
+from .plans import Placement, moved
+from .protocol import MAX_POS, NO_PATH, VEHICLES
+from .roads import Obstacle, Road, RoadKind
 
-Placement = tuple[int, ...]  # position of vehicle 1, 2, (3)
-Obstacle = tuple[int, int]
+Successors = Callable[[Placement], list[Placement]]
 
 
 class Network:
@@ -142,11 +144,6 @@ class Network:
         return True
 
 
-def moved(before: Placement, after: Placement) -> int:
-    """How many vehicles a step moves."""
-    return sum(1 for a, b in zip(before, after) if a != b)
-
-
 def legal_step(roads: Iterable[Road], obstacles: Iterable[Obstacle], before: Sequence[int],
                after: Sequence[int]) -> bool:
     """Whether the controller may move the vehicles from `before` to `after` in one step."""
@@ -168,6 +165,31 @@ def check_plan(roads: Iterable[Road], obstacles: Iterable[Obstacle], plan: Seque
     for index in range(1, len(steps)):
         if not net.legal(steps[index - 1], steps[index]):
             return f"step {index} from {steps[index - 1]} to {steps[index]} is not a legal step"
+    return None
+
+
+def controller_plan_fault(roads: Sequence[Road], obstacles: Sequence[Obstacle], goals: Sequence[int],
+                          steps: Sequence[Sequence[int]]) -> str | None:
+    """None when a plan read from the controller ends on the goals and every step keeps the
+    rules; otherwise the first fault in words."""
+    if tuple(steps[-1]) != tuple(goals):
+        return f"the plan ends on {tuple(steps[-1])}, the goals are {tuple(goals)}"
+    net = Network(roads, obstacles)
+    for index in range(1, len(steps)):
+        before, after = tuple(steps[index - 1]), tuple(steps[index])
+        if len(set(after)) != len(after):
+            return f"step {index} puts two vehicles on one position: {after}"
+        for v in VEHICLES:
+            a, b = before[v - 1], after[v - 1]
+            if a == b:
+                continue
+            if not any(road.allows(a, b) for road in roads):
+                return f"step {index}: vehicle {v} moves {a}->{b} where no road leads"
+            if any({a, b} == {x, y} for x, y in obstacles):
+                return f"step {index}: vehicle {v} moves {a}->{b} over an obstacle"
+        if not net.legal(before, after):
+            return (f"step {index} from {before} to {after} breaks the step rules "
+                    "(no vehicle moves, or two pass each other on a one-lane road)")
     return None
 
 
@@ -201,7 +223,7 @@ class _Cached:
         return found
 
 
-def fewest_steps(next_of, start: Placement, goal: Placement) -> list[Placement] | None:
+def fewest_steps(next_of: Successors, start: Placement, goal: Placement) -> list[Placement] | None:
     parent = {start: start}
     open_ = deque([start])
     while open_:
@@ -215,10 +237,10 @@ def fewest_steps(next_of, start: Placement, goal: Placement) -> list[Placement] 
     return None
 
 
-def fewest_moves(next_of, start: Placement, goal: Placement) -> list[Placement] | None:
+def fewest_moves(next_of: Successors, start: Placement, goal: Placement) -> list[Placement] | None:
     cost = {start: 0}
     parent = {start: start}
-    heap = [(0, start)]
+    heap: list[tuple[int, Placement]] = [(0, start)]
     while heap:
         c, p = heapq.heappop(heap)
         if c > cost[p]:
@@ -235,8 +257,11 @@ def fewest_moves(next_of, start: Placement, goal: Placement) -> list[Placement] 
 
 def _placement(values: Sequence[int], what: str) -> Placement:
     placement = tuple(values)
-    if any(isinstance(p, bool) or not isinstance(p, int) or not 0 <= p < MAX_POS for p in placement):
-        raise ValueError(f"{what} {placement} holds a position outside 0 to {MAX_POS - 1}")
+    try:
+        for p in placement:
+            checks.position(p)
+    except InputError:
+        raise ValueError(f"{what} {placement} holds a position outside 0 to {MAX_POS - 1}") from None
     return placement
 
 

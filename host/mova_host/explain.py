@@ -20,14 +20,16 @@ Categories:
 from __future__ import annotations
 
 from dataclasses import dataclass, field
-from typing import Iterable, Sequence
+from typing import Any, Iterable, Mapping, Sequence
 
-from .exact import ExactResult, Network, check_plan, distance_table, moved, solve
-from .mission import Road, RoadKind
+from .exact import ExactResult, Network, check_plan, distance_table, solve
+from .limits import MAX_EVALUATIONS, Limits
+from .logrecords import record_parts
+from .plans import Placement, plan_figures
 from .protocol import NO_PATH
-from .runner import MAX_EVALUATIONS, record_parts
+from .roads import KIND_WORDS, Obstacle, Road, RoadKind
 
-Placement = tuple[int, ...]
+Causes = tuple[str, list[str]]  # the reason in words and the short codes of what it names
 
 
 @dataclass
@@ -46,7 +48,7 @@ class Explanation:
     optimal_plan: list[Placement] | None = None  # a plan with the fewest steps
     evaluations: int | None = None
 
-    def to_json(self) -> dict:
+    def to_json(self) -> dict[str, Any]:
         return {
             "answer": self.answer,
             "plan_exists": self.plan_exists,
@@ -66,20 +68,16 @@ class Explanation:
     def text(self) -> str:
         return f"Answer {'TRUE' if self.answer else 'FALSE'}. {self.reason}"
 
-
-def plan_figures(plan: Sequence[Placement]) -> tuple[int, int, int]:
-    """(steps, vehicle moves, waits) of a plan. A wait is a step in which a vehicle stands
-    still although it still has a move to make later."""
-    steps = len(plan) - 1
-    moves = sum(moved(plan[i - 1], plan[i]) for i in range(1, len(plan)))
-    waits = 0
-    for v in range(len(plan[0]) if plan else 0):
-        last = max((i for i in range(1, len(plan)) if plan[i][v] != plan[i - 1][v]), default=0)
-        waits += sum(1 for i in range(1, last) if plan[i][v] == plan[i - 1][v])
-    return steps, moves, waits
+    def picture_title(self) -> str:
+        """A title for a picture of the plan explained."""
+        if self.category == "plan":
+            return f"Plan: {self.steps} steps (fewest {self.optimal_steps})"
+        if self.category == "missed":
+            return f"No plan found, though one of {self.optimal_steps} steps exists"
+        return f"No plan exists ({self.category})"
 
 
-def _plural(n: int, word: str) -> str:
+def _plural(n: int | None, word: str) -> str:
     return f"{n} {word}{'' if n == 1 else 's'}"
 
 
@@ -91,7 +89,7 @@ def _listing(items: Sequence[str]) -> str:
 
 
 class _Words:
-    def __init__(self, names: dict[int, str] | None):
+    def __init__(self, names: Mapping[int, str] | None):
         self.names = names or {}
 
     def pos(self, p: int) -> str:
@@ -104,53 +102,78 @@ class _Words:
     def road(self, road: Road) -> str:
         if road.kind is RoadKind.ONE_WAY:
             return f"the one-way road from {self.pos(road.a)} to {self.pos(road.b)}"
-        return f"the {road.kind.value.replace('two-lanes', 'two-lane')} road {road.a}-{road.b}"
+        return f"the {KIND_WORDS[road.kind].noun} {road.a}-{road.b}"
+
+
+@dataclass(frozen=True)
+class _Case:
+    """The mission explained: roads, obstacles, starts, goals, the exact search's result."""
+
+    roads: tuple[Road, ...]
+    obstacles: tuple[Obstacle, ...]
+    start: Placement
+    goal: Placement
+    exact: ExactResult
+    words: _Words
+
+
+@dataclass(frozen=True)
+class _Computation:
+    """What the controller told about its computation."""
+
+    answer: bool
+    plan: list[Placement] | None
+    distances: list[list[int]] | None
+    log_records: list[str] | None
+    evaluations: int | None
+    limits: Limits
 
 
 def explain(roads: Iterable[Road], starts: Sequence[int], goals: Sequence[int],
-            obstacles: Iterable[tuple[int, int]] = (), *, answer: bool,
+            obstacles: Iterable[Sequence[int]] = (), *, answer: bool,
             controller_plan: Sequence[Sequence[int]] | None,
             distances: list[list[int]] | None = None, log_records: list[str] | None = None,
             evaluations: int | None = None, timeout_ms: int | None = None,
-            memory_mb: int | None = None, names: dict[int, str] | None = None) -> Explanation:
+            memory_mb: int | None = None, names: Mapping[int, str] | None = None) -> Explanation:
     """Explains one computation: the controller's answer and plan against the exact search.
 
     `distances` is the controller's distance table (computed from the roads when absent),
     `log_records` the log records of the computation, `evaluations` its evaluation count,
     `timeout_ms`/`memory_mb` the limits it ran with, `names` position names for the words.
     """
-    roads, obstacles = tuple(roads), tuple(tuple(o) for o in obstacles)
+    road_list = tuple(roads)
+    blocked = tuple((o[0], o[1]) for o in obstacles)
     start, goal = tuple(starts), tuple(goals)
-    words = _Words(names)
-    exact = solve(roads, start, goal, obstacles)
+    case = _Case(road_list, blocked, start, goal, solve(road_list, start, goal, blocked), _Words(names))
     plan = [tuple(p) for p in controller_plan] if controller_plan is not None else None
-    figures = plan_figures(plan) if plan else (None, None, None)
-    base = dict(answer=answer, plan_exists=exact.plan_exists, optimal_steps=exact.optimal_steps,
-                optimal_moves=exact.optimal_moves, steps=figures[0], moves=figures[1],
-                waits=figures[2], plan=plan, optimal_plan=exact.plan, evaluations=evaluations)
+    done = _Computation(answer, plan, distances, log_records, evaluations, Limits(timeout_ms, memory_mb))
+    steps, moves, waits = plan_figures(plan) if plan else (None, None, None)
+    exact = case.exact
+
+    def explanation(category: str, reason: str, causes: list[str]) -> Explanation:
+        return Explanation(answer, exact.plan_exists, exact.optimal_steps, exact.optimal_moves, steps, moves,
+                           waits, category, reason, causes, plan, exact.plan, evaluations)
+
     if answer:
-        reason, causes = _found(roads, obstacles, start, goal, exact, plan, words)
-        return Explanation(category="plan", reason=reason, causes=causes, **base)
+        return explanation("plan", *_found(case, plan))
     if exact.plan_exists:
-        reason, causes = _missed(roads, start, goal, exact, distances, log_records, evaluations,
-                                 timeout_ms, memory_mb, words)
-        return Explanation(category="missed", reason=reason, causes=causes, **base)
-    category, reason, causes = _no_plan(roads, obstacles, start, goal, words)
-    return Explanation(category=category, reason=reason, causes=causes, **base)
+        return explanation("missed", *_missed(case, done))
+    return explanation(*_no_plan(case))
 
 
 # ----- TRUE ------------------------------------------------------------------------------------
 
 
-def _found(roads, obstacles, start, goal, exact: ExactResult, plan, words: _Words) -> tuple[str, list[str]]:
+def _found(case: _Case, plan: list[Placement] | None) -> Causes:
     if not plan:
         return "The controller answered TRUE, but its plan could not be read.", ["unreadable"]
     steps, moves, waits = plan_figures(plan)
     text = (f"The controller found a plan of {_plural(steps, 'step')} with "
             f"{_plural(moves, 'vehicle move')} and {_plural(waits, 'wait')}.")
     causes: list[str] = []
-    fault = check_plan(roads, obstacles, plan, start, goal)
-    if not exact.plan_exists:
+    fault = check_plan(case.roads, case.obstacles, plan, case.start, case.goal)
+    exact = case.exact
+    if not exact.plan_exists or exact.optimal_steps is None or exact.optimal_moves is None:
         return text + " Yet by the step rules no plan exists: the answer is wrong.", ["wrong-answer"]
     if fault is not None:
         text += f" It breaks the step rules: {fault}."
@@ -159,20 +182,19 @@ def _found(roads, obstacles, start, goal, exact: ExactResult, plan, words: _Word
     text += (f" The fewest possible are {_plural(best_steps, 'step')} and "
              f"{_plural(best_moves, 'vehicle move')}.")
     if steps == best_steps and moves == best_moves:
-        text += " The plan is optimal in both."
-    else:
-        parts = []
-        if steps > best_steps:
-            parts.append(f"{_plural(steps - best_steps, 'step')} more than needed")
-            causes.append("longer")
-        if moves > best_moves:
-            parts.append(f"{_plural(moves - best_moves, 'vehicle move')} more than needed")
-            causes.append("more-moves")
-        if parts:
-            text += " It takes " + _listing(parts) + "."
-        if steps > best_steps and start != goal and exact.plan:
-            text += (" A plan of the fewest steps: " + "; ".join(
-                f"step {i} {_placement_text(exact.plan[i])}" for i in range(1, len(exact.plan))) + ".")
+        return text + " The plan is optimal in both.", causes
+    parts = []
+    if steps > best_steps:
+        parts.append(f"{_plural(steps - best_steps, 'step')} more than needed")
+        causes.append("longer")
+    if moves > best_moves:
+        parts.append(f"{_plural(moves - best_moves, 'vehicle move')} more than needed")
+        causes.append("more-moves")
+    if parts:
+        text += " It takes " + _listing(parts) + "."
+    if steps > best_steps and case.start != case.goal and exact.plan:
+        text += (" A plan of the fewest steps: " + "; ".join(
+            f"step {i} {_placement_text(exact.plan[i])}" for i in range(1, len(exact.plan))) + ".")
     return text, causes
 
 
@@ -182,18 +204,33 @@ def _placement_text(p: Placement) -> str:
 
 # ----- FALSE although a plan exists ----------------------------------------------------------
 
+_WRAPS = ("the sum wraps around (costs count modulo 32768), such placements look worse than they "
+          "are, and the search ends without reaching the starts")
 
-def _missed(roads, start, goal, exact: ExactResult, distances, log_records, evaluations,
-            timeout_ms, memory_mb, words: _Words) -> tuple[str, list[str]]:
-    n = exact.optimal_steps
-    text = (f"A plan of {_plural(n, 'step')} exists ({_plural(exact.optimal_moves, 'vehicle move')} "
-            "at the fewest), but the controller did not find it.")
+
+def _missed(case: _Case, done: _Computation) -> Causes:
+    exact = case.exact
+    text = (f"A plan of {_plural(exact.optimal_steps, 'step')} exists "
+            f"({_plural(exact.optimal_moves, 'vehicle move')} at the fewest), but the controller did not find it.")
     found: list[tuple[str, str]] = []
-    if start == goal:
+    if case.start == case.goal:
         found.append(("at-goal", "The vehicles already stand on their goals: the controller does not "
                       "stop there at once, it answers TRUE only when its search finds a way to leave "
                       "the goals and come back to them"))
-    messages = [record_parts(r) for r in log_records or []]
+    found += _limits_reached(done)
+    table = done.distances if done.distances is not None else distance_table(case.roads)
+    found += _wrapped_estimates(case, table)
+    if not found:
+        found.append(("unknown", "The cause is none of those this explanation recognises (limits, "
+                      "evaluation cap, wrapped cost estimates)"))
+    return text + " " + ". ".join(words for _, words in found) + ".", [code for code, _ in found]
+
+
+def _limits_reached(done: _Computation) -> list[tuple[str, str]]:
+    """The limits the computation's log records and evaluation count show it reached."""
+    found: list[tuple[str, str]] = []
+    messages = [record_parts(r) for r in done.log_records or []]
+    timeout_ms, memory_mb = done.limits.timeout_ms, done.limits.memory_mb
     if any(sev == "ERROR" and msg == "Timeout" for sev, msg in messages):
         limit = f" of {timeout_ms} ms" if timeout_ms is not None else ""
         found.append(("time-limit", f"The computation reached its time limit{limit}: the log records "
@@ -203,48 +240,46 @@ def _missed(roads, start, goal, exact: ExactResult, distances, log_records, eval
         found.append(("memory-limit", f"The computation stopped at its memory limit{limit}: the log "
                       "records \"Out of memory\" (the controller does not measure its graph, so only a "
                       "limit of 0 stops it, at the first placement it examines)"))
-    if evaluations is not None and evaluations >= MAX_EVALUATIONS:
+    if done.evaluations is not None and done.evaluations >= MAX_EVALUATIONS:
         found.append(("evaluation-cap", f"The search stopped at its cap of {MAX_EVALUATIONS} "
                       "evaluations"))
-    table = distances
-    if table is None:
-        table = distance_table(roads)
-    wraps = ("the sum wraps around (costs count modulo 32768), such placements look worse than they "
-             "are, and the search ends without reaching the starts")
+    return found
+
+
+def _wrapped_estimates(case: _Case, table: list[list[int]]) -> list[tuple[str, str]]:
+    """Starts on no cycle of roads, or positions on the way with no road back to a start: the
+    controller's cost estimate wraps around there."""
+    start, words = case.start, case.words
     lonely = [v for v, p in enumerate(start) if table[p][p] >= NO_PATH]
     if len(lonely) == 1:
         v, p = lonely[0], start[lonely[0]]
-        found.append(("no-cycle", f"Vehicle {v + 1} stands on position {words.pos(p)}, which lies on no "
-                      f"cycle of roads: the controller's distance from {words.pos(p)} to itself is "
-                      f"{NO_PATH}. Its search adds that to the cost estimate of every placement with "
-                      f"vehicle {v + 1} on {words.pos(p)}; {wraps}"))
-    elif lonely:
+        return [("no-cycle", f"Vehicle {v + 1} stands on position {words.pos(p)}, which lies on no "
+                 f"cycle of roads: the controller's distance from {words.pos(p)} to itself is "
+                 f"{NO_PATH}. Its search adds that to the cost estimate of every placement with "
+                 f"vehicle {v + 1} on {words.pos(p)}; {_WRAPS}")]
+    if lonely:
         who = _listing([str(v + 1) for v in lonely])
         where = _listing([words.pos(start[v]) for v in lonely])
-        found.append(("no-cycle", f"Vehicles {who} stand on positions {where}, which lie on no cycle of "
-                      f"roads: the controller's distance from each of them to itself is {NO_PATH}. Its "
-                      "search adds that to the cost estimate of every placement with such a vehicle on "
-                      f"its start; {wraps}"))
-    if not lonely and exact.plan:
-        for v in range(len(start)):
-            bad = [p[v] for p in exact.plan if p[v] != start[v] and table[p[v]][start[v]] >= NO_PATH]
-            if bad:
-                x = bad[0]
-                found.append(("wrap", f"On its way vehicle {v + 1} passes position {words.pos(x)}, from which "
-                              f"the controller's table has no road back to its start {words.pos(start[v])} "
-                              f"({NO_PATH}). Its search adds that to the cost estimate of every placement "
-                              f"with vehicle {v + 1} on {words.pos(x)}; {wraps}"))
-                break
-    if not found:
-        found.append(("unknown", "The cause is none of those this explanation recognises (limits, "
-                      "evaluation cap, wrapped cost estimates)"))
-    return text + " " + ". ".join(words for _, words in found) + ".", [code for code, _ in found]
+        return [("no-cycle", f"Vehicles {who} stand on positions {where}, which lie on no cycle of "
+                 f"roads: the controller's distance from each of them to itself is {NO_PATH}. Its "
+                 "search adds that to the cost estimate of every placement with such a vehicle on "
+                 f"its start; {_WRAPS}")]
+    for v in range(len(start)):
+        bad = [p[v] for p in case.exact.plan or [] if p[v] != start[v] and table[p[v]][start[v]] >= NO_PATH]
+        if bad:
+            x = bad[0]
+            return [("wrap", f"On its way vehicle {v + 1} passes position {words.pos(x)}, from which "
+                     f"the controller's table has no road back to its start {words.pos(start[v])} "
+                     f"({NO_PATH}). Its search adds that to the cost estimate of every placement "
+                     f"with vehicle {v + 1} on {words.pos(x)}; {_WRAPS}")]
+    return []
 
 
 # ----- no plan at all --------------------------------------------------------------------------
 
 
-def _no_plan(roads, obstacles, start, goal, words: _Words) -> tuple[str, str, list[str]]:
+def _no_plan(case: _Case) -> tuple[str, str, list[str]]:
+    roads, obstacles, start, goal, words = case.roads, case.obstacles, case.start, case.goal, case.words
     free = Network(roads)
     cut_off = [v for v in range(len(start)) if goal[v] != start[v] and goal[v] not in free.reachable_from(start[v])]
     if cut_off:
@@ -260,7 +295,7 @@ def _no_plan(roads, obstacles, start, goal, words: _Words) -> tuple[str, str, li
     return "blocked", "No plan exists. " + text, causes
 
 
-def _unreachable(free: Network, roads, v: int, s: int, g: int, words: _Words) -> str:
+def _unreachable(free: Network, roads: Sequence[Road], v: int, s: int, g: int, words: _Words) -> str:
     head = (f"Vehicle {v + 1} cannot reach its goal {words.pos(g)} from its start {words.pos(s)} on the "
             "roads, even alone and without obstacles")
     here, there = free.reachable_from(s), free.reaching(g)
@@ -286,9 +321,10 @@ def _unreachable(free: Network, roads, v: int, s: int, g: int, words: _Words) ->
     return text + "."
 
 
-def _cut_by_obstacles(roads, obstacles, start, goal, words: _Words) -> tuple[str, list[str]]:
+def _cut_by_obstacles(roads: Sequence[Road], obstacles: Sequence[Obstacle], start: Placement, goal: Placement,
+                      words: _Words) -> Causes:
     free, net = Network(roads), Network(roads, obstacles)
-    parts = []
+    parts: list[str] = []
     for v in range(len(start)):
         s, g = start[v], goal[v]
         if g == s or g in net.reachable_from(s):
@@ -310,7 +346,7 @@ def _cut_by_obstacles(roads, obstacles, start, goal, words: _Words) -> tuple[str
     return f"Each vehicle alone could still reach its goal past the blocked roads ({blocked}), but not all together. " + text, ["obstacles-block", *causes]
 
 
-def _stuck(net: Network, start, goal, words: _Words) -> tuple[str, list[str]]:
+def _stuck(net: Network, start: Placement, goal: Placement, words: _Words) -> Causes:
     """Why vehicles that could each reach their goals alone cannot all do it together."""
     n = len(start)
     shared = [(v, w) for v in range(n) for w in range(v + 1, n) if goal[v] == goal[w]]
@@ -318,7 +354,8 @@ def _stuck(net: Network, start, goal, words: _Words) -> tuple[str, list[str]]:
         v, w = shared[0]
         return (f"Vehicles {v + 1} and {w + 1} share the goal {words.pos(goal[v])}, and two vehicles never "
                 "stand on one position."), ["shared-goal"]
-    parts, causes = [], []
+    parts: list[str] = []
+    causes: list[str] = []
     for v in range(n):
         for w in range(v + 1, n):
             pair = solve(net.roads, (start[v], start[w]), (goal[v], goal[w]), _blocked_pairs(net))
@@ -335,11 +372,12 @@ def _stuck(net: Network, start, goal, words: _Words) -> tuple[str, list[str]]:
             "give way."), ["no-room"]
 
 
-def _blocked_pairs(net: Network) -> list[tuple[int, int]]:
-    return [tuple(sorted(o)) for o in net.blocked]  # type: ignore[misc]
+def _blocked_pairs(net: Network) -> list[Obstacle]:
+    pairs = [sorted(o) for o in net.blocked]
+    return [(pair[0], pair[1]) for pair in pairs]
 
 
-def _pair(net: Network, v: int, w: int, start, goal, words: _Words) -> tuple[str, str]:
+def _pair(net: Network, v: int, w: int, start: Placement, goal: Placement, words: _Words) -> tuple[str, str]:
     for stay, go in ((w, v), (v, w)):
         p = start[stay]
         if goal[stay] == p and goal[go] != start[go] and net.route(start[go], goal[go], frozenset({p})) is None:
@@ -354,7 +392,7 @@ def _pair(net: Network, v: int, w: int, start, goal, words: _Words) -> tuple[str
     if head_on:
         roads = {frozenset(leg) for leg in head_on}
         kinds = {r.kind for r in net.roads if frozenset((r.a, r.b)) in roads}
-        lane = "one-lane road" if kinds == {RoadKind.ONE_LANE} else "road"
+        lane = KIND_WORDS[RoadKind.ONE_LANE].noun if kinds == {RoadKind.ONE_LANE} else "road"
         stretch = _stretch(head_on)
         plural = "s" if len(head_on) > 1 else ""
         return (f"Vehicles {v + 1} and {w + 1} meet head-on on the {lane}{plural} {stretch} (vehicle {v + 1} "

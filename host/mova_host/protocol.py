@@ -1,6 +1,7 @@
 """The controller's line protocol: its commands, their arguments and the shape of answers.
 
-Everything here is pure data and text handling; nothing talks to a process.
+Everything here is pure data and text handling; nothing talks to a process. The numbers of the
+controller's tables (positions, roads, vehicles, the distance of no path) are stated here.
 """
 
 from __future__ import annotations
@@ -8,6 +9,8 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 from enum import Enum
+
+from .errors import ProtocolError
 
 INT32_MAX = 2**31 - 1
 MAX_POS = 12
@@ -104,16 +107,14 @@ GENERATION_COMMAND = "MOVA_GENERATION"
 # Commands that run a planning computation (and pause after it).
 PLANNING_COMMANDS = frozenset({"MOVA_START_MISSION", "OBSTACLES_CONFIRM"})
 
+GENERATION_ANSWER = "2024"  # the answer of MOVA_GENERATION
+
 _INTEGER_WORD = re.compile(r"[+-]?[0-9]+")
 _INTEGER_ANSWER = re.compile(r"(?: [0-9]+|-[0-9]+)")
 _FIXED_ANSWER = re.compile(r"-?[0-9]+\.[0-9]{5}")
 _BUILD_ID = re.compile(r"[0-9a-f]{40}")
 # The console compares command words without regard to case, for the letters a to z only.
 _ASCII_UPPER = str.maketrans("abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWXYZ")
-
-
-class ProtocolError(Exception):
-    """The controller wrote a line the protocol does not allow at that point."""
 
 
 @dataclass(frozen=True)
@@ -123,6 +124,14 @@ class ParsedLine:
     text: str
     command: Command | None  # None: no command word matched
     problem: str | None  # why the console itself drops the line, or None
+    args: tuple[int, ...] = ()  # the argument values, when the line is not dropped
+
+    @property
+    def word(self) -> str:
+        """The command's name, or the line's first word, for messages."""
+        if self.command is not None:
+            return self.command.name
+        return self.text.split(" ")[0] or "(empty line)"
 
 
 def integer_word(word: str) -> int | None:
@@ -149,6 +158,7 @@ def parse_line(text: str) -> ParsedLine:
     command = COMMANDS.get(words[0].translate(_ASCII_UPPER)) if words[0] else None
     if command is None:
         return ParsedLine(text, None, "unknown command word")
+    values: list[int] = []
     for index, kind in enumerate(command.args, start=1):
         if index >= len(words):
             return ParsedLine(text, command, f"missing {kind.name} argument")
@@ -158,23 +168,15 @@ def parse_line(text: str) -> ParsedLine:
         low, high = kind.accepted
         if not low <= value <= high:
             return ParsedLine(text, command, f"{kind.name} {value} is outside {low} to {high}")
-    return ParsedLine(text, command, None)
+        values.append(value)
+    return ParsedLine(text, command, None, tuple(values))
 
 
-def check_argument(kind: Kind, value: object, what: str) -> int:
-    """Checks one argument of a typed call; raises TypeError or ValueError."""
-    if isinstance(value, bool) or not isinstance(value, int):
-        raise TypeError(f"{what} must be an int, not {type(value).__name__}")
-    low, high = kind.accepted
-    if not low <= value <= high:
-        raise ValueError(f"{what} must lie in {low} to {high}, got {value}")
-    return value
-
-
-def format_line(command: Command, *args: int) -> str:
+def command_line(command: Command, args: tuple[int, ...]) -> ParsedLine:
+    """The line of a command with arguments already checked against their kinds."""
     if len(args) != len(command.args):
         raise TypeError(f"{command.name} takes {len(command.args)} arguments, got {len(args)}")
-    return " ".join([command.name, *(str(a) for a in args)])
+    return ParsedLine(" ".join([command.name, *(str(a) for a in args)]), command, None, args)
 
 
 def looks_like_answer(line: str) -> bool:
@@ -183,20 +185,35 @@ def looks_like_answer(line: str) -> bool:
         _INTEGER_ANSWER.fullmatch(line) is not None
         or line in ("TRUE", "FALSE")
         or _FIXED_ANSWER.fullmatch(line) is not None
-        or line == "2024"
+        or line == GENERATION_ANSWER
         or _BUILD_ID.fullmatch(line) is not None
     )
 
 
-def decode_answer(command: Command, line: str) -> int | bool | float | str:
-    """Turns an answer line into its Python value; raises ProtocolError on a malformed line."""
-    kind = command.answer
-    if kind is Answer.INTEGER and _INTEGER_ANSWER.fullmatch(line):
-        return int(line)
-    if kind is Answer.BOOLEAN and line in ("TRUE", "FALSE"):
-        return line == "TRUE"
-    if kind is Answer.FIXED and _FIXED_ANSWER.fullmatch(line):
-        return float(line)
-    if kind is Answer.LINE:
-        return line
-    raise ProtocolError(f"{command.name}: {line!r} is not a {kind.value} answer")
+def _malformed(command: Command, line: str) -> ProtocolError:
+    return ProtocolError(f"{command.name}: {line!r} is not a {command.answer.value} answer")
+
+
+def integer_answer(command: Command, line: str) -> int:
+    """The value of an integer answer line; ProtocolError on a malformed line."""
+    if command.answer is not Answer.INTEGER or not _INTEGER_ANSWER.fullmatch(line):
+        raise _malformed(command, line)
+    return int(line)
+
+
+def boolean_answer(command: Command, line: str) -> bool:
+    if command.answer is not Answer.BOOLEAN or line not in ("TRUE", "FALSE"):
+        raise _malformed(command, line)
+    return line == "TRUE"
+
+
+def fixed_answer(command: Command, line: str) -> float:
+    if command.answer is not Answer.FIXED or not _FIXED_ANSWER.fullmatch(line):
+        raise _malformed(command, line)
+    return float(line)
+
+
+def line_answer(command: Command, line: str) -> str:
+    if command.answer is not Answer.LINE:
+        raise _malformed(command, line)
+    return line

@@ -4,9 +4,8 @@ The picture holds the positions, the roads (one-way roads as arrows, one-lane ro
 band, two-lane roads as a wide band with a dashed centre line), obstacles as red crosses, each
 vehicle's path in its own colour with arrowheads showing the direction and the step number of
 every move, the start and goal of every vehicle, and a ring in the vehicle's colour where it
-stands now. Positions sit on a fixed grid or circle, or at coordinates of their own (a
-scenario's x/y). Roads bend around positions in their way, towards the side that keeps them
-clear of the title and the legend. Step numbers of moves over one road are spread along it and
+stands now. Positions and roads lie where `geometry` lays them out (a grid, a circle or a
+scenario's own x/y; roads bent around positions in their way). Step numbers of moves over one road are spread along it and
 never cover each other. Elements carry `data-*` attributes (position, road ends, vehicle, path,
 steps) so that a program can read the picture back.
 """
@@ -15,192 +14,35 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import Mapping
+from typing import Mapping, Sequence
 from xml.sax.saxutils import escape, quoteattr
 
-from .mission import Plan, Road, RoadKind
-from .protocol import MAX_POS, VEHICLES
+from .geometry import (
+    HEIGHT,
+    LEGEND_TOP,
+    NODE_RADIUS,
+    WIDTH,
+    Box,
+    Layout,
+    Point,
+    RoadGeometry,
+    grid_layout,
+    resolve_layout,
+)
+from .geometry import fmt as _fmt
+from .plans import Plan
+from .protocol import VEHICLES
+from .roads import KIND_WORDS, Obstacle, Road, RoadKind
 
-Point = tuple[float, float]
-Layout = str | Mapping[int, Point]
+__all__ = ["COLOURS", "OBSTACLE_COLOUR", "ROAD_COLOUR", "render_animation", "render_network", "render_plan"]
 
 COLOURS = {1: "#1f6fd1", 2: "#e8710a", 3: "#1e9e4a"}
 OBSTACLE_COLOUR = "#d0021b"
 ROAD_COLOUR = "#9aa3ad"
-NODE_RADIUS = 22.0
 # Each vehicle's path is shifted a little so that paths over the same road stay apart.
 PATH_SHIFT = {1: (-7.0, -7.0), 2: (0.0, 0.0), 3: (7.0, 7.0)}
 # Where the start and goal badges of each vehicle sit around a position.
 BADGE_ANGLE = {1: -135.0, 2: -45.0, 3: 90.0}
-
-WIDTH = 900
-HEIGHT = 640
-LEGEND_TOP = 560
-TITLE_BOTTOM = 48
-# Position centres lie in this box; roads, curves included, stay in ROAD_BOX: below the title
-# and above the legend.
-NODE_BOX = (50.0, 90.0, WIDTH - 50.0, LEGEND_TOP - 50.0)
-ROAD_BOX = (12.0, TITLE_BOTTOM + 10.0, WIDTH - 12.0, LEGEND_TOP - 22.0)
-
-
-def grid_layout() -> dict[int, Point]:
-    """Positions 0 to 11 in three rows of four: 0-3 on top, 4-7 in the middle, 8-11 below."""
-    return {p: (120.0 + 220.0 * (p % 4), 110.0 + 190.0 * (p // 4)) for p in range(MAX_POS)}
-
-
-def circle_layout() -> dict[int, Point]:
-    """Positions on a circle, 0 on top, clockwise; no straight road passes over a position."""
-    centre, radius = (WIDTH / 2, 300.0), 205.0
-    return {
-        p: (centre[0] + radius * math.sin(2 * math.pi * p / MAX_POS),
-            centre[1] - radius * math.cos(2 * math.pi * p / MAX_POS))
-        for p in range(MAX_POS)
-    }
-
-
-LAYOUTS = {"grid": grid_layout, "circle": circle_layout}
-
-
-def resolve_layout(layout: Layout) -> dict[int, Point]:
-    """The centres of the positions to draw: a named layout (all 12 positions), or the given
-    coordinates (only those positions). Coordinates inside NODE_BOX are used as they are; a set
-    that leaves it is scaled evenly and centred into it."""
-    if isinstance(layout, str):
-        return LAYOUTS[layout]()
-    points = {int(p): (float(x), float(y)) for p, (x, y) in layout.items()}
-    if not points:
-        return points
-    x0, y0, x1, y1 = NODE_BOX
-    xs, ys = [x for x, _ in points.values()], [y for _, y in points.values()]
-    if min(xs) >= x0 and max(xs) <= x1 and min(ys) >= y0 and max(ys) <= y1:
-        return points
-    w, h = max(xs) - min(xs), max(ys) - min(ys)
-    scale = min((x1 - x0) / w if w else math.inf, (y1 - y0) / h if h else math.inf)
-    scale = 1.0 if math.isinf(scale) else scale
-    cx, cy = (min(xs) + max(xs)) / 2, (min(ys) + max(ys)) / 2
-    mx, my = (x0 + x1) / 2, (y0 + y1) / 2
-    return {p: (mx + (x - cx) * scale, my + (y - cy) * scale) for p, (x, y) in points.items()}
-
-
-def _fmt(value: float) -> str:
-    text = f"{value:.1f}"
-    text = text[:-2] if text.endswith(".0") else text
-    return "0" if text == "-0" else text
-
-
-def _distance_to_segment(p: Point, a: Point, b: Point) -> float:
-    ax, ay = a
-    bx, by = b
-    dx, dy = bx - ax, by - ay
-    length2 = dx * dx + dy * dy
-    t = max(0.0, min(1.0, ((p[0] - ax) * dx + (p[1] - ay) * dy) / length2)) if length2 else 0.0
-    return math.hypot(p[0] - (ax + t * dx), p[1] - (ay + t * dy))
-
-
-def _quadratic(pa: Point, c: Point, pb: Point, t: float) -> Point:
-    u = 1 - t
-    return (u * u * pa[0] + 2 * u * t * c[0] + t * t * pb[0], u * u * pa[1] + 2 * u * t * c[1] + t * t * pb[1])
-
-
-def _inside(p: Point, box: tuple[float, float, float, float], margin: float) -> bool:
-    return box[0] + margin <= p[0] <= box[2] - margin and box[1] + margin <= p[1] <= box[3] - margin
-
-
-class _Geometry:
-    """Where roads run: straight, or bent around a position that lies in the way. A second
-    road between the same two positions is drawn bent beside the first."""
-
-    def __init__(self, layout: dict[int, Point], roads: tuple[Road, ...]):
-        self.layout = layout
-        self.controls: dict[frozenset[int], Point | None] = {}  # the first road of each pair
-        self.road_controls: list[Point | None] = []
-        count: dict[frozenset[int], int] = {}
-        for road in roads:
-            key = frozenset((road.a, road.b))
-            if road.a not in layout or road.b not in layout or road.a == road.b:
-                self.road_controls.append(None)
-                continue
-            nth = count.get(key, 0)
-            count[key] = nth + 1
-            control = self._control(road.a, road.b, nth)
-            self.road_controls.append(control)
-            if nth == 0:
-                self.controls[key] = control
-
-    def _hits(self, a: int, b: int, points: list[Point]) -> int:
-        return sum(1 for p, centre in self.layout.items() if p not in (a, b)
-                   and any(math.dist(q, centre) < NODE_RADIUS + 10 for q in points))
-
-    def _control(self, a: int, b: int, nth: int) -> Point | None:
-        pa, pb = self.layout[a], self.layout[b]
-        blocked = any(
-            _distance_to_segment(self.layout[p], pa, pb) < NODE_RADIUS + 10
-            for p in self.layout
-            if p not in (a, b)
-        )
-        if not blocked and nth == 0:
-            return None
-        # Bend to the left of the direction from the lower to the higher position number, or to
-        # the right, whichever passes fewer positions and stays clear of title and legend.
-        low, high = (pa, pb) if a < b else (pb, pa)
-        mx, my = (low[0] + high[0]) / 2, (low[1] + high[1]) / 2
-        dx, dy = high[0] - low[0], high[1] - low[1]
-        length = math.hypot(dx, dy) or 1.0
-        bends = (0.28, 0.4, 0.18) if nth == 0 else (0.16 * nth, 0.1 * nth)
-        best: tuple | None = None
-        for rank, bend in enumerate(bends):
-            for side in ((1, -1) if nth % 2 == 0 else (-1, 1)):
-                c = (mx + side * dy / length * bend * length, my - side * dx / length * bend * length)
-                curve = [_quadratic(pa, c, pb, k / 24) for k in range(25)]
-                outside = not all(_inside(q, ROAD_BOX, 8) for q in curve)
-                score = (outside, self._hits(a, b, curve), rank, side != (1 if nth % 2 == 0 else -1))
-                if best is None or score < best[0]:
-                    best = (score, c)
-        assert best is not None
-        return best[1]
-
-    def point(self, a: int, b: int, t: float) -> Point:
-        """The point at fraction t of the way from a to b along the road."""
-        pa, pb = self.layout[a], self.layout[b]
-        c = self.controls.get(frozenset((a, b)))
-        if c is None:
-            return (pa[0] + t * (pb[0] - pa[0]), pa[1] + t * (pb[1] - pa[1]))
-        return _quadratic(pa, c, pb, t)
-
-    def direction(self, a: int, b: int, t: float) -> Point:
-        """The unit direction of travel from a to b at fraction t."""
-        p, q = self.point(a, b, max(0.0, t - 0.01)), self.point(a, b, min(1.0, t + 0.01))
-        length = math.dist(p, q) or 1.0
-        return ((q[0] - p[0]) / length, (q[1] - p[1]) / length)
-
-    def length(self, a: int, b: int) -> float:
-        points = [self.point(a, b, k / 16) for k in range(17)]
-        return sum(math.dist(points[k - 1], points[k]) for k in range(1, 17))
-
-    def segment(self, a: int, b: int, shift: Point = (0.0, 0.0), trim: float = 0.0,
-                move_to: bool = True, control: Point | None | bool = False) -> str:
-        """Path data from a to b, shifted, trimmed by `trim` pixels at both ends (along the
-        road's own curve, or along `control` when given)."""
-        pa, pb = self.layout[a], self.layout[b]
-        c = self.controls.get(frozenset((a, b))) if control is False else control
-        length = math.hypot(pb[0] - pa[0], pb[1] - pa[1]) or 1.0
-        t0, t1 = trim / length, 1 - trim / length
-
-        def at(t: float) -> Point:
-            if c is None:
-                return (pa[0] + t * (pb[0] - pa[0]), pa[1] + t * (pb[1] - pa[1]))
-            return _quadratic(pa, c, pb, t)  # type: ignore[arg-type]
-
-        s, e = at(t0), at(t1)
-        head = f"M{_fmt(s[0] + shift[0])},{_fmt(s[1] + shift[1])}" if move_to else ""
-        if c is None:
-            return f"{head} L{_fmt(e[0] + shift[0])},{_fmt(e[1] + shift[1])}".strip()
-        # The sub-curve between t0 and t1 of the quadratic curve, by its control point.
-        mid = at((t0 + t1) / 2)
-        cx = 2 * mid[0] - (s[0] + e[0]) / 2
-        cy = 2 * mid[1] - (s[1] + e[1]) / 2
-        return (f"{head} Q{_fmt(cx + shift[0])},{_fmt(cy + shift[1])} "
-                f"{_fmt(e[0] + shift[0])},{_fmt(e[1] + shift[1])}").strip()
 
 
 def _defs() -> list[str]:
@@ -214,19 +56,12 @@ def _defs() -> list[str]:
     return out
 
 
-def _roads(geometry: _Geometry, roads: tuple[Road, ...], obstacles: tuple[tuple[int, int], ...]) -> list[str]:
+def _roads(geometry: RoadGeometry, obstacles: Sequence[Obstacle]) -> list[str]:
     out = ['<g id="roads">']
-    for index, road in enumerate(roads):
+    for index, road in enumerate(geometry.roads):
         if road.a not in geometry.layout or road.b not in geometry.layout:
             continue
-        control = geometry.road_controls[index]
-        if road.a == road.b:
-            # A road from a position to itself: a small loop above it.
-            x, y = geometry.layout[road.a]
-            d = (f"M{_fmt(x - 12)},{_fmt(y - NODE_RADIUS + 3)} C{_fmt(x - 30)},{_fmt(y - 62)} "
-                 f"{_fmt(x + 30)},{_fmt(y - 62)} {_fmt(x + 12)},{_fmt(y - NODE_RADIUS + 3)}")
-        else:
-            d = geometry.segment(road.a, road.b, trim=NODE_RADIUS + 2, control=control)
+        d = geometry.road_path(index)
         attrs = (f'class="road {road.kind.value}" data-road="{index}" data-from="{road.a}" '
                  f'data-to="{road.b}" data-kind="{road.kind.value}"')
         if road.kind is RoadKind.TWO_LANES:
@@ -323,10 +158,7 @@ def _circle_hits_box(centre: Point, radius: float, box: tuple[float, float, floa
     return math.hypot(centre[0] - nx, centre[1] - ny) < radius
 
 
-Box = tuple[float, float, float, float]
-
-
-def _place_badges(geometry: _Geometry, badges: list[_Badge], occupied: list[Box]) -> None:
+def _place_badges(geometry: RoadGeometry, badges: list[_Badge], occupied: list[Box]) -> None:
     """Spreads the step numbers of one road along it, then moves any number that still covers
     another, a position or an `occupied` box (start and goal badges) sideways until it is free."""
     by_road: dict[tuple[int, int], list[_Badge]] = {}
@@ -358,7 +190,7 @@ def _place_badges(geometry: _Geometry, badges: list[_Badge], occupied: list[Box]
         placed.append(badge.box())
 
 
-def _paths(geometry: _Geometry, strokes: list[_Stroke], occupied: list[Box] = ()) -> list[str]:  # type: ignore[assignment]
+def _paths(geometry: RoadGeometry, strokes: list[_Stroke], occupied: Sequence[Box] = ()) -> list[str]:
     """The paths, then their direction marks, then every step number (placed together)."""
     lines: list[str] = []
     marks: list[str] = []
@@ -401,7 +233,7 @@ def _paths(geometry: _Geometry, strokes: list[_Stroke], occupied: list[Box] = ()
     return out
 
 
-def _arrow(geometry: _Geometry, v: int, a: int, b: int) -> str:
+def _arrow(geometry: RoadGeometry, v: int, a: int, b: int) -> str:
     """An arrowhead on a vehicle's path, pointing where it goes, just before it arrives."""
     length = geometry.length(a, b) or 1.0
     t = max(0.55, 1 - (NODE_RADIUS + 17) / length)
@@ -443,14 +275,14 @@ def _badge(layout: dict[int, Point], p: int, v: int, kind: str, side: float = 0.
 
 def _legend(now: bool = False) -> list[str]:
     y = LEGEND_TOP
-    out = [f'<g id="legend" font-size="13" fill="#2b3038">']
+    out = ['<g id="legend" font-size="13" fill="#2b3038">']
     out.append(f'<path d="M40,{y} L100,{y}" stroke="{ROAD_COLOUR}" stroke-width="16"/>'
                f'<path d="M40,{y} L100,{y}" stroke="#ffffff" stroke-width="1.6" stroke-dasharray="7 6"/>'
-               f'<text x="110" y="{y + 5}">two-way, two lanes</text>')
+               f'<text x="110" y="{y + 5}">{KIND_WORDS[RoadKind.TWO_LANES].label}</text>')
     out.append(f'<path d="M250,{y} L310,{y}" stroke="{ROAD_COLOUR}" stroke-width="7"/>'
-               f'<text x="320" y="{y + 5}">two-way, one lane</text>')
+               f'<text x="320" y="{y + 5}">{KIND_WORDS[RoadKind.ONE_LANE].label}</text>')
     out.append(f'<path d="M455,{y} L515,{y}" stroke="#5f6873" stroke-width="2.5" '
-               f'stroke-dasharray="10 5" marker-end="url(#arrow)"/><text x="525" y="{y + 5}">one-way</text>')
+               f'stroke-dasharray="10 5" marker-end="url(#arrow)"/><text x="525" y="{y + 5}">{KIND_WORDS[RoadKind.ONE_WAY].label}</text>')
     out.append(f'<circle cx="620" cy="{y}" r="11" fill="#ffffff" stroke="{OBSTACLE_COLOUR}" stroke-width="3"/>'
                f'<path d="M614,{y - 6} L626,{y + 6} M614,{y + 6} L626,{y - 6}" stroke="{OBSTACLE_COLOUR}" '
                f'stroke-width="3"/><text x="638" y="{y + 5}">obstacle</text>')
@@ -479,34 +311,21 @@ def _header(title: str) -> list[str]:
     ]
 
 
-def _used(roads: tuple[Road, ...]) -> set[int]:
+def _used(roads: Sequence[Road]) -> set[int]:
     return {p for road in roads for p in (road.a, road.b)}
 
 
-def render_network(roads: tuple[Road, ...] | list[Road], obstacles=(), *, layout: Layout = "grid",
+def render_network(roads: Sequence[Road], obstacles: Sequence[Obstacle] = (), *, layout: Layout = "grid",
                    title: str = "Road network", names: Mapping[int, str] | None = None) -> str:
     """The network alone: positions, roads and obstacles."""
-    roads = tuple(roads)
     coords = resolve_layout(layout)
-    geometry = _Geometry(coords, roads)
+    geometry = RoadGeometry(coords, roads)
     parts = _header(title)
-    parts += _roads(geometry, roads, tuple(obstacles))
+    parts += _roads(geometry, obstacles)
     parts += _positions(coords, _used(roads), names)
     parts += _legend()
     parts.append("</svg>")
     return "\n".join(parts) + "\n"
-
-
-def plan_title(plan: Plan) -> str:
-    if not plan.found:
-        return "No plan found"
-    done = len(plan.history)
-    text = f"Plan: {plan.num_steps} step{'s' if plan.num_steps != 1 else ''}"
-    if done:
-        text += f" (after {done} step{'s' if done != 1 else ''} made)"
-    if plan.obstacles:
-        text += f", {len(plan.obstacles)} obstacle{'s' if len(plan.obstacles) != 1 else ''}"
-    return text
 
 
 def _drawable(plan: Plan, coords: dict[int, Point]) -> bool:
@@ -514,20 +333,8 @@ def _drawable(plan: Plan, coords: dict[int, Point]) -> bool:
         p in coords for p in plan.goals)
 
 
-def render_plan(plan: Plan, *, layout: Layout = "grid", step: int | None = None,
-                title: str | None = None, names: Mapping[int, str] | None = None) -> str:
-    """The network with the plan drawn on it, and a ring on the position each vehicle stands on
-    now (step 0 of the plan); after moves, the moves made are dotted. With `step`, one frame of
-    the plan: the vehicles where they stand at that step, what is still to come drawn solid
-    with its step numbers, what is done faint."""
-    coords = resolve_layout(layout)
-    if not _drawable(plan, coords):
-        coords = grid_layout()
-    geometry = _Geometry(coords, plan.roads)
-    if title is None:
-        title = plan_title(plan) if step is None else f"Step {step} of {plan.num_steps}"
-    parts = _header(title)
-    parts += _roads(geometry, plan.roads, plan.obstacles)
+def _plan_strokes(plan: Plan, step: int | None) -> list[_Stroke]:
+    """Each vehicle's moves made (dotted) and its plan: whole, or done and still to come."""
     strokes: list[_Stroke] = []
     for v in VEHICLES:
         path = plan.path(v)
@@ -539,16 +346,42 @@ def render_plan(plan: Plan, *, layout: Layout = "grid", step: int | None = None,
         else:
             strokes.append(_Stroke(v, path[: step + 1], "path-done", 0.3, False))
             strokes.append(_Stroke(v, path[step:], "path", 0.95, True, first=step))
+    return strokes
+
+
+def _badges(plan: Plan, coords: dict[int, Point]) -> tuple[list[str], list[Box]]:
+    """The start and goal badges of the vehicles, and the boxes they cover. A vehicle that ends
+    where it starts gets its start and goal badges side by side."""
     starts = plan.history[0] if plan.history else plan.steps[0]
-    # A vehicle that ends where it starts gets its start and goal badges side by side.
     sides = {v: 1.0 if plan.goals[v - 1] == starts[v - 1] else 0.0 for v in VEHICLES}
-    occupied = []
+    badges, occupied = ['<g id="badges">'], []
     for v in VEHICLES:
         for p, side in ((starts[v - 1], -sides[v]), (plan.goals[v - 1], sides[v])):
             x, y = _badge_centre(coords, p, v, side)
             occupied.append((x - 13, y - 10, x + 13, y + 10))
+        badges.append(_badge(coords, starts[v - 1], v, "start", -sides[v]))
+        badges.append(_badge(coords, plan.goals[v - 1], v, "goal", sides[v]))
+    badges.append("</g>")
+    return badges, occupied
+
+
+def render_plan(plan: Plan, *, layout: Layout = "grid", step: int | None = None,
+                title: str | None = None, names: Mapping[int, str] | None = None) -> str:
+    """The network with the plan drawn on it, and a ring on the position each vehicle stands on
+    now (step 0 of the plan); after moves, the moves made are dotted. With `step`, one frame of
+    the plan: the vehicles where they stand at that step, what is still to come drawn solid
+    with its step numbers, what is done faint."""
+    coords = resolve_layout(layout)
+    if not _drawable(plan, coords):
+        coords = grid_layout()
+    geometry = RoadGeometry(coords, plan.roads)
+    if title is None:
+        title = plan.title() if step is None else f"Step {step} of {plan.num_steps}"
+    parts = _header(title)
+    parts += _roads(geometry, plan.obstacles)
+    badges, occupied = _badges(plan, coords)
     parts.append('<g id="paths">')
-    parts += _paths(geometry, strokes, occupied)
+    parts += _paths(geometry, _plan_strokes(plan, step), occupied)
     parts.append("</g>")
     parts += _positions(coords, _used(plan.roads), names)
     at = plan.steps[step] if step is not None else plan.steps[0]
@@ -558,11 +391,7 @@ def render_plan(plan: Plan, *, layout: Layout = "grid", step: int | None = None,
         css = "vehicle" if step is not None else "now"
         parts.append(_vehicle_marker(v, x, y, f'data-pos="{at[v - 1]}"', css=css))
     parts.append("</g>")
-    parts.append('<g id="badges">')
-    for v in VEHICLES:
-        parts.append(_badge(coords, starts[v - 1], v, "start", -sides[v]))
-        parts.append(_badge(coords, plan.goals[v - 1], v, "goal", sides[v]))
-    parts.append("</g>")
+    parts += badges
     parts += _legend(now=step is None)
     parts.append("</svg>")
     return "\n".join(parts) + "\n"
@@ -581,10 +410,10 @@ def render_animation(plan: Plan, *, layout: Layout = "grid", seconds_per_step: f
     coords = resolve_layout(layout)
     if not _drawable(plan, coords):
         coords = grid_layout()
-    geometry = _Geometry(coords, plan.roads)
+    geometry = RoadGeometry(coords, plan.roads)
     n = plan.num_steps
-    parts = _header(plan_title(plan) + " (animated)")
-    parts += _roads(geometry, plan.roads, plan.obstacles)
+    parts = _header(plan.title() + " (animated)")
+    parts += _roads(geometry, plan.obstacles)
     parts.append('<g id="paths">')
     parts += _paths(geometry, [_Stroke(v, plan.path(v), "path", 0.3, True) for v in VEHICLES])
     parts.append("</g>")

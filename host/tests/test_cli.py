@@ -1,34 +1,43 @@
+"""The command line: each action, its output (text and JSON), its pictures and exit statuses."""
+
 from __future__ import annotations
 
 import io
 import json
 import os
-import tempfile
+import subprocess
+import sys
 import unittest
 import unittest.mock
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
-from support import binary, write_script
+from support import LIBRARY, NS, binary, temporary_folder, write_file, write_script
 
 from mova_host.cli import main
 from mova_host.scenario import command_lines, load_scenario
 
-LIBRARY = Path(__file__).resolve().parents[2] / "examples" / "scenarios"
 
+class CommandLineCase(unittest.TestCase):
+    """A folder per test for files and the controller's working directory (folder/work)."""
 
-class CommandLineTest(unittest.TestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
-        self.common = ["--binary", str(binary()), "--workdir", self.folder.name]
+        self.folder = temporary_folder(self)
+        self.work = os.path.join(self.folder, "work")
+        self.common = ["--binary", str(binary()), "--workdir", self.work]
 
     def file(self, name: str, text: str) -> str:
-        path = os.path.join(self.folder.name, name)
-        with open(path, "w") as handle:
-            handle.write(text)
-        return path
+        return write_file(self.folder, name, text)
 
+    def call(self, *argv: str) -> tuple[int, str, str]:
+        """The exit status, standard output and standard error of the command line."""
+        out, err = io.StringIO(), io.StringIO()
+        with unittest.mock.patch("sys.stderr", err):
+            status = main(list(argv), out)
+        return status, out.getvalue(), err.getvalue()
+
+
+class CommandLineTest(CommandLineCase):
     def test_run_prints_each_command_beside_its_answer(self):
         stream = self.file("stream.txt", "\n".join([
             "# a comment is not sent",
@@ -50,8 +59,8 @@ class CommandLineTest(unittest.TestCase):
         self.assertTrue(rows[4][1].startswith("dropped (position 13"))
 
     def test_plan_with_flags_prints_the_table_and_writes_pictures(self):
-        picture = os.path.join(self.folder.name, "out", "plan.svg")
-        frames = os.path.join(self.folder.name, "frames")
+        picture = os.path.join(self.folder, "out", "plan.svg")
+        frames = os.path.join(self.folder, "frames")
         out = io.StringIO()
         code = main(["plan", "--road", "two-lanes", "0", "1", "--road", "one-lane", "1", "2",
                      "--road", "two-lanes", "2", "3", "--road", "two-lanes", "3", "0",
@@ -88,26 +97,8 @@ for line in sys.stdin:
 """
 
 
-class ExitStatusTest(unittest.TestCase):
+class ExitStatusTest(CommandLineCase):
     """0 a plan was found, 1 no plan, 2 bad input or usage (nothing run), 3 the controller failed."""
-
-    def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
-        self.work = os.path.join(self.folder.name, "work")
-        self.common = ["--binary", str(binary()), "--workdir", self.work]
-
-    def file(self, name: str, text: str) -> str:
-        path = os.path.join(self.folder.name, name)
-        with open(path, "w") as handle:
-            handle.write(text)
-        return path
-
-    def call(self, *argv: str) -> tuple[int, str, str]:
-        out, err = io.StringIO(), io.StringIO()
-        with unittest.mock.patch("sys.stderr", err):
-            status = main(list(argv), out)
-        return status, out.getvalue(), err.getvalue()
 
     def test_plan_found_and_not_found(self):
         found, missing = str(LIBRARY / "passing-two-lanes.json"), str(LIBRARY / "head-on-one-lane.json")
@@ -127,8 +118,6 @@ class ExitStatusTest(unittest.TestCase):
 
     def test_reader_gone_ends_quietly_with_the_broken_pipe_status(self):
         # `mova-host run FILE | head -1`: the reader closes the pipe after the first line.
-        import subprocess
-        import sys
         stream = self.file("stream.txt", "MOVA_GENERATION\n" * 2000)
         env = dict(os.environ, PYTHONPATH=str(Path(__file__).resolve().parents[1]))
         child = subprocess.Popen([sys.executable, "-m", "mova_host", "run", stream, *self.common],
@@ -150,11 +139,11 @@ class ExitStatusTest(unittest.TestCase):
         self.assertEqual(report["warnings"][0]["place"], "vehicles[2].goal")
 
     def test_bad_input_runs_nothing(self):
-        dying = write_script(self.folder.name, DYING)
+        dying = write_script(self.folder, DYING)
         bad = self.file("bad.json", '{"format": "mova-scenario", "version": 1, "roads": [{"kind": "lane", '
                         '"from": 0, "to": 1}], "vehicles": []}')
         for argv in (["plan", bad], ["explain", bad], ["check", bad], ["commands", bad],
-                     ["explain", os.path.join(self.folder.name, "missing.json")],
+                     ["explain", os.path.join(self.folder, "missing.json")],
                      ["explain", bad, "--road", "one-way", "0", "1"],
                      ["explain", "--road", "two-lane", "0", "1", "--start", "0", "1", "2", "--goal", "1", "2", "3"],
                      ["explain", "--road", "one-way", "0", "1", "--start", "0", "1", "2", "--goal", "1", "2", "3",
@@ -177,32 +166,25 @@ class ExitStatusTest(unittest.TestCase):
         self.assertIn("roads[0].kind", json.loads(out)["error"])
 
     def test_controller_failure(self):
-        dying = write_script(self.folder.name, DYING)
+        dying = write_script(self.folder, DYING)
         scenario = str(LIBRARY / "rotation.json")
         for action in ("plan", "explain"):
             with self.subTest(action):
                 status, _, err = self.call(action, scenario, "--binary", dying, "--workdir", self.work)
                 self.assertEqual(status, 3)
                 self.assertIn("exited (status 9) during MOVA_START_MISSION", err)
-        status, _, err = self.call("plan", scenario, "--binary", os.path.join(self.folder.name, "nothing"))
+        status, _, err = self.call("plan", scenario, "--binary", os.path.join(self.folder, "nothing"))
         self.assertEqual(status, 3)
         self.assertIn("no controller executable", err)
 
 
-class OutputTest(unittest.TestCase):
-    def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
-        self.common = ["--binary", str(binary()), "--workdir", self.folder.name]
-
+class OutputTest(CommandLineCase):
     def run_main(self, *argv: str) -> str:
-        out = io.StringIO()
-        main(list(argv), out)
-        return out.getvalue()
+        return self.call(*argv)[1]
 
     def test_json_of_run_plan_and_explain(self):
         scenario = str(LIBRARY / "one-way-loops.json")
-        stream = os.path.join(self.folder.name, "stream.txt")
+        stream = os.path.join(self.folder, "stream.txt")
         commands = self.run_main("commands", scenario)
         self.assertEqual(commands.splitlines(), command_lines(load_scenario(scenario)))
         Path(stream).write_text(commands + "MOVA_GET_NUM_STEPS\n")
@@ -221,15 +203,14 @@ class OutputTest(unittest.TestCase):
         self.assertEqual(plans[1]["obstacles"], [[0, 1]])
 
     def test_explain_draws_the_scenario_at_its_coordinates(self):
-        picture = os.path.join(self.folder.name, "loops.svg")
+        picture = os.path.join(self.folder, "loops.svg")
         text = self.run_main("explain", str(LIBRARY / "one-way-loops.json"), "--svg", picture, *self.common)
         self.assertIn("category: plan", text)
         self.assertIn(f"picture: {picture}", text)
         root = ET.parse(picture).getroot()
-        ns = {"s": "http://www.w3.org/2000/svg"}
-        circle = root.find(".//s:g[@data-pos='4']/s:circle", ns)
+        circle = root.find(".//s:g[@data-pos='4']/s:circle", NS)
         self.assertEqual((circle.get("cx"), circle.get("cy")), ("380", "460"))
-        self.assertEqual(root.find("s:title", ns).text, "one-way loops: Plan: 16 steps (fewest 6)")
+        self.assertEqual(root.find("s:title", NS).text, "one-way loops: Plan: 16 steps (fewest 6)")
 
 
 if __name__ == "__main__":

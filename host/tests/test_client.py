@@ -10,6 +10,7 @@ from unittest import mock
 from support import ClientCase, binary, write_script
 
 from mova_host import ChildExited, CommandDropped, MovaClient, MovaTimeout, ProtocolError, Timeouts, find_binary
+from mova_host.protocol import COMMANDS
 
 
 class AnswersTest(ClientCase):
@@ -123,8 +124,8 @@ class TimeoutTest(ClientCase):
     def test_planning_time_out_follows_the_planner_limit(self):
         client = self.new_client(timeouts=Timeouts(answer=1.0, planning_margin=1.0, planning_factor=6.0))
         client.set_timeout(2500)
-        self.assertEqual(client._time_out_for(client_command("MOVA_START_MISSION")), 16.0)
-        self.assertEqual(client._time_out_for(client_command("MOVA_GET_NUM_STEPS")), 1.0)
+        self.assertEqual(client._time_out_for(COMMANDS["MOVA_START_MISSION"]), 16.0)
+        self.assertEqual(client._time_out_for(COMMANDS["MOVA_GET_NUM_STEPS"]), 1.0)
 
     def test_silent_child_times_out_at_start_up(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -154,12 +155,6 @@ class TimeoutTest(ClientCase):
             self.addCleanup(client.kill)
             with self.assertRaises(ProtocolError):
                 client.get_num_steps()
-
-
-def client_command(name):
-    from mova_host.protocol import COMMANDS
-
-    return COMMANDS[name]
 
 
 class DeadChildTest(ClientCase):

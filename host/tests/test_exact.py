@@ -8,7 +8,7 @@ from support import ClientCase
 
 from mova_host import Road, RoadKind
 from mova_host.exact import Network, check_plan, distance_table, legal_step, moved, solve
-from mova_host.runner import Session
+from mova_host.runner import ScenarioRunner
 from mova_host.scenario import Scenario
 
 W, L, T = RoadKind.ONE_WAY, RoadKind.ONE_LANE, RoadKind.TWO_LANES
@@ -119,7 +119,7 @@ class StepRulesOnTheControllerTest(ClientCase):
     """The rules above, and the distance table, against the real controller."""
 
     def test_the_controller_agrees_with_each_rule(self):
-        session = Session(self.new_client())
+        session = ScenarioRunner(self.new_client())
         for name, (network, start, goal, steps) in RULES.items():
             with self.subTest(name):
                 run = session.run(Scenario(network, start, goal, RULE_OBSTACLES.get(name, [])))
@@ -129,7 +129,7 @@ class StepRulesOnTheControllerTest(ClientCase):
 
     def test_distance_table_as_the_controller_reads_it(self):
         rng = random.Random(3)
-        session = Session(self.new_client())
+        session = ScenarioRunner(self.new_client())
         for _ in range(3):
             network = random_roads(rng)
             start = tuple(rng.sample(range(12), 3))

@@ -12,64 +12,28 @@ from __future__ import annotations
 import os
 import random
 import sys
-import tempfile
 import time
 import unittest
 from collections import Counter
 
-from support import binary
+from support import binary, random_scenario, temporary_folder
 
-from mova_host import MovaClient, Road, RoadKind, Timeouts
-from mova_host.exact import Network, check_plan, solve
-from mova_host.explain import explain, plan_figures
-from mova_host.runner import Session
-from mova_host.scenario import Scenario
+from mova_host import MovaClient, Timeouts
+from mova_host.exact import check_plan, solve
+from mova_host.explain import explain
+from mova_host.plans import plan_figures
+from mova_host.runner import ScenarioRunner
 
 MISSIONS = int(os.environ.get("MOVA_RANDOM_MISSIONS", "1000"))
 SEED = 20240611
 
 
-def random_scenario(rng: random.Random) -> Scenario:
-    """3 to 15 roads of random kinds (now and then from a position to itself); a goal mostly
-    some random legal steps away from the starts, otherwise anywhere; now and then obstacles,
-    mostly on roads."""
-    kinds = list(RoadKind)
-    roads = []
-    for _ in range(rng.randint(3, 15)):
-        a = rng.randrange(12)
-        b = a if rng.randrange(20) == 0 else (a + rng.randint(1, 11)) % 12
-        roads.append(Road(rng.choice(kinds), a, b))
-    starts = tuple(rng.sample(range(12), 3))
-    obstacles = []
-    if rng.randrange(4) == 0:
-        for _ in range(rng.randint(1, 3)):
-            road = rng.choice(roads)
-            if rng.randrange(4) and road.a != road.b:
-                obstacles.append((road.b, road.a))
-            else:
-                a = rng.randrange(12)
-                obstacles.append((a, (a + rng.randint(1, 11)) % 12))
-    goals = starts
-    if rng.randrange(4):
-        net = Network(roads, obstacles)
-        for _ in range(rng.randint(1, 14)):
-            options = list(net.successors(goals))
-            if not options:
-                break
-            goals = rng.choice(options)
-    while goals == starts:
-        goals = tuple(rng.sample(range(12), 3))
-    return Scenario(roads, starts, goals, obstacles)  # type: ignore[arg-type]
-
-
 class RandomMissionTest(unittest.TestCase):
     def test_controller_plans_against_the_exact_search(self):
         rng = random.Random(SEED)
-        folder = tempfile.TemporaryDirectory(prefix="mova-random-")
-        self.addCleanup(folder.cleanup)
-        client = MovaClient(binary(), folder.name, timeouts=Timeouts(answer=10.0))
+        client = MovaClient(binary(), temporary_folder(self, "mova-random-"), timeouts=Timeouts(answer=10.0))
         self.addCleanup(client.kill)
-        session = Session(client)
+        session = ScenarioRunner(client)
         tally: Counter[str] = Counter()
         extra_steps: Counter[int] = Counter()
         ratios: list[float] = []

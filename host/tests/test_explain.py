@@ -4,16 +4,14 @@ import io
 import json
 import tempfile
 import unittest
-from pathlib import Path
 
-from support import binary
+from support import LIBRARY, binary
 
 from mova_host import Road, RoadKind
 from mova_host.cli import main
 from mova_host.explain import explain, plan_figures
 from mova_host.scenario import load_scenario
 
-LIBRARY = Path(__file__).resolve().parents[2] / "examples" / "scenarios"
 W, L, T = RoadKind.ONE_WAY, RoadKind.ONE_LANE, RoadKind.TWO_LANES
 LINE = [Road(T, 0, 1), Road(T, 1, 2), Road(T, 2, 3), Road(T, 3, 0)]  # a ring of two-lane roads
 RECORD = "2024-03-01 16:03:07 : DAEMON : {} : {}  "

@@ -94,16 +94,5 @@ class MissionTest(ClientCase):
             Mission(self.client).plan()
 
 
-class PlanTableTest(unittest.TestCase):
-    def test_table_lists_each_step_and_its_moves(self):
-        from mova_host import Plan
-
-        plan = Plan(True, (Road(RoadKind.TWO_LANES, 0, 1),), (), (1, 5, 9), ((0, 5, 9), (1, 5, 9)))
-        lines = plan.table().splitlines()
-        self.assertEqual(len(lines), 4)
-        self.assertIn("V1 0->1", lines[3])
-        self.assertEqual(lines[2].split("|")[1].strip(), "0")
-
-
 if __name__ == "__main__":
     unittest.main()

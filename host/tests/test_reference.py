@@ -36,7 +36,7 @@ class Line:
 
 
 @dataclass
-class Session:
+class ReferenceSession:
     start: int  # line number in the reference
     continued: bool
     lines: list[Line]
@@ -59,8 +59,8 @@ def parse_line(raw: str, where: str) -> Line:
     return Line(command, exact.group(1))
 
 
-def sessions(text: str) -> list[Session]:
-    found: list[Session] = []
+def sessions(text: str) -> list[ReferenceSession]:
+    found: list[ReferenceSession] = []
     for block in re.finditer(r"^```(mova(?: continued)?|log)\n(.*?)^```", text, re.M | re.S):
         kind, body = block.group(1), block.group(2)
         number = text.count("\n", 0, block.start()) + 1
@@ -70,7 +70,7 @@ def sessions(text: str) -> list[Session]:
             found[-1].logs.append(rows)
         else:
             lines = [parse_line(row, f"line {number}") for row in rows]
-            found.append(Session(number, kind.endswith("continued"), lines))
+            found.append(ReferenceSession(number, kind.endswith("continued"), lines))
     return found
 
 

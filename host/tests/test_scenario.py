@@ -1,16 +1,13 @@
 from __future__ import annotations
 
-import copy
 import json
 import random
 import unittest
-from pathlib import Path
 
-import support  # noqa: F401  (puts the package on the path)
+from support import BASE, LIBRARY, changed, random_scenario
 
 from mova_host.scenario import (
     ScenarioError,
-    check_scenario,
     command_lines,
     dumps_scenario,
     load_scenario,
@@ -18,35 +15,6 @@ from mova_host.scenario import (
     parse_scenario,
     scenario_to_json,
 )
-from test_exact_vs_controller import random_scenario
-
-LIBRARY = Path(__file__).resolve().parents[2] / "examples" / "scenarios"
-
-BASE = {
-    "format": "mova-scenario",
-    "version": 1,
-    "positions": [{"position": 0, "name": "dock", "x": 80, "y": 60.5}],
-    "roads": [{"kind": "two-lanes", "from": 0, "to": 1}, {"kind": "one-way", "from": 1, "to": 2}],
-    "vehicles": [{"vehicle": 1, "start": 0, "goal": 2}, {"vehicle": 3, "start": 5, "goal": 5},
-                 {"vehicle": 2, "start": 1, "goal": 0}],
-    "obstacles": [{"from": 2, "to": 1}],
-    "settings": {"timeout_ms": 250, "memory_mb": 64},
-}
-
-
-def changed(path: str, value: object) -> dict:
-    """BASE with one field set (path like "roads[1].kind"); value ... deletes it."""
-    data = copy.deepcopy(BASE)
-    keys = [int(k) if k.isdigit() else k for k in path.replace("[", ".").replace("]", "").split(".")]
-    target = data
-    for key in keys[:-1]:
-        target = target[key]
-    if value is ...:
-        del target[keys[-1]]
-    else:
-        target[keys[-1]] = value
-    return data
-
 
 class ReadingTest(unittest.TestCase):
     def test_fields(self):
@@ -112,50 +80,6 @@ class ReadingTest(unittest.TestCase):
         with self.assertRaises(ScenarioError) as caught:
             load_scenario(LIBRARY / "no-such-file.json")
         self.assertIn("no such file", str(caught.exception))
-
-
-class CheckTest(unittest.TestCase):
-    def test_doubtful_points_name_the_field(self):
-        data = copy.deepcopy(BASE)
-        data["roads"].append({"kind": "two-lanes", "from": 1, "to": 0})  # the same road again
-        data["positions"].append({"position": 7})
-        data["vehicles"][2]["goal"] = 2  # vehicle 2 shares vehicle 1's goal
-        data["obstacles"].append({"from": 4, "to": 6})
-        found = [str(f) for f in check_scenario(parse_scenario(data))]
-        for expected in [
-            "roads[2]: repeats roads[0]",
-            "positions[1]: position 7 has no road",
-            "vehicles[1].start: position 5 of vehicle 3 has no road to another position",
-            "vehicles[1].start: vehicle 3 stays on position 5, which lies on no cycle of roads",
-            "vehicles[2].goal: position 2 is also the goal of vehicle 1",
-            "obstacles[1]: no road joins 4 and 6",
-            "vehicles[0].goal: vehicle 1 cannot reach its goal 2 from its start 0 (dock) past the obstacles",
-        ]:
-            self.assertTrue(any(f.startswith(expected) for f in found), f"{expected!r} not in {found}")
-        one_way = changed("roads[1]", {"kind": "one-way", "from": 2, "to": 1})
-        found = [str(f) for f in check_scenario(parse_scenario(one_way))]
-        self.assertIn("vehicles[0].goal: vehicle 1 cannot reach its goal 2 from its start 0 (dock) on the roads", found)
-        beside = changed("roads[1]", {"kind": "one-lane", "from": 1, "to": 0})
-        self.assertIn("roads[1]: adds nothing to the two-lane road roads[0] between 1 and 0",
-                      [str(f) for f in check_scenario(parse_scenario(beside))])
-
-    def test_unknown_fields_and_roads_to_themselves(self):
-        data = changed("note", "kept as it is")
-        data["expect"] = {"answer": True, "cause": "a key of the tests' own"}
-        data["roads"].append({"kind": "one-way", "from": 5, "to": 5})
-        s = parse_scenario(data)
-        self.assertEqual(scenario_to_json(s)["note"], "kept as it is")
-        self.assertEqual(parse_scenario(scenario_to_json(s)), s)
-        found = [str(f) for f in check_scenario(s)]
-        self.assertIn("note: unknown field, ignored", found)
-        self.assertTrue(any(f.startswith("roads[2]: leads from 5 to itself") for f in found), found)
-        # A road to itself closes a cycle: vehicle 3 staying on 5 no longer worries the check.
-        self.assertFalse(any("stays on position 5" in f for f in found), found)
-
-    def test_library_scenarios_that_can_plan_have_nothing_doubtful(self):
-        for name in ("passing-two-lanes", "siding", "one-way-loops", "rotation", "swap-two-roads"):
-            with self.subTest(name):
-                self.assertEqual(check_scenario(load_scenario(LIBRARY / f"{name}.json")), [])
 
 
 class CommandStreamTest(unittest.TestCase):

@@ -1,20 +1,18 @@
 from __future__ import annotations
 
 import math
-import re
 import unittest
 import xml.etree.ElementTree as ET
 
-import support  # noqa: F401  (puts the package on the path)
+from support import NS, numbers, parse, random_scenario
 
 import random
 
 from mova_host import Plan, Road, RoadKind
 from mova_host import svg
+from mova_host.geometry import grid_layout
 from mova_host.exact import solve
-from test_exact_vs_controller import random_scenario
 
-NS = {"s": "http://www.w3.org/2000/svg"}
 ROADS = (
     Road(RoadKind.TWO_LANES, 0, 1),
     Road(RoadKind.ONE_LANE, 1, 5),
@@ -32,19 +30,10 @@ PLAN = Plan(
 )
 
 
-def parse(text: str) -> ET.Element:
-    return ET.fromstring(text.encode())
-
-
-def numbers(d: str) -> list[tuple[float, float]]:
-    values = [float(x) for x in re.findall(r"-?\d+(?:\.\d+)?", d)]
-    return list(zip(values[::2], values[1::2]))
-
-
 class PlanPictureTest(unittest.TestCase):
     def setUp(self):
         self.root = parse(svg.render_plan(PLAN))
-        self.layout = svg.grid_layout()
+        self.layout = grid_layout()
 
     def test_all_twelve_positions_at_their_places(self):
         positions = self.root.findall(".//s:g[@class='position']", NS)
@@ -129,7 +118,7 @@ class FramesAndAnimationTest(unittest.TestCase):
 
     def test_animation_moves_each_vehicle_through_its_positions(self):
         root = parse(svg.render_animation(PLAN))
-        layout = svg.grid_layout()
+        layout = grid_layout()
         for group in root.findall(".//s:g[@class='vehicle']", NS):
             v = int(group.get("data-vehicle"))
             animations = {a.get("attributeName"): a for a in group.iter(f"{{{NS['s']}}}animate")}
@@ -155,23 +144,6 @@ class FramesAndAnimationTest(unittest.TestCase):
         self.assertEqual(len(network.findall(".//s:g[@class='obstacle']", NS)), 1)
 
 
-def curve_points(d: str) -> list[tuple[float, float]]:
-    """Points along path data made of M, L and Q pieces."""
-    points: list[tuple[float, float]] = []
-    for piece in re.findall(r"[MLQ][^MLQ]*", d):
-        values = numbers(piece[1:])
-        if piece[0] == "Q" and points:
-            (cx, cy), (ex, ey) = values
-            sx, sy = points[-1]
-            for k in range(1, 21):
-                t = k / 20
-                u = 1 - t
-                points.append((u * u * sx + 2 * u * t * cx + t * t * ex, u * u * sy + 2 * u * t * cy + t * t * ey))
-        else:
-            points += values
-    return points
-
-
 def boxes(root: ET.Element, css: str) -> list[tuple[float, float, float, float]]:
     out = []
     for group in root.findall(f".//s:g[@class='{css}']", NS):
@@ -183,43 +155,6 @@ def boxes(root: ET.Element, css: str) -> list[tuple[float, float, float, float]]
 
 def overlap(a, b) -> bool:
     return a[0] < b[2] and b[0] < a[2] and a[1] < b[3] and b[1] < a[3]
-
-
-class LayoutTest(unittest.TestCase):
-    def test_roads_stay_clear_of_title_and_legend(self):
-        # Roads along the top and bottom rows pass over a position and must bend; a long
-        # diagonal bends too.
-        roads = (Road(RoadKind.TWO_LANES, 0, 2), Road(RoadKind.ONE_LANE, 1, 3), Road(RoadKind.ONE_WAY, 0, 3),
-                 Road(RoadKind.TWO_LANES, 8, 10), Road(RoadKind.ONE_WAY, 11, 8), Road(RoadKind.ONE_LANE, 0, 10),
-                 Road(RoadKind.TWO_LANES, 0, 1), Road(RoadKind.TWO_LANES, 0, 1))
-        for layout in ("grid", "circle", {0: (0, 0), 1: (100, 0), 2: (200, 0), 3: (300, 0), 8: (0, 100),
-                                           10: (200, 100), 11: (300, 100)}):
-            root = parse(svg.render_network(roads, layout=layout))
-            for road in root.findall(".//s:g[@id='roads']/s:g", NS):
-                for x, y in curve_points(road.find("s:path", NS).get("d")):
-                    with self.subTest(layout=str(layout)[:20], road=road.get("data-road")):
-                        self.assertGreater(y - 8, svg.TITLE_BOTTOM)
-                        self.assertLess(y + 8, svg.LEGEND_TOP - 8)
-                        self.assertTrue(0 < x < svg.WIDTH)
-            # The second road between 0 and 1 is drawn beside the first, not over it.
-            twins = [r.find("s:path", NS).get("d") for r in root.findall(".//s:g[@data-from='0'][@data-to='1']", NS)]
-            self.assertEqual(len(set(twins)), 2)
-
-    def test_positions_at_their_coordinates(self):
-        inside = {0: (100.0, 150.0), 1: (400.0, 150.0), 5: (250.0, 400.0)}
-        roads = (Road(RoadKind.TWO_LANES, 0, 1), Road(RoadKind.ONE_WAY, 1, 5))
-        root = parse(svg.render_network(roads, layout=inside, names={5: "dock"}))
-        drawn = {int(g.get("data-pos")): g for g in root.findall(".//s:g[@class='position']", NS)}
-        self.assertEqual(sorted(drawn), [0, 1, 5])
-        for p, (x, y) in inside.items():
-            circle = drawn[p].find("s:circle", NS)
-            self.assertEqual((float(circle.get("cx")), float(circle.get("cy"))), (x, y))
-        self.assertEqual(drawn[5].find("s:text[@class='name']", NS).text, "dock")
-        # Coordinates of another scale are fitted into the drawing, keeping their shape.
-        far = svg.resolve_layout({0: (0, 0), 1: (3000, 0), 5: (1500, 1500)})
-        x0, y0, x1, y1 = svg.NODE_BOX
-        self.assertTrue(all(x0 <= x <= x1 and y0 <= y <= y1 for x, y in far.values()))
-        self.assertAlmostEqual(far[1][0] - far[0][0], 2 * (far[5][1] - far[0][1]))
 
 
 class PlanMarksTest(unittest.TestCase):
@@ -245,7 +180,7 @@ class PlanMarksTest(unittest.TestCase):
 
     def test_direction_marks_point_where_the_vehicles_go(self):
         root = parse(svg.render_plan(PLAN))
-        layout = svg.grid_layout()
+        layout = grid_layout()
         marks = root.findall(".//s:path[@class='direction']", NS)
         self.assertEqual(sorted((int(m.get("data-vehicle")), int(m.get("data-from")), int(m.get("data-to"))) for m in marks),
                          [(1, 0, 1), (1, 1, 5), (2, 0, 4), (2, 1, 0)])

@@ -4,7 +4,6 @@ import { draw, exportSvg, TRAY_TOP } from "./canvas.js";
 import * as panels from "./panels.js";
 
 const $ = (id) => document.getElementById(id);
-const KIND_WORDS = { "one-way": "one-way road", "one-lane": "two-way road with one lane", "two-lanes": "two-way road with two lanes" };
 const KEEP_ENTRIES = 3000;
 const PLAY_MS = 800;
 const DROP_RADIUS = 40;
@@ -40,7 +39,7 @@ function accept(state) {
   if (app.transcript.length > KEEP_ENTRIES) app.transcript.splice(0, app.transcript.length - KEEP_ENTRIES);
   app.state = state;
   app.localCoords = {};
-  const key = state.plan ? JSON.stringify([state.plan.steps, state.plan.history]) : "";
+  const key = state.plan ? JSON.stringify([state.plan.plan, state.plan.history, state.now]) : "";
   if (key !== app.planKey) {
     app.planKey = key;
     app.step = 0;
@@ -134,13 +133,18 @@ function names() {
   return out;
 }
 
-// The plan the picture shows: the controller's, or the exact search's fewest-steps plan.
+// The plan the picture and the step table show: the controller's (a plan not found keeps the
+// vehicles where they stand), or the exact search's fewest-steps plan.
 function shownPlan() {
   const plan = app.state.plan;
   const e = app.state.explanation;
-  if (!plan || !app.showOptimal || !e || !e.optimal_plan) return plan;
-  return { answer: true, exact: true, steps: e.optimal_plan, history: plan.history, goals: plan.goals,
-    obstacles: plan.obstacles, num_steps: e.optimal_plan.length - 1 };
+  if (!plan) return null;
+  if (!app.showOptimal || !e || !e.optimal_plan) {
+    return { answer: plan.answer, exact: false, steps: plan.plan || [app.state.now], history: plan.history,
+      obstacles: plan.obstacles, num_steps: plan.steps };
+  }
+  return { answer: true, exact: true, steps: e.optimal_plan, history: plan.history, obstacles: plan.obstacles,
+    num_steps: e.optimal_plan.length - 1 };
 }
 
 function toggleOptimal() {
@@ -164,12 +168,19 @@ function caption() {
   return text;
 }
 
+function serverCoords() {
+  const out = {};
+  for (const p of app.state.positions) out[p.position] = [p.x, p.y];
+  return out;
+}
+
 function drawCanvas() {
   const s = app.state;
   draw($("canvas"), app.config, {
-    caption: caption(),
-    coords: coords(), names: names(), roads: s.roads, obstacles: s.obstacles, starts: s.starts, goals: s.goals,
-    plan: shownPlan(), step: app.step, mode: app.mode, pick: app.pick, drag: app.drag,
+    caption: caption(), coords: coords(), serverCoords: serverCoords(), geometry: s.geometry,
+    moved: new Set(Object.keys(app.localCoords).map(Number)), names: names(), roads: s.roads,
+    obstacles: s.obstacles, starts: s.starts, goals: s.goals, plan: shownPlan(), step: app.step, mode: app.mode,
+    pick: app.pick, drag: app.drag,
   });
 }
 
@@ -221,7 +232,7 @@ function renderNetwork(s) {
   const full = s.roads.length >= s.max_roads;
   $("road-count").textContent = `${s.roads.length} of ${s.max_roads} roads` + (full ? " — the limit: remove a road to add another." : "");
   $("road-count").className = `count${full ? " full" : ""}`;
-  panels.roadList($("road-list"), s, (index) => act("remove-road", { index }));
+  panels.roadList($("road-list"), s, app.config, (index) => act("remove-road", { index }));
   $("built").textContent = s.built ? "The controller holds this network."
     : s.roads.length ? "Not built yet: Build (or Plan) sends the roads to the controller." : "";
   panels.distanceTable($("distance-table"), s);
@@ -241,7 +252,7 @@ function renderMission(s) {
   });
   $("vehicle-rows").replaceChildren(...rows);
   const plan = s.plan;
-  $("move").disabled = !(plan && plan.answer && plan.num_steps > 0) || !s.controller.running;
+  $("move").disabled = !(plan && plan.answer && plan.steps > 0) || !s.controller.running;
   $("confirm").disabled = !plan || !s.controller.running;
   $("clear-obstacles").disabled = !s.obstacles.length;
   $("obstacle-list").textContent = s.obstacles.length
@@ -395,7 +406,7 @@ function choose(position) {
   if (app.pick === null) {
     app.pick = position;
     drawCanvas();
-    say(`Position ${position} chosen. Click the second position for a ${KIND_WORDS[kind]} (Esc cancels).`);
+    say(`Position ${position} chosen. Click the second position for a ${kindPhrase(kind)} (Esc cancels).`);
   } else if (app.pick === position) {
     app.pick = null;
     drawCanvas();
@@ -495,7 +506,21 @@ function setMode(mode) {
   render();
 }
 
-function wire() {
+const kindPhrase = (kind) => app.config.kind_words[kind].phrase;
+
+// The choice of the next road's kind, in the words of the legend; two lanes to begin with.
+function kindChoices() {
+  const choices = app.config.kinds.map((kind) => {
+    const radio = panels.h("input", { type: "radio", name: "kind", value: kind, checked: kind === "two-lanes" });
+    radio.addEventListener("change", () => {
+      if (app.pick !== null) say(`Position ${app.pick} chosen. Click the second position for a ${kindPhrase(kind)}.`);
+    });
+    return panels.h("label", {}, [radio, ` ${app.config.kind_words[kind].label}`]);
+  });
+  $("kinds").append(...choices);
+}
+
+function wireCanvas() {
   const canvas = $("canvas");
   canvas.addEventListener("pointerdown", onPointerDown);
   canvas.addEventListener("pointermove", onPointerMove);
@@ -511,6 +536,9 @@ function wire() {
   });
   $("mode-network").addEventListener("click", () => setMode("network"));
   $("mode-mission").addEventListener("click", () => setMode("mission"));
+}
+
+function wireNetwork() {
   $("road-form").addEventListener("submit", (event) => {
     event.preventDefault();
     const kind = document.querySelector("input[name=kind]:checked").value;
@@ -528,16 +556,14 @@ function wire() {
   $("name-position").addEventListener("change", () => {
     $("name-text").value = app.state.positions[Number($("name-position").value)].name || "";
   });
-  for (const radio of document.querySelectorAll("input[name=kind]")) {
-    radio.addEventListener("change", () => {
-      if (app.pick !== null) say(`Position ${app.pick} chosen. Click the second position for a ${KIND_WORDS[radio.value]}.`);
-    });
-  }
   $("build").addEventListener("click", () => act("build"));
   $("distances").addEventListener("click", () => act("distances"));
   $("clear-roads").addEventListener("click", () => {
     if (app.state.roads.length && confirm("Remove every road?")) act("clear-roads");
   });
+}
+
+function wireMission() {
   $("plan").addEventListener("click", () => act("plan"));
   $("move").addEventListener("click", () => act("move"));
   $("confirm").addEventListener("click", () => act("confirm"));
@@ -552,6 +578,9 @@ function wire() {
   $("step-back").addEventListener("click", () => { stop(); setStep(app.step - 1); });
   $("step-forward").addEventListener("click", () => { stop(); setStep(app.step + 1); });
   $("slider").addEventListener("input", () => { stop(); setStep(Number($("slider").value)); });
+}
+
+function wireFiles() {
   $("load-file").addEventListener("change", (event) => {
     loadFile(event.target.files[0]);
     event.target.value = "";
@@ -562,9 +591,13 @@ function wire() {
 }
 
 async function main() {
-  wire();
+  wireCanvas();
+  wireNetwork();
+  wireMission();
+  wireFiles();
   try {
     app.config = await api.config();
+    kindChoices();
     const minutes = Math.round(app.config.idle_seconds / 60);
     $("footer").textContent = `This page drives its own controller process. After ${minutes} minute${minutes === 1 ? "" : "s"} without use the session ends with its controller; the page then starts a new one with the same network and vehicles.`;
     const saved = sessionStorage.getItem("mova-session");

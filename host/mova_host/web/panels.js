@@ -12,13 +12,12 @@ export function h(tag, attrs = {}, children = []) {
   return node;
 }
 
-const KIND_WORDS = { "one-way": "one-way", "one-lane": "two-way, one lane", "two-lanes": "two-way, two lanes" };
-
-export function roadList(container, state, onRemove) {
+// The roads, each with its kind in the words of the legend (`config.kind_words`).
+export function roadList(container, state, config, onRemove) {
   const rows = state.roads.map((road) => h("li", { "data-road": road.index }, [
     h("span", { class: `kind-swatch ${road.kind}`, "aria-hidden": "true" }),
     h("span", { class: "road-text",
-      text: road.kind === "one-way" ? `${road.from} → ${road.to}  one-way` : `${road.from} – ${road.to}  ${KIND_WORDS[road.kind]}` }),
+      text: `${road.from} ${road.kind === "one-way" ? "→" : "–"} ${road.to}  ${config.kind_words[road.kind].label}` }),
     h("button", { class: "small", type: "button", title: `remove the road ${road.from}-${road.to}`,
       "aria-label": `remove the road ${road.from}-${road.to}`, onclick: () => onRemove(road.index), text: "Remove" }),
   ]));

@@ -1,4 +1,5 @@
-"""The workbench server against the real controller: every operation, bad requests, faults."""
+"""The workbench through its HTTP interface, against the real controller: every operation, bad
+requests, faults, sessions."""
 
 from __future__ import annotations
 
@@ -10,16 +11,15 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
 from pathlib import Path
 
-from support import binary
+from support import LIBRARY, binary, temporary_folder
 
 from mova_host import MovaClient, Timeouts, svg
-from mova_host.server import MAX_BODY, make_server
+from mova_host.workbench.server import MAX_BODY, make_server
 
 JSON = {"Content-Type": "application/json"}
 EXAMPLE_ROADS = [("two-lanes", 0, 1), ("one-lane", 1, 2), ("two-lanes", 2, 3), ("one-lane", 0, 4),
@@ -38,17 +38,16 @@ def gone(pid: int) -> bool:
 
 class ServerCase(unittest.TestCase):
     def start(self, **options):
-        folder = tempfile.TemporaryDirectory(prefix="mova-server-test-")
-        self.addCleanup(folder.cleanup)
+        folder = temporary_folder(self, "mova-server-test-")
         options.setdefault("timeouts", Timeouts(answer=10.0))
-        server = make_server(binary(), host="127.0.0.1", port=0, root=Path(folder.name), **options)
+        server = make_server(binary(), host="127.0.0.1", port=0, root=Path(folder), **options)
         thread = threading.Thread(target=server.serve_forever, daemon=True)
         thread.start()
         self.addCleanup(server.sessions.close_all)
         self.addCleanup(server.server_close)
         self.addCleanup(server.shutdown)
         self.server = server
-        self.root = Path(folder.name)
+        self.root = Path(folder)
         return server
 
     def request(self, method: str, path: str, body=None, headers=None):
@@ -145,10 +144,9 @@ class PageTest(ServerCase):
 
     def test_serve_on_the_command_line_answers_at_its_address_and_ends_its_children_when_stopped(self):
         host = Path(__file__).resolve().parents[1]
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
+        folder = temporary_folder(self)
         process = subprocess.Popen([sys.executable, "-m", "mova_host", "serve", "--port", "0", "--workdir",
-                                    folder.name, "--binary", str(binary().resolve())], cwd=host,
+                                    folder, "--binary", str(binary().resolve())], cwd=host,
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.addCleanup(process.stdout.close)
         self.addCleanup(process.wait, 10)
@@ -162,11 +160,11 @@ class PageTest(ServerCase):
         connection.request("POST", "/api/sessions", body="{}", headers=JSON)
         pid = json.loads(connection.getresponse().read())["controller"]["pid"]
         connection.close()
-        self.assertEqual(len(os.listdir(folder.name)), 1)
+        self.assertEqual(len(os.listdir(folder)), 1)
         process.terminate()
         self.assertEqual(process.wait(10), 0)
         self.assertTrue(gone(pid))
-        self.assertEqual(os.listdir(folder.name), [])
+        self.assertEqual(os.listdir(folder), [])
 
 
 class NetworkTest(ServerCase):
@@ -248,12 +246,12 @@ class MissionTest(ServerCase):
         state = self.act(ident, "plan")
         plan = state["plan"]
         self.assertTrue(plan["answer"])
-        self.assertEqual(plan["steps"][0], [0, 7, 10])
-        self.assertEqual(plan["steps"][-1], [11, 4, 1])
-        self.assertEqual(plan["num_steps"], len(plan["steps"]) - 1)
+        self.assertEqual(plan["plan"][0], [0, 7, 10])
+        self.assertEqual(plan["plan"][-1], [11, 4, 1])
+        self.assertEqual(plan["steps"], len(plan["plan"]) - 1)
         self.assertIn("answered TRUE", state["message"])
         self.assertEqual(state["explanation"]["answer"], True)
-        self.assertEqual(state["explanation"]["steps"], plan["num_steps"])
+        self.assertEqual(state["explanation"]["steps"], plan["steps"])
         start = [e for e in state["transcript"] if e["line"] == "MOVA_START_MISSION"][0]
         self.assertEqual(start["answer"], "TRUE")
         self.assertTrue(any("Solution computed TRUE" in r for r in start["records"]))
@@ -261,7 +259,8 @@ class MissionTest(ServerCase):
 
         state = self.act(ident, "move")
         self.assertEqual(state["plan"]["history"], [[0, 7, 10]])
-        self.assertEqual(state["plan"]["steps"][0], plan["steps"][1])
+        self.assertEqual(state["plan"]["plan"][0], plan["plan"][1])
+        self.assertEqual(state["now"], plan["plan"][1])
         self.assertEqual(lines_of(state)[0], "VEHICLE_MOVED_FORWARD")
 
         self.assertIn("no road joins", self.refused(ident, "obstacle", {"from": 0, "to": 5}))
@@ -273,13 +272,13 @@ class MissionTest(ServerCase):
         self.assertTrue(again["answer"])
         self.assertEqual(again["history"], [[0, 7, 10]])  # the part driven stays
         self.assertEqual(again["obstacles"], [[6, 5]])
-        for before, after in zip(again["steps"], again["steps"][1:]):
+        for before, after in zip(again["plan"], again["plan"][1:]):
             for v in range(3):
-                self.assertNotEqual({before[v], after[v]}, {5, 6}, again["steps"])
+                self.assertNotEqual({before[v], after[v]}, {5, 6}, again["plan"])
         self.assertIn("OBSTACLES_CONFIRM", lines_of(state))
-        while state["plan"]["num_steps"]:
+        while state["plan"]["steps"]:
             state = self.act(ident, "move")
-        self.assertEqual(state["plan"]["steps"], [[11, 4, 1]])
+        self.assertEqual(state["plan"]["plan"], [[11, 4, 1]])
         self.assertIn("Every vehicle stands on its goal", state["message"])
         self.assertIn("already stand on their goals", self.refused(ident, "move", {}, 409))
 
@@ -294,7 +293,8 @@ class MissionTest(ServerCase):
         self.act(ident, "vehicles", {"starts": [1, 2, 5], "goals": [0, 1, 5]})
         state = self.act(ident, "plan")
         self.assertFalse(state["plan"]["answer"])
-        self.assertEqual(state["plan"]["steps"], [[1, 2, 5]])
+        self.assertEqual((state["plan"]["plan"], state["plan"]["steps"]), (None, None))
+        self.assertEqual(state["now"], [1, 2, 5])
         self.assertIn("answered FALSE", state["message"])
         explanation = state["explanation"]
         self.assertFalse(explanation["answer"])
@@ -355,7 +355,7 @@ class ScenarioTest(ServerCase):
         has planned the ones before it (its limits, goals and obstacles carried over)."""
         self.start()
         ident = self.new_session()["id"]
-        library = sorted((Path(__file__).resolve().parents[2] / "examples" / "scenarios").glob("*.json"))
+        library = sorted(LIBRARY.glob("*.json"))
         self.assertGreaterEqual(len(library), 10)
         for path in library:
             with self.subTest(scenario=path.name):
@@ -425,7 +425,7 @@ class TranscriptTest(ServerCase):
         self.assertEqual(status, 200)
         sent = [line for line in text.splitlines() if not line.startswith("#")]
         self.assertEqual(sent, [e["line"] for e in entries])
-        with tempfile.TemporaryDirectory() as folder, MovaClient(binary(), folder) as client:
+        with MovaClient(binary(), temporary_folder(self)) as client:
             answers = [client.request(line).answer for line in sent]
         self.assertEqual(answers, [e["answer"] for e in entries])
         # Only the entries of the last request came with it.
@@ -530,9 +530,7 @@ class FaultTest(ServerCase):
         self.assertTrue(state["built"])
 
     def test_a_controller_that_cannot_start_is_reported(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        broken = Path(folder.name) / "mova"
+        broken = Path(temporary_folder(self)) / "mova"
         broken.write_text("#!/bin/sh\nexit 3\n")
         broken.chmod(0o755)
         self.start()
@@ -582,7 +580,7 @@ class SessionTest(ServerCase):
         self.act(first["id"], "road", {"kind": "one-way", "from": 0, "to": 1})
         status, other = self.request("GET", f"/api/sessions/{second['id']}", headers={})
         self.assertEqual(other["roads"], [])
-        folders = {self.server.sessions.get(s["id"]).workdir for s in (first, second)}
+        folders = {self.server.sessions.get(s["id"]).link.workdir for s in (first, second)}
         self.assertEqual(len(folders), 2)
         status, _ = self.request("DELETE", f"/api/sessions/{first['id']}", headers={})
         self.assertEqual(status, 200)

@@ -1,0 +1,156 @@
+"""The controller as a child process: finding the executable, starting it in a working
+directory, writing lines to it, reading its lines against a deadline, and ending it.
+"""
+
+from __future__ import annotations
+
+import os
+import queue
+import shutil
+import subprocess
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+from .errors import ChildExited, MovaTimeout
+
+_EOF = object()
+_STDERR_LINES = 100  # the diagnostic kept of a child that exits
+
+
+def _project_binary() -> Path:
+    return Path(__file__).resolve().parents[2] / "build" / "mova"
+
+
+def find_binary(binary: str | os.PathLike[str] | None = None) -> Path:
+    """The controller executable: the one named, else $MOVA_BINARY, else the project's own
+    build (build/mova at the top of the repository), else `mova` on the PATH."""
+    if binary is not None:
+        path = Path(binary)
+        if not path.is_file():
+            raise FileNotFoundError(f"no controller executable at {path}")
+        return path
+    from_environment = os.environ.get("MOVA_BINARY")
+    if from_environment:
+        path = Path(from_environment)
+        if not path.is_file():
+            raise FileNotFoundError(f"MOVA_BINARY names {path}, which does not exist")
+        return path
+    own = _project_binary()
+    if own.is_file() and os.access(own, os.X_OK):
+        return own
+    on_path = shutil.which("mova")
+    if on_path:
+        return Path(on_path)
+    raise FileNotFoundError("no controller executable: name one, set MOVA_BINARY or build the project")
+
+
+class ControllerProcess:
+    """One controller child. Its output is read line by line on a thread of its own, so that a
+    read can wait with a deadline and never waits on a dead child. Without a working directory
+    given, it runs in a temporary one that goes when the child ends."""
+
+    def __init__(self, binary: Path, workdir: str | os.PathLike[str] | None):
+        self.binary = binary
+        self.own_workdir = workdir is None
+        self.workdir = Path(tempfile.mkdtemp(prefix="mova-")) if workdir is None else Path(workdir)
+        self.workdir.mkdir(parents=True, exist_ok=True)
+        self.dead = False
+        self._stderr: list[bytes] = []
+        self._lines: queue.Queue[object] = queue.Queue()
+        self._process = subprocess.Popen([str(binary)], cwd=self.workdir, stdin=subprocess.PIPE,
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        threading.Thread(target=self._read_stdout, daemon=True).start()
+        threading.Thread(target=self._read_stderr, daemon=True).start()
+
+    @property
+    def pid(self) -> int:
+        return self._process.pid
+
+    def _read_stdout(self) -> None:
+        assert self._process.stdout is not None
+        for raw in iter(self._process.stdout.readline, b""):
+            self._lines.put(raw.rstrip(b"\n").decode("utf-8", "replace"))
+        self._process.stdout.close()
+        self._lines.put(_EOF)
+
+    def _read_stderr(self) -> None:
+        assert self._process.stderr is not None
+        for raw in iter(self._process.stderr.readline, b""):
+            if len(self._stderr) < _STDERR_LINES:
+                self._stderr.append(raw)
+        self._process.stderr.close()
+
+    def exited(self, command: str) -> ChildExited:
+        """The error that reports the child gone during `command` (it is reaped first)."""
+        self.dead = True
+        try:
+            code = self._process.wait(timeout=1.0)
+        except subprocess.TimeoutExpired:
+            code = None
+        time.sleep(0.05)  # let the stderr reader take the diagnostic
+        self.cleanup()
+        return ChildExited(command, code, b"".join(self._stderr).decode("utf-8", "replace"))
+
+    def write(self, text: str, command: str) -> None:
+        """Writes the text and a line end; ChildExited when the child is gone."""
+        if self.dead or self._process.poll() is not None:
+            raise self.exited(command)
+        assert self._process.stdin is not None
+        try:
+            self._process.stdin.write(text.encode("utf-8") + b"\n")
+            self._process.stdin.flush()
+        except (BrokenPipeError, OSError, ValueError):
+            raise self.exited(command) from None
+
+    def read(self, command: str, deadline: float, seconds: float) -> str:
+        """One line, waiting until `deadline` at most (MovaTimeout naming `seconds` after it)."""
+        while True:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                raise MovaTimeout(command, seconds)
+            try:
+                item = self._lines.get(timeout=min(remaining, 0.25))
+            except queue.Empty:
+                if self._process.poll() is not None and self._lines.empty():
+                    raise self.exited(command) from None
+                continue
+            if item is _EOF:
+                raise self.exited(command)
+            assert isinstance(item, str)
+            return item
+
+    def close(self, seconds: float) -> int | None:
+        """Ends the input and waits for the child to exit; kills it after `seconds`."""
+        if self._process.stdin is not None and not self._process.stdin.closed:
+            try:
+                self._process.stdin.close()
+            except OSError:
+                pass
+        try:
+            code = self._process.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            code = self._process.returncode
+        self.dead = True
+        self.cleanup()
+        return code
+
+    def kill(self) -> None:
+        """Kills the child at once."""
+        if self._process.poll() is None:
+            self._process.kill()
+            self._process.wait()
+        self.dead = True
+        self.cleanup()
+
+    def cleanup(self) -> None:
+        stream = self._process.stdin
+        if stream is not None and not stream.closed:
+            try:
+                stream.close()
+            except OSError:
+                pass
+        if self.own_workdir:
+            shutil.rmtree(self.workdir, ignore_errors=True)

@@ -1,0 +1,82 @@
+"""`mova-host serve`: the workbench's web server, a local page to design a network, plan a
+mission and watch it.
+
+It binds to 127.0.0.1 unless told otherwise; each browser session gets its own controller child.
+Idle sessions end after a while and their children with them; there are at most so many
+sessions at once.
+"""
+
+from __future__ import annotations
+
+import argparse
+import signal
+import sys
+from pathlib import Path
+from typing import TextIO
+
+from ..exchange import Timeouts
+from ..process import find_binary
+from .http import MAX_BODY, WorkbenchServer
+from .registry import IDLE_SECONDS, MAX_SESSIONS, Sessions
+from .routes import Handler
+
+__all__ = ["DEFAULT_PORT", "MAX_BODY", "add_arguments", "make_server", "serve"]
+
+DEFAULT_PORT = 8765
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--port", type=int, default=DEFAULT_PORT,
+                        help=f"port to listen on (default {DEFAULT_PORT}; 0 picks a free one)")
+    parser.add_argument("--host", default="127.0.0.1",
+                        help="address to listen on (default 127.0.0.1, this machine only)")
+    parser.add_argument("--max-sessions", type=int, default=MAX_SESSIONS,
+                        help=f"sessions at once (default {MAX_SESSIONS})")
+    parser.add_argument("--idle-minutes", type=float, default=15.0,
+                        help="end a session idle this long, and its controller (default 15)")
+
+
+def make_server(binary: str | Path | None = None, *, host: str = "127.0.0.1", port: int = DEFAULT_PORT,
+                max_sessions: int = MAX_SESSIONS, idle_seconds: float = IDLE_SECONDS,
+                timeouts: Timeouts = Timeouts(), root: Path | None = None, quiet: bool = True) -> WorkbenchServer:
+    sessions = Sessions(find_binary(binary).resolve(), max_sessions=max_sessions, idle_seconds=idle_seconds,
+                        timeouts=timeouts, root=root)
+    server = WorkbenchServer((host, port), sessions, Handler, quiet=quiet)
+    sessions.watch()
+    return server
+
+
+def serve(args: argparse.Namespace, out: TextIO = sys.stdout) -> int:
+    if not 0 <= args.port <= 65535:
+        raise SystemExit(f"serve: port {args.port} is not 0 to 65535")
+    if args.max_sessions < 1 or args.idle_minutes <= 0:
+        raise SystemExit("serve: --max-sessions must be 1 or more and --idle-minutes more than 0")
+    root = Path(args.workdir) if args.workdir else None
+    if root is not None:
+        root.mkdir(parents=True, exist_ok=True)
+    try:
+        server = make_server(args.binary, host=args.host, port=args.port, max_sessions=args.max_sessions,
+                             idle_seconds=args.idle_minutes * 60,
+                             timeouts=Timeouts(answer=args.timeout, planning_margin=args.timeout),
+                             root=root, quiet=False)
+    except OSError as error:
+        print(f"error: cannot listen on {args.host} port {args.port}: {error.strerror or error}", file=sys.stderr)
+        return 1
+    print(f"MOVA workbench: {server.url}  (Ctrl+C to stop)", file=out, flush=True)
+    if not server.loopback:
+        print("note: listening beyond this machine; anyone who reaches it can drive controllers",
+              file=out, flush=True)
+
+    def terminate(signum: int, frame: object) -> None:
+        raise SystemExit(0)
+
+    previous = signal.signal(signal.SIGTERM, terminate)
+    try:
+        server.serve_forever()
+    except (KeyboardInterrupt, SystemExit):
+        pass
+    finally:
+        signal.signal(signal.SIGTERM, previous)
+        server.server_close()
+        server.sessions.close_all()
+    return 0

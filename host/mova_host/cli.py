@@ -22,6 +22,7 @@ from .mission import ROAD_KIND_OF_COMMAND, Mission, MissionError, Plan, PlanChec
 from .protocol import integer_word, parse_line
 from .runner import start_client
 from .scenario import ScenarioError
+from .fleet import cli as fleet_cli
 
 WIDTH = 44
 
@@ -260,6 +261,7 @@ def parser() -> argparse.ArgumentParser:
     serve = sub.add_parser("serve", parents=[common], help="the workbench: a local web page to design "
                            "a network, plan a mission and watch it (--workdir: where session folders go)")
     server.add_arguments(serve)
+    fleet_cli.register(sub)
     return top
 
 
@@ -291,6 +293,8 @@ def _main(argv: list[str] | None, out: TextIO) -> int:
     if args.action == "serve":
         from . import server
         return server.serve(args, out)
+    if args.action in fleet_cli.ACTIONS:
+        return fleet_cli.dispatch(args, out)
     try:
         if args.action in actions.ACTIONS:
             return actions.dispatch(args, out)

@@ -228,7 +228,7 @@ class Bridge:
     def run_step(self, before: Positions, after: Positions) -> tuple[Positions, list[tuple[int, int]]] | None:
         """None when every vehicle of the step arrived; otherwise where the vehicles stand after
         the cut and the roads found blocked."""
-        step = Step(self.steps_made + 1, before, after, self.site, self.run_id)
+        step = Step(self.steps_made + 1, before, after, self.site, f"{self.run_id}-p{self.plans}")
         self.step = step
         blocked: list[tuple[int, int]] = []
         self._blocked = blocked

@@ -34,7 +34,7 @@ class Control:
     """A request from outside the simulation's thread: take a vehicle off the broker or back."""
 
     vehicle: int
-    action: str  # "offline" (in order), "crash" (no word: the last will), "online"
+    action: str  # "offline" (in order), "crash" (no word: the last will), "online", "fatal", "clear"
 
 
 @dataclass
@@ -75,6 +75,7 @@ class SimVehicle:
     errors: list[dict[str, Any]] = field(default_factory=list)
     actions: list[dict[str, str]] = field(default_factory=list)
     cancelling: bool = False
+    taken: list[tuple[str, int]] = field(default_factory=list)  # (orderId, orderUpdateId) taken
     dirty: bool = True
     published: float = -math.inf
     headers: messages.Headers = field(default_factory=messages.Headers)
@@ -124,6 +125,7 @@ class SimVehicle:
         if blocked is not None:
             return self._error("noRouteError", "the road is blocked", orderId=order_id, edgeId=blocked)
         self.order_id, self.update_id, self.errors = order_id, update, []
+        self.taken.append((order_id, update))
         self.last_sequence = nodes[0].sequence
         self.nodes, self.edges, self.dirty = nodes[1:], edges, True
 
@@ -150,6 +152,7 @@ class SimVehicle:
         self.nodes = self.nodes[:kept] + nodes[1:]
         self.edges = [e for e in self.edges if e.released] + edges
         self.update_id, self.errors, self.dirty = update, [], True
+        self.taken.append((order_id, update))
 
     def instant(self, data: dict[str, Any]) -> None:
         for action in data.get("actions", []):
@@ -317,3 +320,8 @@ class Simulator:
             v.link = None
         elif action == "online" and v.link is None:
             self._connect(v)
+        elif action == "fatal":
+            v.errors = [{"errorType": "laserScannerContaminated", "errorLevel": "FATAL", "errorReferences": []}]
+            v.dirty = True
+        elif action == "clear":
+            v.errors, v.dirty = [], True

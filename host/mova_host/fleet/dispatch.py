@@ -224,7 +224,9 @@ class Step:
                     commands.append(CancelCommand(m.vehicle, m.order_id))
 
     def _gone(self, m: Move, state: State) -> bool:
-        if state.last_node_id == self.site.node_of(m.target).node and state.order_id == m.order_id:
+        if state.order_id != m.order_id:
+            return False
+        if state.last_node_id == self.site.node_of(m.target).node:
             return True
         half = self.site.distance(m.origin, m.target) / 2
         if state.position is None or half <= 0 or state.position[2] != self.site.map_id:

@@ -14,7 +14,8 @@ from dataclasses import dataclass
 from typing import Any, Union
 from urllib.parse import urlsplit
 
-try:  # Debian: python3-paho-mqtt
+_paho: Any
+try:  # Debian: python3-paho-mqtt (untyped: this module is its typed face)
     import paho.mqtt.client as _paho
 except ImportError:  # pragma: no cover - exercised only where paho is missing
     _paho = None

@@ -21,7 +21,7 @@ from typing import Any
 
 from . import messages
 from .core import VEHICLES
-from .link import Connected, Disconnected, Incoming, Link
+from .link import Connected, Incoming, Link
 from .site import Site
 
 TICK = 0.02  # seconds between two moves of the simulation
@@ -98,7 +98,7 @@ class SimVehicle:
 
     # ----- orders ----------------------------------------------------------------------------
 
-    def _error(self, kind: str, description: str, **refs: str | int) -> None:
+    def error(self, kind: str, description: str, **refs: str | int) -> None:
         self.errors = [{"errorType": kind, "errorLevel": "WARNING", "errorDescription": description,
                         "errorReferences": _refs(**refs)}]
         self.dirty = True
@@ -111,19 +111,19 @@ class SimVehicle:
                            float(n.get("nodePosition", {}).get("y", math.nan))) for n in data["nodes"]]
             edges = [_Edge(e["edgeId"], int(e["sequenceId"]), bool(e["released"])) for e in data["edges"]]
         except (KeyError, TypeError, ValueError, AttributeError) as error:
-            return self._error("validationError", f"malformed order: {error}")
+            return self.error("validationError", f"malformed order: {error}")
         if not nodes or len(edges) != len(nodes) - 1:
-            return self._error("validationError", "an order needs nodes and one edge fewer", orderId=order_id)
+            return self.error("validationError", "an order needs nodes and one edge fewer", orderId=order_id)
         if order_id == self.order_id:
             return self._update(order_id, update, nodes, edges)
         if self.nodes:
-            return self._error("orderError", "still driving another order", orderId=order_id)
+            return self.error("orderError", "still driving another order", orderId=order_id)
         if nodes[0].node_id != self.last_node:
-            return self._error("orderError", f"the order starts on {nodes[0].node_id}, the vehicle stands on "
+            return self.error("orderError", f"the order starts on {nodes[0].node_id}, the vehicle stands on "
                                f"{self.last_node}", orderId=order_id, nodeId=nodes[0].node_id)
         blocked = self._blocked(nodes, edges)
         if blocked is not None:
-            return self._error("noRouteError", "the road is blocked", orderId=order_id, edgeId=blocked)
+            return self.error("noRouteError", "the road is blocked", orderId=order_id, edgeId=blocked)
         self.order_id, self.update_id, self.errors = order_id, update, []
         self.taken.append((order_id, update))
         self.last_sequence = nodes[0].sequence
@@ -139,15 +139,15 @@ class SimVehicle:
         if update == self.update_id:
             return  # the same order again: ignored
         if update < self.update_id:
-            return self._error("orderUpdateError", "an older update", orderId=order_id, orderUpdateId=update)
+            return self.error("orderUpdateError", "an older update", orderId=order_id, orderUpdateId=update)
         base = [n for n in self.nodes if n.released]
         last = (base[-1].node_id, base[-1].sequence) if base else (self.last_node, self.last_sequence)
         if (nodes[0].node_id, nodes[0].sequence) != last:
-            return self._error("orderUpdateError", "the update does not start on the last base node",
+            return self.error("orderUpdateError", "the update does not start on the last base node",
                                orderId=order_id, orderUpdateId=update)
         blocked = self._blocked(nodes, edges)
         if blocked is not None:
-            return self._error("noRouteError", "the road is blocked", orderId=order_id, edgeId=blocked)
+            return self.error("noRouteError", "the road is blocked", orderId=order_id, edgeId=blocked)
         kept = len(self.nodes) - len([n for n in self.nodes if not n.released])
         self.nodes = self.nodes[:kept] + nodes[1:]
         self.edges = [e for e in self.edges if e.released] + edges
@@ -167,7 +167,7 @@ class SimVehicle:
 
     def _cancel(self, action_id: str) -> str:
         if not self.nodes:
-            self._error("noOrderToCancel", "no order to cancel", actionId=action_id)
+            self.error("noOrderToCancel", "no order to cancel", actionId=action_id)
             return "FAILED"
         if self.driving:
             self.cancelling = True  # stops on the next node
@@ -288,29 +288,39 @@ class Simulator:
 
     def _handle(self, event: Any) -> None:
         if isinstance(event, Incoming):
-            found = self.site.vehicle_of_topic(event.topic)
-            if found is None:
-                return
-            v = self.vehicles[found[0]]
-            try:
-                data = messages.decode(event.payload)
-            except messages.MessageError as error:
-                return v._error("validationError", str(error))
-            if found[1] == "order":
-                v.take_order(data)
-            elif found[1] == "instantActions":
-                v.instant(data)
-                self._publish(v, time.monotonic(), force=True)
+            self._incoming(event)
         elif isinstance(event, Connected):
-            v = next((x for x in self.vehicles.values() if x.link is not None and x.link.name == event.link), None)
-            if v is not None and v.link is not None:
-                online = messages.encode(messages.connection(v.header("connection"), "ONLINE"))
-                v.link.publish(v.topic("connection"), online, qos=1, retain=True)
-                self._publish(v, time.monotonic(), force=True)
+            self._online(event.link)
         elif isinstance(event, Control):
             self._control(self.vehicles[event.vehicle], event.action)
-        elif isinstance(event, Disconnected):
-            pass
+
+    def _incoming(self, event: Incoming) -> None:
+        found = self.site.vehicle_of_topic(event.topic)
+        if found is None:
+            return
+        v = self.vehicles[found[0]]
+        try:
+            data = messages.decode(event.payload)
+        except messages.MessageError as error:
+            return v.error("validationError", str(error))
+        if found[1] == "order":
+            v.take_order(data)
+        elif found[1] == "instantActions":
+            v.instant(data)
+            self._publish(v, time.monotonic(), force=True)
+
+    def _online(self, link: str) -> None:
+        v = self._of_link(link)
+        if v is not None and v.link is not None:
+            online = messages.encode(messages.connection(v.header("connection"), "ONLINE"))
+            v.link.publish(v.topic("connection"), online, qos=1, retain=True)
+            self._publish(v, time.monotonic(), force=True)
+
+    def _of_link(self, name: str) -> SimVehicle | None:
+        for v in self.vehicles.values():
+            if v.link is not None and v.link.name == name:
+                return v
+        return None
 
     def _control(self, v: SimVehicle, action: str) -> None:
         if action == "offline":

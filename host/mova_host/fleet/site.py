@@ -137,8 +137,10 @@ class _Reader:
 
 
 def _kind(value: Any) -> str:
-    if isinstance(value, (dict, list)) or value is None:
-        return {dict: "an object", list: "a list"}.get(type(value), "null")
+    if isinstance(value, dict):
+        return "an object"
+    if isinstance(value, list):
+        return "a list"
     text = json.dumps(value)
     return text if len(text) <= 40 else text[:37] + "..."
 

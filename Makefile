@@ -10,7 +10,7 @@ BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 DEMO_BUILD ?= $(BUILD)-demo
 DEMO_OUT = $(abspath $(DEMO_BUILD))/demo
 
-.PHONY: all build demo test bench clean
+.PHONY: all build demo fleet-demo test bench clean
 
 all: build
 
@@ -28,6 +28,15 @@ demo:
 	  --binary $(abspath $(DEMO_BUILD))/mova --workdir $(DEMO_OUT) \
 	  --svg $(DEMO_OUT)/plan.svg --animate $(DEMO_OUT)/plan-animated.svg \
 	  --frames $(DEMO_OUT)/frames
+
+# The fleet demo: the controller built as for `make demo`, then a local Mosquitto, three simulated
+# VDA 5050 vehicles and the bridge on examples/fleet/ (needs mosquitto and python3-paho-mqtt).
+fleet-demo:
+	@mkdir -p $(DEMO_BUILD)
+	@{ cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DMOVA_TESTS=OFF $(CMAKE_FLAGS) && \
+	   cmake --build $(DEMO_BUILD) -j2 --target mova; } > $(DEMO_BUILD)/build.log 2>&1 || \
+	 { cat $(DEMO_BUILD)/build.log; echo "make fleet-demo: the build failed"; exit 1; }
+	@cd host && $(PYTHON) -m mova_host.fleet.demo --binary $(abspath $(DEMO_BUILD))/mova
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2

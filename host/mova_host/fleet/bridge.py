@@ -241,7 +241,10 @@ class Bridge:
                 return None
             if step.aborted and step.settled(self._states()):
                 self.step = None
-                return self.positions(), blocked
+                positions = self.positions()
+                self.report.event("step-cut", f"step {step.number} cut short; the vehicles stand on {positions}",
+                                  step=step.number, positions=list(positions))
+                return positions, blocked
             self.pump(0.05)
 
     def _settle_checks(self, step: Step, before: Positions) -> None:
@@ -259,7 +262,8 @@ class Bridge:
         driving = step.arrived_at - step.released_at
         self.timing.driving.append(driving)
         self._last_arrival = step.arrived_at
-        self.report.event("step-done", f"step {step.number} done in {driving:.2f} s", step=step.number,
+        where = ", ".join(f"V{v} {p}" for v, p in zip(VEHICLES, step.after))
+        self.report.event("step-done", f"step {step.number} done in {driving:.2f} s: {where}", step=step.number,
                           positions=list(step.after), seconds=round(driving, 3))
         self.step = None
 
@@ -280,12 +284,18 @@ class Bridge:
                                  messages.NodeRef(end.node, end.x, end.y), m.edge_id, site.map_id, c.released)
         self.link.publish(topic, messages.encode(message))
         step = self.step
-        if step is None or c.resend or (m.cycle and c.update == 0):
+        if step is None or c.resend:
+            return
+        what = f"step {step.number}: V{m.vehicle} {m.origin}->{m.target}"
+        if m.cycle and c.update == 0:
+            self.report.event("held", f"{what} sent held: it moves together with the vehicles whose place it takes",
+                              step=step.number, vehicle=m.vehicle, origin=m.origin, target=m.target, order=m.order_id)
             return
         now = time.monotonic()
-        self.report.event("released", f"step {step.number}: V{m.vehicle} {m.origin}->{m.target} released "
-                          f"(order {m.order_id})", step=step.number, vehicle=m.vehicle, origin=m.origin,
-                          target=m.target, order=m.order_id)
+        why = " with the others of its cycle" if m.cycle else "".join(
+            f" after V{w} left {m.target}" for w in sorted(m.leaders))
+        self.report.event("released", f"{what} released{why} (order {m.order_id})", step=step.number,
+                          vehicle=m.vehicle, origin=m.origin, target=m.target, order=m.order_id)
         if self._last_arrival is not None:
             self.timing.bridge.append(now - self._last_arrival)
             self._last_arrival = None

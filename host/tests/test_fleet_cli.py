@@ -3,20 +3,19 @@ cannot be kept alive, a vehicle on a node the site does not hold."""
 
 from __future__ import annotations
 
+import contextlib
 import io
 import json
+import os
 import signal
-import subprocess
-import sys
 import tempfile
-import time
-from pathlib import Path
+import threading
 
 import support
 from fleet_support import FleetCase, scenario_data, site_data, start_bridge
 
 from mova_host.cli import main
-from mova_host.fleet.broker import LocalBroker
+from mova_host.fleet import demo
 from mova_host.fleet.site import parse_site
 from mova_host.fleet.sim import Simulator
 
@@ -85,17 +84,35 @@ class FleetFailureTest(FleetCase):
         self.assertEqual((status, lines[-1]["event"]), (0, "done"))
 
 
-class SimCommandTest(FleetCase):
+class CommandTest(FleetCase):
     def test_fleet_sim_runs_until_told_to_stop_and_leaves_in_order(self):
         scenario, site = self.write("scenario.json", SCENARIO), self.write("site.json", site_data(GRID))
-        process = subprocess.Popen([sys.executable, "-m", "mova_host", "fleet-sim", scenario, "--site", site,
-                                    "--broker", self.broker.url, "--refuse", "0-1"],
-                                   cwd=Path(support.__file__).resolve().parents[1], stdout=subprocess.PIPE, text=True)
-        self.assertIn("fleet-sim: V1 on 0, V2 on 4, V3 on 8", process.stdout.readline())
-        time.sleep(0.5)
-        process.send_signal(signal.SIGTERM)
-        self.assertEqual(process.wait(10), 0)
+        out = io.StringIO()
+        stopper = threading.Timer(0.8, os.kill, (os.getpid(), signal.SIGTERM))
+        stopper.start()
+        status = main(["fleet-sim", scenario, "--site", site, "--broker", self.broker.url, "--refuse", "0-1",
+                       "--start", "1", "4", "8"], out=out)
+        self.assertEqual(status, 0)
+        self.assertIn("fleet-sim: V1 on 1, V2 on 4, V3 on 8", out.getvalue())
         self.recorder.stop()
         states = [r.data["connectionState"] for r in self.recorder.records if r.subtopic == "connection"]
         self.assertEqual(states[-3:], ["OFFLINE"] * 3)
         self.assertGreaterEqual(len(self.recorder.of("state")), 3)
+
+    def test_bad_options(self):
+        scenario, site = self.write("scenario.json", SCENARIO), self.write("site.json", site_data(GRID))
+        for args in (["fleet-sim", scenario, "--site", site, "--broker", "x", "--refuse", "0:1"],
+                     ["fleet", scenario, "--site", site, "--broker", "x", "--wait-s", "0"],
+                     ["fleet-sim", scenario, "--site", site, "--broker", self.broker.url, "--start", "0", "4", "4"],
+                     ["fleet-sim", scenario, "--site", site, "--broker", self.broker.url, "--start", "0", "4", "12"]):
+            with self.subTest(args=args), contextlib.redirect_stderr(io.StringIO()):
+                self.assertEqual(main(args, out=io.StringIO()), 2)
+
+    def test_the_demo_runs_the_example_zone_to_the_end(self):
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            status = demo.demo(["--binary", str(support.binary()), "--speed", "40", "--refuse", "none"])
+        self.assertEqual(status, 0, out.getvalue()[-500:])
+        text = out.getvalue()
+        self.assertIn("sent held: it moves together with the vehicles whose place it takes", text)
+        self.assertIn("done: every vehicle on its goal after 5 steps", text)

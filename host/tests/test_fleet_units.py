@@ -14,6 +14,7 @@ from fleet_support import site_data
 from mova_host.fleet import messages
 from mova_host.fleet.dispatch import CancelCommand, OrderCommand, Status, Step, followers, in_cycle
 from mova_host.fleet.link import LinkError, parse_broker
+from mova_host.fleet.sim import SimVehicle
 from mova_host.fleet.site import SiteError, check_fit, load_site, parse_site
 from mova_host.scenario import parse_scenario
 
@@ -223,3 +224,65 @@ class StepTest(unittest.TestCase):
         _, again = step.observe(1, self.state(1, step.moves[1].order_id, "n0", nodes=["n1"]), [], 5.0, self.roads)
         self.assertEqual(again, [])
         self.assertIs(step.moves[1].status, Status.TAKEN)
+
+
+class SimulatedVehicleTest(unittest.TestCase):
+    """The simulated vehicle answers orders and instant actions as the standard asks."""
+
+    def setUp(self):
+        self.site = parse_site(site_data(GRID))
+        self.vehicle = SimVehicle(1, self.site, 0, 4.0, frozenset({frozenset(("n1", "n2"))}))
+
+    def order(self, order_id: str, nodes: list[str], update: int = 0, released: bool = True, first_seq: int = 0) -> dict:
+        data = {"orderId": order_id, "orderUpdateId": update,
+                "nodes": [{"nodeId": n, "sequenceId": first_seq + 2 * i, "released": released or i == 0,
+                           "nodePosition": {"x": GRID[int(n[1:])][0], "y": GRID[int(n[1:])][1], "mapId": "test-map"}}
+                          for i, n in enumerate(nodes)],
+                "edges": [{"edgeId": f"{a}-{b}", "sequenceId": first_seq + 2 * i + 1, "released": released}
+                          for i, (a, b) in enumerate(zip(nodes, nodes[1:]))]}
+        return data
+
+    def error_type(self) -> str | None:
+        return self.vehicle.errors[0]["errorType"] if self.vehicle.errors else None
+
+    def test_orders_refused_as_the_standard_asks(self):
+        v = self.vehicle
+        for data, expected in ((["x"], "validationError"), (self.order("a", ["n0"]) | {"edges": [{}]}, "validationError"),
+                               (self.order("a", ["n4", "n5"]), "orderError"), (self.order("a", ["n0", "n1", "n2"]), "noRouteError")):
+            v.take_order(data if isinstance(data, dict) else {"orderId": 1})
+            self.assertEqual(self.error_type(), expected)
+        self.assertEqual(v.order_id, "")
+        v.take_order(self.order("b", ["n0", "n1"]))
+        self.assertEqual((v.order_id, v.errors, v.driving), ("b", [], True))
+        v.take_order(self.order("c", ["n1", "n5"]))
+        self.assertEqual(self.error_type(), "orderError")  # still driving b
+        v.drive(0.5)
+        self.assertEqual((v.x, v.last_node), (2.0, "n0"))
+        v.drive(1.0)
+        self.assertEqual((v.last_node, v.driving, v.nodes), ("n1", False, []))
+        state = v.state()
+        self.assertEqual((state["lastNodeId"], state["lastNodeSequenceId"], state["orderId"]), ("n1", 2, "b"))
+
+    def test_held_orders_updates_and_cancelling(self):
+        v = self.vehicle
+        v.take_order(self.order("h", ["n0", "n1"], released=False))
+        self.assertEqual((v.order_id, v.driving), ("h", False))
+        v.take_order(self.order("h", ["n0", "n1"], released=False))  # the same again: ignored
+        v.take_order(self.order("h", ["n4", "n5"], update=1))
+        self.assertEqual(self.error_type(), "orderUpdateError")
+        v.take_order(self.order("h", ["n0", "n1"], update=1))
+        self.assertTrue(v.driving)
+        v.take_order(self.order("h", ["n0", "n1"], update=0))
+        self.assertEqual(self.error_type(), "orderUpdateError")
+        v.instant({"actions": [{"actionType": "cancelOrder", "actionId": "c1", "blockingType": "NONE"}]})
+        self.assertTrue(v.cancelling)
+        v.drive(5.0)
+        self.assertEqual((v.last_node, v.nodes, v.cancelling), ("n1", [], False))
+        v.instant({"actions": [{"actionName": "cancelOrder", "actionId": "c2", "blockingType": "NONE"}]})
+        self.assertEqual(self.error_type(), "noOrderToCancel")
+        self.assertEqual([a["actionStatus"] for a in v.actions], ["FINISHED", "FAILED"])
+        v.take_order(self.order("k", ["n1", "n2"], released=False))
+        self.assertEqual(self.error_type(), "noRouteError")
+        v.take_order(self.order("k", ["n1", "n5"], released=False))
+        v.instant({"actions": [{"actionType": "cancelOrder", "actionId": "c3", "blockingType": "NONE"}]})
+        self.assertEqual((v.nodes, v.driving), ([], False))

@@ -20,6 +20,10 @@ from .site import SiteError, check_fit, load_site
 ACTIONS = ("fleet", "fleet-sim")
 
 
+class UsageError(ValueError):
+    """Options that do not fit together."""
+
+
 def _seconds(text: str) -> float:
     value = float(text)
     if not value > 0:
@@ -69,7 +73,9 @@ def dispatch(args: argparse.Namespace, out: TextIO) -> int:
         for p in starts:
             if p not in site.nodes:
                 raise SiteError("positions", f"position {p} (a start) has no node", args.site)
-    except (ScenarioError, SiteError, LinkError) as error:
+        if len(set(starts)) < len(starts):
+            raise UsageError(f"--start: the vehicles cannot start on one position: {starts}")
+    except (ScenarioError, SiteError, LinkError, UsageError) as error:
         print(f"error: {error}", file=sys.stderr)
         if getattr(args, "json", False):
             print(json.dumps({"error": str(error), "status": BAD_INPUT}), file=out)

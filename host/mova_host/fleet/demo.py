@@ -42,7 +42,8 @@ def demo(argv: list[str] | None = None) -> int:
         try:
             binary = ["--binary", args.binary] if args.binary else []
             print(f"bridge: mova-host fleet {Path(scenario).name} --site {Path(site).name} --broker {broker.url}")
-            return main(["fleet", scenario, "--site", site, "--broker", broker.url, "--wait-s", "15", *binary])
+            return main(["fleet", scenario, "--site", site, "--broker", broker.url, "--wait-s", "15", *binary],
+                        out=sys.stdout)
         finally:
             sim.terminate()
             sim.wait(10)

@@ -92,12 +92,15 @@ class BlockedRoadTest(ZoneCase):
         self.assert_valid_messages()
 
     def test_refused_road_without_a_way_round_ends_with_no_plan(self):
-        scenario = scenario_data([("two-lanes", 0, 1), ("two-lanes", 4, 5), ("two-lanes", 8, 9)], (0, 4, 8), (1, 4, 8))
+        scenario = scenario_data([("two-lanes", 0, 1), ("two-lanes", 4, 5), ("two-lanes", 8, 9), ("one-lane", 2, 3)],
+                                 (0, 4, 8), (1, 4, 8), obstacles=[(2, 3)])
+        scenario["settings"] = {"timeout_ms": 2000, "memory_mb": 512}
         site = site_data(GRID)
         self.simulate(site, (0, 4, 8), refuse=((0, 1),))
         events = self.finish(self.bridge(*self.zone(scenario, site)), status=1)
         self.assertEqual(events[-1]["event"], "no-plan")
         self.assertEqual(events[-1]["category"], "obstacles")
+        self.assertEqual(sorted(map(sorted, events[-1]["obstacles"])), [[0, 1], [2, 3]])
         refusal = next(i for i, r in enumerate(self.recorder.records) if r.subtopic == "state" and r.data["errors"])
         self.assertEqual([r for r in self.recorder.records[refusal:] if r.subtopic == "order"], [])
         self.assertEqual(len(self.recorder.of("order")), 1)
@@ -109,11 +112,11 @@ class FaultTest(ZoneCase):
     def test_offline_fatal_and_broken_connection_hold_the_zone(self):
         scenario, _ = self.example()
         site = self.example_site()
-        sim = self.simulate(site, (0, 3, 5), speed=self.SLOW)
-        run = self.bridge(*self.zone(scenario, site))
-        run.out.wait_for("step-done", step=1)
+        sim = self.simulate(site, (0, 3, 5), speed=3.0)
+        run = self.bridge(*self.zone(scenario, site), "--silence-s", "2.5")
+        run.out.wait_for("released", step=1)
         windows = []
-        for off, on in (("offline", "online"), ("fatal", "clear"), ("crash", "online")):
+        for off, on in (("mute", "unmute"), ("offline", "online"), ("fatal", "clear"), ("crash", "online")):
             vehicle = 3 if off != "crash" else 2
             sim.control(vehicle, off)
             run.out.wait_for("hold", count=len(windows) + 1)
@@ -129,6 +132,10 @@ class FaultTest(ZoneCase):
             self.assertEqual([r.data["orderId"] for r in self.recorder.of("order") if begin <= r.at <= end], [])
         states = [r.data["connectionState"] for r in self.recorder.records if r.subtopic == "connection"]
         self.assertIn("CONNECTIONBROKEN", states)
+        holds = [e["reason"] for e in run.out.events() if e["event"] == "hold"]
+        self.assertEqual([h.split(" (")[0].split(" has")[0] for h in holds],
+                         ["vehicle 3 offline", "vehicle 3 offline", "vehicle 3", "vehicle 2 offline"])
+        self.assertIn("no state for", holds[0])
         prove_steps(self.recorder.records, site, roads_of(scenario), (0, 3, 5), [])
 
     def test_vehicle_gone_longer_than_the_wait_ends_the_zone(self):
@@ -140,6 +147,16 @@ class FaultTest(ZoneCase):
         sim.control(1, "offline")
         events = self.finish(run, status=4)
         self.assertIn("offline", events[-1]["reason"])
+
+    def test_broker_gone_longer_than_the_wait_ends_the_zone(self):
+        scenario, _ = self.example()
+        site = self.example_site()
+        self.simulate(site, (0, 3, 5), speed=self.SLOW)
+        run = start_short(self, scenario, site)
+        run.out.wait_for("step-done", step=1)
+        self.broker.kill()
+        events = self.finish(run, status=4)
+        self.assertIn("the broker has been away for more than 1.5 s", events[-1]["reason"])
 
     def test_broker_killed_and_restarted_mid_mission(self):
         scenario, _ = self.example()

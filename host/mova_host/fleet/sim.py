@@ -34,7 +34,9 @@ class Control:
     """A request from outside the simulation's thread: take a vehicle off the broker or back."""
 
     vehicle: int
-    action: str  # "offline" (in order), "crash" (no word: the last will), "online", "fatal", "clear"
+    # "offline" (in order), "crash" (no word: the last will), "online", "fatal", "clear", "mute" (no
+    # more states, the connection kept), "unmute"
+    action: str
 
 
 @dataclass
@@ -75,6 +77,7 @@ class SimVehicle:
     errors: list[dict[str, Any]] = field(default_factory=list)
     actions: list[dict[str, str]] = field(default_factory=list)
     cancelling: bool = False
+    muted: bool = False
     taken: list[tuple[str, int]] = field(default_factory=list)  # (orderId, orderUpdateId) taken
     dirty: bool = True
     published: float = -math.inf
@@ -281,7 +284,7 @@ class Simulator:
 
     def _publish(self, v: SimVehicle, now: float, force: bool = False) -> None:
         every = DRIVING_EVERY if v.driving else QUIET_EVERY
-        if v.link is None or not v.link.connected or not (force or v.dirty or now - v.published >= every):
+        if v.link is None or not v.link.connected or v.muted or not (force or v.dirty or now - v.published >= every):
             return
         v.link.publish(v.topic("state"), messages.encode(v.state()))
         v.dirty, v.published = False, now
@@ -335,3 +338,5 @@ class Simulator:
             v.dirty = True
         elif action == "clear":
             v.errors, v.dirty = [], True
+        elif action in ("mute", "unmute"):
+            v.muted, v.dirty = action == "mute", True

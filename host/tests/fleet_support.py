@@ -173,10 +173,14 @@ class Lines(io.TextIOBase):
         with self._lock:
             return [json.loads(line) for line in self.lines if line.startswith("{")]
 
-    def wait_for(self, kind: str, seconds: float = 20.0, count: int = 1, **match: Any) -> dict[str, Any]:
+    def wait_for(self, kind: str, seconds: float = 20.0, count: int = 1, after: int = 0, within: str = "",
+                 **match: Any) -> dict[str, Any]:
+        """The count-th event of a kind (among the events from index `after` on) whose fields match
+        and whose reason holds `within`."""
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
-            found = [e for e in self.events() if e["event"] == kind and all(e.get(k) == v for k, v in match.items())]
+            found = [e for e in self.events()[after:] if e["event"] == kind and within in e.get("reason", "")
+                     and all(e.get(k) == v for k, v in match.items())]
             if len(found) >= count:
                 return found[count - 1]
             time.sleep(0.01)

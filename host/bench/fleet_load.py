@@ -153,7 +153,7 @@ def report(zones: int, folder: Path, bridges: list, sims: list, figures: dict,
           f"broker {broker_cpu:.1f} (the machine had {2 * seconds:.0f} core-seconds)")
     print(f"peak memory (MB): a bridge {statistics.median(bridge_mem) / 1024:.1f} median, {max(bridge_mem) / 1024:.1f} max; "
           f"a controller {statistics.median(mova_mem) / 1024:.1f}; a simulator {statistics.median(sim_mem) / 1024:.1f}; "
-          f"the broker {max(broker_mem) / 1024:.1f}; all bridges {sum(bridge_mem) / 1024:.0f}")
+          f"the broker {max(broker_mem) / 1024:.1f}")
     if bridge_ms:
         ordered = sorted(bridge_ms)
         print(f"bridge's own time per step (ms): median {statistics.median(ordered):.1f}, "

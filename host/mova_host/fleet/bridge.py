@@ -239,6 +239,9 @@ class Bridge:
             if step.done:
                 self._step_done(step)
                 return None
+            if step.aborted:
+                for v in step.unsettled():
+                    self._request_state(v, now, REQUEST_EVERY)
             if step.aborted and step.settled(self._states()):
                 self.step = None
                 positions = self.positions()
@@ -361,17 +364,17 @@ class Bridge:
             if sub == "state":
                 self._state(v, messages.read_state(data), now)
             elif sub == "connection":
-                self._connection(v, messages.read_connection(data), now, event.retained)
+                self._connection(v, messages.read_connection(data), now)
         except messages.MessageError as error:
             self._ignore(event.topic, str(error))
 
     def _ignore(self, topic: str, reason: str) -> None:
         self.report.event("ignored", f"ignored a message on {topic}: {reason}", topic=topic, reason=reason)
 
-    def _connection(self, v: int, state: str, now: float, retained: bool) -> None:
+    def _connection(self, v: int, state: str, now: float) -> None:
+        """A vehicle says ONLINE when it connects, so a retained OFFLINE or last will is its latest
+        word; a state heard later shows it back all the same."""
         view = self.views[v]
-        if retained and state != "ONLINE" and view.state is not None:
-            return  # an old last will, older than the states heard since
         view.connection, view.connection_at = state, now
 
     def _state(self, v: int, state: messages.State, now: float) -> None:

@@ -261,6 +261,7 @@ class Step:
                 return False
         return True
 
-    def describe(self) -> str:
-        return ", ".join(f"V{m.vehicle} {m.origin}->{m.target}" for m in self.moves.values())
+    def unsettled(self) -> list[int]:
+        """The vehicles whose moves may still be on their way."""
+        return [m.vehicle for m in self.moves.values() if m.status not in FINAL and m.status is not Status.WAITING]
 

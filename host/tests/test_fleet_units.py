@@ -201,6 +201,18 @@ class StepTest(unittest.TestCase):
         self.assertFalse(step.settled({1: (self.state(1, "x", "n0"), 1.0)}))  # vehicle 2 unheard
         self.assertTrue(step.settled({1: (self.state(1, "x", "n0"), 2.5), 2: (self.state(2), 2.5)}))
 
+    def test_cut_step_settles_when_a_cancel_overtook_a_held_order(self):
+        step = Step(1, (0, 1, 8), (1, 0, 9), self.site, "o")
+        step.commands(0.0, held=False)
+        refusal = messages.VehicleError("noRouteError", "WARNING", (("orderId", step.moves[3].order_id),))
+        _, commands = step.observe(3, self.state(3, "", "n8"), [refusal], 0.1, self.roads)
+        self.assertEqual(sorted(c.vehicle for c in commands), [1, 2])  # both held orders cancelled
+        horizon = messages.read_state(state(serialNumber="T-1", orderId=step.moves[1].order_id, lastNodeId="n0",
+                                            nodeStates=[{"nodeId": "n1", "sequenceId": 2, "released": False}],
+                                            edgeStates=[{"edgeId": "n0-n1", "sequenceId": 1, "released": False}]))
+        self.assertTrue(horizon.still)
+        self.assertTrue(step.settled({1: (horizon, 3.0), 2: (self.state(2, "", "n1"), 3.0)}))
+
     def test_a_vehicle_stopped_on_the_way_is_cancelled(self):
         step = Step(1, (0, 5, 9), (1, 5, 9), self.site, "o")
         step.commands(0.0, held=False)
@@ -284,5 +296,9 @@ class SimulatedVehicleTest(unittest.TestCase):
         v.take_order(self.order("k", ["n1", "n2"], released=False))
         self.assertEqual(self.error_type(), "noRouteError")
         v.take_order(self.order("k", ["n1", "n5"], released=False))
+        v.take_order(self.order("m", ["n1", "n0"]))  # a new order replaces a held one
+        self.assertEqual((v.order_id, v.driving), ("m", True))
+        v.drive(5.0)
+        v.take_order(self.order("n", ["n0", "n4"], released=False))
         v.instant({"actions": [{"actionType": "cancelOrder", "actionId": "c3", "blockingType": "NONE"}]})
         self.assertEqual((v.nodes, v.driving), ([], False))

@@ -155,8 +155,7 @@ class Bridge:
 
     @staticmethod
     def _still(view: View) -> bool:
-        s = view.state
-        return s is not None and not s.node_ids and not s.edge_ids and not s.driving
+        return view.state is not None and view.state.still
 
     def _name(self, v: int) -> str:
         ident = self.views[v].ident

@@ -16,8 +16,10 @@ The rules, in the order they are applied:
 - The step is done when every moving vehicle's state shows it on its next node with its order
   done (no nodes or edges left, not driving).
 - When an order is refused or a vehicle stops on the way, the step is cut short: nothing more
-  is sent, held orders of the others are cancelled, and the step ends once every vehicle is
-  still (its order done, refused or cancelled). The bridge then plans again from where the
+  is sent, held orders of the others and the stopped vehicle's order are cancelled, released
+  orders are left to finish, and the step ends once every vehicle is still (nothing released
+  left to drive: its order done, refused or cancelled; a held order that a cancel overtook
+  leaves only a horizon). The bridge then plans again from where the
   vehicles stand.
 - An order a vehicle has not taken, and has not refused, is sent again unchanged (same orderId
   and orderUpdateId, which a vehicle ignores when it already has them) when a state that comes
@@ -218,7 +220,9 @@ class Step:
         """Cuts the step short: nothing more is sent; held and stopped orders are cancelled."""
         self.aborted = True
         for m in self.moves.values():
-            if m.status in (Status.HELD, Status.STOPPED) or (m.cycle and m.status is Status.SENT):
+            # Held orders, taken or on their way, and the order of a vehicle that stopped; released
+            # orders are left to finish.
+            if m.status in (Status.HELD, Status.STOPPED) or (m.cycle and m.status is Status.SENT and m.update == 0):
                 if not m.cancelled:
                     m.cancelled = True
                     commands.append(CancelCommand(m.vehicle, m.order_id))
@@ -257,7 +261,7 @@ class Step:
             if m.vehicle not in states:
                 return False
             state, received = states[m.vehicle]
-            if state.node_ids or state.edge_ids or state.driving or received - m.sent_at < RESEND_AFTER:
+            if not state.still or received - m.sent_at < RESEND_AFTER:
                 return False
         return True
 

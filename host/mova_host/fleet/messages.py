@@ -118,6 +118,12 @@ class State:
     errors: tuple[VehicleError, ...]
     position: tuple[float, float, str] | None = None  # x, y, mapId
     action_ids: dict[str, str] = field(default_factory=dict)  # actionId -> actionStatus
+    base_left: bool = False  # released nodes or edges still to traverse
+
+    @property
+    def still(self) -> bool:
+        """Not driving, and nothing released left to drive (a held horizon may remain)."""
+        return not self.driving and not self.base_left
 
 
 _STATE_FIELDS: dict[str, type | tuple[type, ...]] = {
@@ -200,10 +206,11 @@ def read_state(data: dict[str, Any]) -> State:
         if not isinstance(item, dict):
             raise MessageError(f"actionStates[{i}] must be an object")
         actions[_field(item, "actionId", str, f"actionStates[{i}].")] = str(item.get("actionStatus", ""))
+    nodes, edges = _ids(data["nodeStates"], "nodeId", "nodeStates"), _ids(data["edgeStates"], "edgeId", "edgeStates")
+    base = any(item.get("released", True) is not False for item in [*data["nodeStates"], *data["edgeStates"]])
     return State(data["headerId"], data["manufacturer"], data["serialNumber"], data["orderId"],
-                 data["orderUpdateId"], data["lastNodeId"], _ids(data["nodeStates"], "nodeId", "nodeStates"),
-                 _ids(data["edgeStates"], "edgeId", "edgeStates"), data["driving"], _errors(data["errors"]),
-                 _position(data), actions)
+                 data["orderUpdateId"], data["lastNodeId"], nodes, edges, data["driving"], _errors(data["errors"]),
+                 _position(data), actions, base)
 
 
 def read_connection(data: dict[str, Any]) -> str:

@@ -4,7 +4,8 @@ Each vehicle has its own MQTT connection with a last will (`connection` CONNECTI
 retained), says ONLINE when it connects and OFFLINE when it leaves in order, publishes its state
 on every change, at least once a second, and four times a second while it drives. It takes an
 order whose first node is where it stands and drives the released edges at the given speed; it
-refuses an order whose first node is elsewhere, one that arrives while it still drives another,
+refuses an order whose first node is elsewhere, one that arrives while it still has released
+nodes of another to drive (a new order replaces one whose rest is only a horizon),
 and, with `refuse`, every order over a road it is told to find blocked (an error naming the
 order and the edge). An order update (same orderId, higher orderUpdateId, starting on the last
 base node) releases more of the order. Instant actions: stateRequest, cancelOrder.
@@ -119,7 +120,7 @@ class SimVehicle:
             return self.error("validationError", "an order needs nodes and one edge fewer", orderId=order_id)
         if order_id == self.order_id:
             return self._update(order_id, update, nodes, edges)
-        if self.nodes:
+        if any(n.released for n in self.nodes):
             return self.error("orderError", "still driving another order", orderId=order_id)
         if nodes[0].node_id != self.last_node:
             return self.error("orderError", f"the order starts on {nodes[0].node_id}, the vehicle stands on "

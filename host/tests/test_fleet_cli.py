@@ -75,6 +75,17 @@ class FleetFailureTest(FleetCase):
         self.assertEqual([e["event"] for e in events].count("controller-restarted"), 3)
         self.assertEqual(self.recorder.of("order"), [])
 
+    def test_no_plan_at_the_start_sends_nothing_and_explains(self):
+        scenario = self.write("scenario.json", scenario_data([("one-way", 0, 1), ("two-lanes", 4, 5), ("two-lanes", 8, 9)],
+                                                             (1, 4, 8), (0, 4, 8)))
+        site = self.write("site.json", site_data(GRID))
+        sim = Simulator(parse_site(site_data(GRID)), (1, 4, 8), self.broker.url).start()
+        self.addCleanup(sim.stop)
+        status, lines = self.run_fleet(scenario, "--site", site, "--broker", self.broker.url)
+        self.assertEqual((status, lines[-1]["event"], lines[-1]["category"]), (1, "no-plan", "unreachable"))
+        self.recorder.stop()
+        self.assertEqual(self.recorder.of("order"), [])
+
     def test_vehicles_already_on_their_goals(self):
         scenario = self.write("scenario.json", scenario_data([("two-lanes", 0, 1)], (0, 4, 8), (0, 4, 8)))
         site = self.write("site.json", site_data(GRID))

@@ -218,4 +218,70 @@ TEST(Logger, EnablingLoggingCreatesTheFileAndAppendsToAnExistingOne) {
   EXPECT_EQ(appended.raw_log.front(), "2000-01-01 00:00:00 : DAEMON : ERROR : old  ");
 }
 
+TEST(Logger, ATornRecordIsTheStartOfARecordCutAnywhereAndNothingElse) {
+  const std::string record =
+      Utils::Logger::Format_Record(sys_days{2024y / March / 1} + 14h + 3min + 7s,
+                                   Facility::SECURITY_AUTH_PRIV, Severity::ERROR, "Timeout");
+  for (std::size_t cut = 0; cut <= record.size(); ++cut)
+    EXPECT_TRUE(Utils::Logger::Begins_A_Record(record.substr(0, cut))) << cut;
+  for (const std::string foreign :
+       {"kept by the operator", "2024-03-01 16:03:07 : NOBODY : ERROR : x",
+        "2024-03-01 16:03:07 : DAEMON : LOUD : x", "2024-03-0x", "2024-03-01 16:03:07 - DAEMON",
+        "2024-03-01 16:03:07 : DAEMON :  ERROR"})
+    EXPECT_FALSE(Utils::Logger::Begins_A_Record(foreign)) << foreign;
+}
+
+// A log that ends without a line feed: a torn start of a record is cut, a line of someone else's
+// is kept and ended with a line feed, directly and through a symbolic link to a log kept
+// elsewhere (which stays a link).
+TEST(Logger, OnlyATornRecordIsCutAndALinkedLogIsFollowed) {
+  const std::string whole = "2000-01-01 00:00:00 : DAEMON : ERROR : old  ";
+  struct Case {
+    std::string before;
+    std::vector<std::string> kept;
+  };
+  const std::vector<Case> cases = {
+      {whole + "\n2024-03-01 16:03:07 : DAEMON : INFORM", {whole}},
+      {"2024-03-01 16:0", {}},
+      {whole + "\nkept by the operator", {whole, "kept by the operator"}},
+      {"2024-03-01 16:03:07 : SOMEONE ELSE", {"2024-03-01 16:03:07 : SOMEONE ELSE"}}};
+  for (const bool linked : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE((linked ? "linked: " : "") + c.before);
+      Testing::Transcript_Options options;
+      options.check_log = false;
+      options.keep_directory = true;
+      options.prepare = [&](const std::string& directory) {
+        const std::string target = linked ? directory + "/elsewhere.log" : directory + "/mova.log";
+        std::ofstream(target, std::ios::binary) << c.before;
+        if (linked) std::filesystem::create_symlink("elsewhere.log", directory + "/mova.log");
+      };
+      const auto t = Run_Mova(Lines({"SETTINGS_ENABLE_LOGGING"}), options);
+      ASSERT_EQ(t.raw_log.size(), c.kept.size() + 1);
+      EXPECT_TRUE(std::equal(c.kept.begin(), c.kept.end(), t.raw_log.begin()));
+      EXPECT_NE(t.raw_log.back().find(" : DAEMON : INFORMATIONAL : Logging enabled  "),
+                std::string::npos);
+      EXPECT_EQ(std::filesystem::is_symlink(t.directory + "/mova.log"), linked);
+      std::filesystem::remove_all(t.directory);
+    }
+  }
+}
+
+TEST(Logger, ALinkToAMissingFileEndsTheProgramAndCreatesNothing) {
+  Testing::Transcript_Options options;
+  options.keep_directory = true;
+  options.prepare = [](const std::string& directory) {
+    std::filesystem::create_symlink("missing.log", directory + "/mova.log");
+  };
+  const auto t = Run_Mova(
+      Lines({"ENVIRONMENT_GET_MAX_POS", "SETTINGS_ENABLE_LOGGING", "ENVIRONMENT_GET_MAX_POS"}),
+      options);
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, " 12\n");
+  EXPECT_EQ(t.err,
+            "mova: cannot open log file mova.log: it is a symbolic link to a missing file\n");
+  EXPECT_FALSE(std::filesystem::exists(t.directory + "/missing.log"));
+  std::filesystem::remove_all(t.directory);
+}
+
 }  // namespace

@@ -1,8 +1,8 @@
-// Failures that end the program at any moment lose nothing. An allocation that fails, wherever
-// it happens, ends the run with "out of memory" after handing over every answer computed before
-// it, and leaves only whole records in the log; a kill at any moment leaves only whole records
-// once the program has run again (a kill inside a write may leave the start of one record, which
-// the next run cuts off before its first record).
+// Failures that end the program at any moment lose nothing, nor do controllers that share a log. An
+// allocation that fails, wherever it happens, ends the run with "out of memory" after handing over
+// every answer computed before it, and leaves only whole records in the log; a kill at any moment
+// leaves only whole records once the program has run again (a kill inside a write may leave the
+// start of one record, which the next run cuts off before its first record).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <random>
 #include <regex>
 #include <string>
@@ -273,6 +274,84 @@ TEST(Loss, KilledAtAnyMomentTheLogHoldsOnlyWholeRecords) {
   RecordProperty("torn_then_cut", std::to_string(torn));
   EXPECT_GT(killed_mid_run, runs / 4);
   fs::remove_all(root);
+}
+
+// Writes `lines` to a new file at `path`.
+void Write_Lines(const std::string& path, const Strings& lines) {
+  std::ofstream(path, std::ios::binary) << Lines(lines);
+}
+
+// How many records of the log have each message.
+std::map<std::string, int> Count_Records(const std::string& log) {
+  std::map<std::string, int> counts;
+  for (const std::string& body : Record_Bodies(log)) ++counts[body];
+  return counts;
+}
+
+// `writers` controllers append to one log in one working folder at the same time, each
+// `records` records of a message of its own, while (with `kills`) another controller is started
+// and killed that many times in the middle of its records. Every record of the writers must be
+// there and every line of the log must be a whole record: a torn record of a killed controller
+// is cut without taking a whole record that another appended meanwhile.
+void Share_One_Log(int writers, int records, int kills) {
+  const Strings queries = {"VEHICLE_GET_CURRENT_POS 1", "VEHICLE_GET_CURRENT_POS 2",
+                           "VEHICLE_GET_CURRENT_POS 3", "ENVIRONMENT_GET_MAX_POS"};
+  const Strings messages = {"INFORMATIONAL : Current for vehicle  1 is -1",
+                            "INFORMATIONAL : Current for vehicle  2 is -1",
+                            "INFORMATIONAL : Current for vehicle  3 is -1",
+                            "INFORMATIONAL : Obtaining MAX number of pos"};
+  ASSERT_LE(writers, static_cast<int>(queries.size()));
+  std::string pattern = (fs::temp_directory_path() / "mova-shared-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const std::string dir = pattern;
+  std::vector<pid_t> pids;
+  for (int w = 0; w < writers; ++w) {
+    Strings stream(static_cast<std::size_t>(records) + 1, queries[static_cast<std::size_t>(w)]);
+    stream.front() = "SETTINGS_ENABLE_LOGGING";
+    const std::string input = dir + "/input-" + std::to_string(w);
+    Write_Lines(input, stream);
+    pids.push_back(Start(dir, input));
+  }
+  Strings killed_stream(2000, "ENVIRONMENT_GET_MAX_ROADS");
+  killed_stream.front() = "SETTINGS_ENABLE_LOGGING";
+  Write_Lines(dir + "/input-killed", killed_stream);
+  std::mt19937 random(static_cast<unsigned>(writers * 1000 + kills));
+  std::uniform_int_distribution<int> moment(0, 3000);
+  for (int k = 0; k < kills; ++k) {
+    const pid_t pid = Start(dir, dir + "/input-killed");
+    std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  for (const pid_t pid : pids) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  const std::string log = Testing::Read_File(dir + "/mova.log");
+  EXPECT_TRUE(Whole_Records(log));
+  const std::map<std::string, int> counts = Count_Records(log);
+  for (int w = 0; w < writers; ++w) {
+    const auto found = counts.find(messages[static_cast<std::size_t>(w)]);
+    EXPECT_EQ(found == counts.end() ? 0 : found->second, records)
+        << messages[static_cast<std::size_t>(w)];
+  }
+  fs::remove_all(dir);
+}
+
+TEST(Loss, ControllersSharingOneLogLoseNoRecordEvenWhenOneIsKilledMidRecord) {
+  {
+    SCOPED_TRACE("two writers");
+    Share_One_Log(2, 30000, 0);
+  }
+  {
+    SCOPED_TRACE("four writers");
+    Share_One_Log(4, 15000, 0);
+  }
+  {
+    SCOPED_TRACE("three writers and one killed again and again");
+    Share_One_Log(3, 15000, 60);
+  }
 }
 
 }  // namespace

@@ -51,9 +51,12 @@ enum class Severity : std::uint8_t {
 // Appends one record for `message` to mova.log in the working directory when writing is on and
 // the severity is at or below the threshold; otherwise does nothing (no file is created).
 // The file is opened and closed for each record and created again when missing; a record is
-// appended whole or not at all (a write that fails part-way is undone). Opening never waits:
-// a FIFO without a reader is a failure. Any failure to open or write it, a block device in its
-// place included, throws Fatal_Error.
+// appended whole or not at all (a write that fails part-way is undone), under an exclusive lock
+// of the file, so that controllers sharing one log lose none of each other's records. A record
+// torn by a kill is cut off before the next record, and only such a start of a record. A
+// symbolic link is followed to an existing file, never to create one. Opening never waits: a FIFO
+// without a reader is a failure. Any failure to open or write it, a block device or a link to a
+// missing file in its place included, throws Fatal_Error.
 void Log(Severity severity, std::string_view message);
 
 // As Log, with the default severity.
@@ -76,6 +79,10 @@ void Reset();
 // rendered for a fixed offset of +120 minutes from UTC.
 std::string Format_Record(std::chrono::system_clock::time_point when, Facility facility,
                           Severity severity, std::string_view message);
+
+// True when `text` is the beginning, cut anywhere, of a record line as Format_Record makes it:
+// a time stamp, a facility, a severity and a message without a line feed.
+bool Begins_A_Record(std::string_view text);
 
 std::string_view Facility_Name(Facility facility);
 std::string_view Severity_Name(Severity severity);

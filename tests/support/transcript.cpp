@@ -91,7 +91,7 @@ Transcript Run_Mova(const std::string& input, const Transcript_Options& options)
     static const std::regex record(
         R"(^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2}) : DAEMON : ([A-Z]+) : (.*)  $)");
     t.raw_log = Split_Lines(Read_File(log_path));
-    for (const std::string& line : t.raw_log) {
+    for (const std::string& line : options.check_log ? t.raw_log : std::vector<std::string>{}) {
       std::smatch m;
       if (std::regex_match(line, m, record)) {
         t.log.push_back(m[7].str() + " : " + m[8].str());

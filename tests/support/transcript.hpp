@@ -22,6 +22,9 @@ struct Transcript_Options {
   std::string output_path;
   // The program to run instead of the mova binary (a test build of it).
   std::string binary;
+  // Check the shape of every line of mova.log and read the records into `log`; off for a log
+  // that holds lines of someone else's (only `raw_log` is filled then).
+  bool check_log = true;
 };
 
 struct Transcript {

@@ -14,7 +14,7 @@ RELEASE_BUILD ?= $(BUILD)-release
 # The builds that CMake runs through make say nothing about the folders they enter and leave.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build demo test package bench clean
+.PHONY: all build demo fleet-demo test package bench clean
 
 all: build
 
@@ -34,6 +34,15 @@ demo:
 	  --binary $(abspath $(DEMO_BUILD))/mova --workdir $(DEMO_OUT) \
 	  --svg $(DEMO_OUT)/plan.svg --animate $(DEMO_OUT)/plan-animated.svg \
 	  --frames $(DEMO_OUT)/frames
+
+# The fleet demo: the controller built as for `make demo`, then a local Mosquitto, three simulated
+# VDA 5050 vehicles and the bridge on examples/fleet/ (needs mosquitto and python3-paho-mqtt).
+fleet-demo:
+	@mkdir -p $(DEMO_BUILD)
+	@{ cmake -S . -B $(DEMO_BUILD) -DCMAKE_BUILD_TYPE=Release -DMOVA_TESTS=OFF $(CMAKE_FLAGS) && \
+	   cmake --build $(DEMO_BUILD) -j2 --target mova; } > $(DEMO_BUILD)/build.log 2>&1 || \
+	 { cat $(DEMO_BUILD)/build.log; echo "make fleet-demo: the build failed"; exit 1; }
+	@cd host && $(PYTHON) -m mova_host.fleet.demo --binary $(abspath $(DEMO_BUILD))/mova
 
 # After the results, why each skipped test was skipped (what it printed).
 test: build

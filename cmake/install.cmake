@@ -90,6 +90,9 @@ set(CPACK_DEBIAN_HOST_PACKAGE_NAME ${MOVA_HOST_DEB_NAME})
 set(CPACK_DEBIAN_HOST_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_HOST_PACKAGE_SECTION python)
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS "python3 (>= 3.11), mova (= ${PROJECT_VERSION})")
+# The fleet bridge (mova-host fleet, fleet-sim) needs the MQTT client and a broker to talk to.
+set(CPACK_DEBIAN_HOST_PACKAGE_RECOMMENDS python3-paho-mqtt)
+set(CPACK_DEBIAN_HOST_PACKAGE_SUGGESTS mosquitto)
 set(CPACK_DEBIAN_HOST_DESCRIPTION
     "host client of the mova traffic controller (Python 3)
 The mova_host package runs the mova controller as a child process and speaks its

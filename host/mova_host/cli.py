@@ -1,5 +1,6 @@
 """Command line: `run FILE` plays a command stream, `plan` draws a mission; `check`,
-`explain` and `commands` work on scenario files (JSON).
+`explain` and `commands` work on scenario files (JSON); `serve` runs the workbench; `fleet` and
+`fleet-sim` run a zone of vehicles that speak VDA 5050 over MQTT.
 
 Lines that begin with "#" in a command file are comments: the command line does not send them.
 Exit statuses: 0 a plan was found, 1 no plan, 2 bad input or usage, 3 the controller failed.
@@ -27,6 +28,7 @@ from .errors import (
     ScenarioError,
     UsageError,
 )
+from .fleet import cli as fleet_cli
 from .workbench import server
 
 ACTIONS: dict[str, Action] = {**stream.ACTIONS, **scenarios.ACTIONS}
@@ -45,6 +47,7 @@ def parser() -> argparse.ArgumentParser:
     sub = top.add_subparsers(dest="action", required=True)
     stream.add_parsers(sub, common)
     scenarios.add_parsers(sub, common)
+    fleet_cli.register(sub)
     serve = sub.add_parser("serve", parents=[common], help="the workbench: a local web page to design "
                            "a network, plan a mission and watch it (--workdir: where session folders go)")
     server.add_arguments(serve)
@@ -70,6 +73,8 @@ def _main(argv: list[str] | None, out: TextIO) -> int:
         return stop.code if isinstance(stop.code, int) else 2
     if args.action == "serve":
         return server.serve(args, out)
+    if args.action in fleet_cli.ACTIONS:
+        return fleet_cli.dispatch(args, out)
     try:
         return ACTIONS[args.action](args, out)
     except BrokenPipeError:

@@ -1,5 +1,5 @@
-"""The sessions of one workbench server: created on request, looked up by id, ended when idle;
-at most so many at once."""
+"""The sessions of one workbench server: created on request, looked up by id, ended when idle
+or a little after their page went away; at most so many at once."""
 
 from __future__ import annotations
 
@@ -17,27 +17,35 @@ from .session import WorkbenchSession
 
 MAX_SESSIONS = 8
 IDLE_SECONDS = 900.0
+# A session whose page went away ends this long after, unless a page takes it up again (a reload
+# does at once); a server that is full ends such sessions at once to make room.
+LEAVE_SECONDS = 10.0
 
 
 class Sessions:
-    """The sessions of one server: created on request, looked up by id, ended when idle."""
+    """The sessions of one server: created on request, looked up by id, ended when idle or
+    left by their page."""
 
     def __init__(self, binary: Path, *, max_sessions: int = MAX_SESSIONS, idle_seconds: float = IDLE_SECONDS,
-                 timeouts: Timeouts = Timeouts(), root: Path | None = None):
+                 timeouts: Timeouts = Timeouts(), root: Path | None = None, leave_seconds: float = LEAVE_SECONDS):
         self.binary = binary
         self.max_sessions = max_sessions
         self.idle_seconds = idle_seconds
+        self.leave_seconds = leave_seconds
         self.timeouts = timeouts
         self.root = root
         # A session's place is taken (None) before its controller starts.
         self._sessions: dict[str, WorkbenchSession | None] = {}
         self._locks: dict[str, threading.Lock] = {}
+        self._left: dict[str, float] = {}  # when the page of a session went away
         self._lock = threading.Lock()
         self._stop = threading.Event()
         self.ended_idle = 0
 
     def create(self) -> WorkbenchSession:
         self.expire()
+        if self.count() >= self.max_sessions:
+            self.expire(leave_seconds=0.0)
         with self._lock:
             if len(self._sessions) >= self.max_sessions:
                 raise HTTPProblem(HTTPStatus.SERVICE_UNAVAILABLE,
@@ -62,28 +70,48 @@ class Sessions:
         with self._lock:
             session = self._sessions.get(ident)
             lock = self._locks.get(ident)
+            if session is not None:
+                self._left.pop(ident, None)  # a page uses it: not left after all
         if session is None or lock is None:
             raise HTTPProblem(HTTPStatus.NOT_FOUND, "this session has ended (it was idle too long, "
                               "or the server was restarted); reload the page to start a new one")
         return session, lock
 
+    def leave(self, ident: str) -> bool:
+        """Notes that the page of a session went away: the session ends `leave_seconds` later
+        unless a page uses it again. False for a session that does not exist."""
+        with self._lock:
+            if self._sessions.get(ident) is None:
+                return False
+            self._left[ident] = time.monotonic()
+        return True
+
     def end(self, ident: str) -> bool:
         with self._lock:
             session = self._sessions.pop(ident, None)
             lock = self._locks.pop(ident, None)
+            self._left.pop(ident, None)
         if session is None or lock is None:
             return False
         with lock:
             session.close()
         return True
 
-    def expire(self) -> int:
-        """Ends every session left idle longer than the limit; returns how many ended."""
-        now = time.monotonic()
+    def _over(self, ident: str, leave_seconds: float) -> bool:
+        """Whether a session is idle too long, or its page went away long enough ago (lock held)."""
+        session, now = self._sessions.get(ident), time.monotonic()
+        if session is None:
+            return False
+        left = self._left.get(ident)
+        return now - session.last_used > self.idle_seconds or (left is not None and now - left >= leave_seconds)
+
+    def expire(self, leave_seconds: float | None = None) -> int:
+        """Ends every session left idle longer than the limit, or whose page went away more than
+        `leave_seconds` ago (by default the server's); returns how many ended."""
+        grace = self.leave_seconds if leave_seconds is None else leave_seconds
         ended = 0
         with self._lock:
-            idle = [i for i, s in self._sessions.items()
-                    if s is not None and now - s.last_used > self.idle_seconds]
+            idle = [i for i in self._sessions if self._over(i, grace)]
         for ident in idle:
             with self._lock:
                 lock = self._locks.get(ident)
@@ -92,10 +120,11 @@ class Sessions:
             try:
                 with self._lock:
                     session = self._sessions.get(ident)
-                    if session is None or time.monotonic() - session.last_used <= self.idle_seconds:
+                    if session is None or not self._over(ident, grace):
                         continue
                     del self._sessions[ident]
                     del self._locks[ident]
+                    self._left.pop(ident, None)
                 session.close()
                 ended += 1
             finally:
@@ -113,7 +142,7 @@ class Sessions:
 
     def watch(self) -> threading.Thread:
         """Starts the thread that ends idle sessions."""
-        period = max(0.2, min(30.0, self.idle_seconds / 4))
+        period = max(0.2, min(30.0, self.idle_seconds / 4, self.leave_seconds / 2))
 
         def run() -> None:
             while not self._stop.wait(period):

@@ -17,7 +17,7 @@ from typing import TextIO
 from ..exchange import Timeouts
 from ..process import find_binary
 from .http import MAX_BODY, WorkbenchServer
-from .registry import IDLE_SECONDS, MAX_SESSIONS, Sessions
+from .registry import IDLE_SECONDS, LEAVE_SECONDS, MAX_SESSIONS, Sessions
 from .routes import Handler
 
 __all__ = ["DEFAULT_PORT", "MAX_BODY", "add_arguments", "make_server", "serve"]
@@ -38,9 +38,10 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
 
 def make_server(binary: str | Path | None = None, *, host: str = "127.0.0.1", port: int = DEFAULT_PORT,
                 max_sessions: int = MAX_SESSIONS, idle_seconds: float = IDLE_SECONDS,
-                timeouts: Timeouts = Timeouts(), root: Path | None = None, quiet: bool = True) -> WorkbenchServer:
+                timeouts: Timeouts = Timeouts(), root: Path | None = None, quiet: bool = True,
+                leave_seconds: float = LEAVE_SECONDS) -> WorkbenchServer:
     sessions = Sessions(find_binary(binary).resolve(), max_sessions=max_sessions, idle_seconds=idle_seconds,
-                        timeouts=timeouts, root=root)
+                        timeouts=timeouts, root=root, leave_seconds=leave_seconds)
     server = WorkbenchServer((host, port), sessions, Handler, quiet=quiet)
     sessions.watch()
     return server

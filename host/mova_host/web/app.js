@@ -332,6 +332,7 @@ function drawCanvas() {
 // The line under the tabs: what to do next, from the state as it is now.
 function modeHint(s) {
   const placed = s.starts.every((p) => p !== null) && s.goals.every((p) => p !== null);
+  if (!s.controller.running) return "The controller stopped: Restart the controller to go on.";
   if (app.mode === "network") {
     if (!s.roads.length) return "Choose a kind of road, then click two positions to join them.";
     if (!s.built) return "Click two positions to add a road; drag a position to move it.";
@@ -355,6 +356,7 @@ function renderController(s) {
   const c = s.controller;
   chip.className = `controller ${c.running ? "running" : "down"}`;
   chip.textContent = c.running ? `Controller running (process ${c.pid})` : `Controller stopped: ${c.problem}`;
+  chip.title = chip.textContent;
   $("restart").hidden = c.running;
 }
 

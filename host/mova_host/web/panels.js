@@ -123,7 +123,7 @@ export function why(container, state, { showing = false, onToggle = null, outdat
   }
 }
 
-const FOLD = 12; // a command sent more often than this in one group is folded into one entry
+const FOLD = 8; // a command sent more often than this in one group is folded into one entry
 
 function entryItem(e) {
   if (e.note) {

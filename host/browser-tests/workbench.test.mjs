@@ -6,7 +6,7 @@
 import { after, afterEach, before, beforeEach, test } from "node:test";
 import assert from "node:assert/strict";
 import { spawn, spawnSync } from "node:child_process";
-import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -317,6 +317,7 @@ test("saves the command stream, the picture with its legend and a named scenario
   }
   const [picture] = await Promise.all([page.waitForEvent("download"), page.click("#save-picture")]);
   const svgText = readFileSync(await picture.path(), "utf-8");
+  writeFileSync(join(artefacts, "picture.svg"), svgText);
   assert.match(svgText, /^<\?xml/);
   assert.match(svgText, /class="obstacle"/);
   assert.match(svgText, /<g id="legend"/);
@@ -452,7 +453,11 @@ test("ends its session as the page goes away, keeps it over a reload, and waits 
     await second.waitForFunction(() => /Controller running/.test(document.getElementById("controller").textContent));
     assert.equal(await second.locator("#retry").isHidden(), true);
     assert.notEqual(await second.evaluate(() => sessionStorage.getItem("mova-session")), id);
-    await second.close({ runBeforeUnload: true });
+    // A server that went away is a sentence too.
+    small.kill();
+    await second.click("#plan");
+    await second.waitForFunction(() => /does not answer/.test(document.getElementById("message").textContent));
+    await second.close();
   } finally {
     small.kill();
   }
@@ -497,7 +502,7 @@ test("undoes and redoes edits of the network and the vehicles, by buttons and ke
   assert.equal((await state()).starts[1], 5);
   await page.locator("#canvas").click({ position: { x: 5, y: 5 } });
   await page.keyboard.press("Control+z");
-  await waitMessage(/^Undone: placing a start or goal/);
+  await waitMessage(/^Undone: placing the start of vehicle 2/);
   assert.equal((await state()).starts[1], null);
 });
 

@@ -119,7 +119,8 @@ function lose(error) {
   app.live = false;
   app.lost = error.message;
   stop();
-  say(`${error.message} Nothing is lost on this page: Retry when the workbench has room again.`, "error");
+  const when = error.status === 503 ? "when the workbench has room again" : error.status === 0 ? "when the server runs again" : "to try again";
+  say(`${error.message} ${app.state ? "Nothing is lost on this page: " : ""}Retry ${when}.`, "error");
   render();
 }
 
@@ -616,7 +617,7 @@ function onPointerUp() {
 }
 
 function choose(position) {
-  const kind = document.querySelector("input[name=kind]:checked").value;
+  const kind = chosenKind();
   if (app.pick === null) {
     app.pick = position;
     drawCanvas();
@@ -747,6 +748,8 @@ function setMode(mode) {
 }
 
 const kindPhrase = (kind) => app.config.kind_words[kind].phrase;
+// The kind of the next road, as chosen (two lanes before the choices are there).
+const chosenKind = () => (document.querySelector("input[name=kind]:checked") || { value: "two-lanes" }).value;
 
 // The choice of the next road's kind, in the words of the legend; two lanes to begin with.
 function kindChoices() {
@@ -777,7 +780,7 @@ function wireCanvas() {
 function wireNetwork() {
   $("road-form").addEventListener("submit", (event) => {
     event.preventDefault();
-    const kind = document.querySelector("input[name=kind]:checked").value;
+    const kind = chosenKind();
     act("road", { kind, from: Number($("road-from").value), to: Number($("road-to").value) });
   });
   $("name-form").addEventListener("submit", (event) => {
@@ -790,7 +793,7 @@ function wireNetwork() {
     });
   });
   $("name-position").addEventListener("change", () => {
-    $("name-text").value = app.state.positions[Number($("name-position").value)].name || "";
+    if (app.state) $("name-text").value = app.state.positions[Number($("name-position").value)].name || "";
   });
   $("build").addEventListener("click", () => act("build"));
   $("distances").addEventListener("click", () => act("distances"));

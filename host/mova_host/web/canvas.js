@@ -379,7 +379,7 @@ function legendRows(config, top) {
   const group = el("g", { id: "legend", "font-size": 12, fill: DARK });
   let x = 20, y = top;
   for (const item of legendItems(config)) {
-    const width = LEGEND_MARK + 6 + 7 * item.words.length + 18;
+    const width = LEGEND_MARK + 6 + 6.7 * item.words.length + 16;
     if (x + width > config.width - 10) {
       x = 20;
       y += 24;

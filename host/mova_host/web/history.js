@@ -54,9 +54,13 @@ export function edit(action, body, before, after) {
     return same ? null : positionEdit(body.position, before, after);
   }
   if (action === "vehicles") {
-    const same = JSON.stringify([before.starts, before.goals]) === JSON.stringify([after.starts, after.goals]);
-    return same ? null : { label: "placing a start or goal", undo: [["vehicles", { starts: before.starts, goals: before.goals }]],
-      redo: [["vehicles", { starts: after.starts, goals: after.goals }]] };
+    const changed = [];
+    for (const [kind, list] of [["start", "starts"], ["goal", "goals"]]) {
+      before[list].forEach((p, k) => { if (p !== after[list][k]) changed.push(`the ${kind} of vehicle ${k + 1}`); });
+    }
+    return changed.length ? { label: `placing ${changed.join(" and ")}`,
+      undo: [["vehicles", { starts: before.starts, goals: before.goals }]],
+      redo: [["vehicles", { starts: after.starts, goals: after.goals }]] } : null;
   }
   return null;
 }

@@ -316,16 +316,20 @@ def loads_scenario(text: str, source: str = "scenario") -> Scenario:
 
 
 def load_scenario(path: str | os.PathLike[str]) -> Scenario:
+    return loads_scenario(read_scenario_text(path), str(path))
+
+
+def read_scenario_text(path: str | os.PathLike[str]) -> str:
+    """The text of a scenario file (or a command stream); ScenarioError when it cannot be read."""
     source = str(path)
     try:
-        text = Path(path).read_text(encoding="utf-8")
+        return Path(path).read_text(encoding="utf-8")
     except FileNotFoundError:
         raise ScenarioError("", "no such file", source) from None
     except UnicodeDecodeError as error:
         raise ScenarioError(f"byte {error.start}", "not UTF-8 text", source) from None
     except OSError as error:
         raise ScenarioError("", f"cannot be read ({error.strerror or error})", source) from None
-    return loads_scenario(text, source)
 
 
 # ----- writing ---------------------------------------------------------------------------------

@@ -15,6 +15,7 @@ from .client import MovaClient
 from .errors import (
     ChildExited,
     CommandDropped,
+    ControllerNotFound,
     MissionError,
     MovaError,
     MovaTimeout,
@@ -34,6 +35,7 @@ from .scenario_check import check_scenario
 __all__ = [
     "ChildExited",
     "CommandDropped",
+    "ControllerNotFound",
     "Exchange",
     "Explanation",
     "Mission",

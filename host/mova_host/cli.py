@@ -71,23 +71,19 @@ def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(prog=program_name(), description=DESCRIPTION, epilog=EPILOG,
                                   formatter_class=_HELP)
     top.add_argument("--version", action=VersionAction)
-    common = argparse.ArgumentParser(add_help=False)
-    common.add_argument("--binary", metavar="FILE", help="the controller executable (default: $MOVA_BINARY, "
-                        "else build/mova of the source tree, else mova on the PATH)")
-    common.add_argument("--workdir", metavar="DIR", help="the controller's working directory, where its log "
-                        "mova.log goes (default: a temporary one, removed at the end)")
-    common.add_argument("--timeout", metavar="SECONDS", type=float, default=5.0,
-                        help="how long to wait for an answer (default 5; a planning command gets this much "
-                        "more than 6 times the planner's time limit)")
+    common = _controller_options("the controller's working directory, where its log mova.log goes (default: a "
+                                 "temporary one, removed at the end)")
     sub = top.add_subparsers(dest="action", required=True, metavar="ACTION")
     stream.add_parsers(sub, common)
     scenarios.add_parsers(sub, common)
     fleet_cli.register(sub)
-    serve = sub.add_parser("serve", parents=[common], formatter_class=_HELP,
+    sessions = _controller_options("the folder that each session's folder (its controller's working directory) "
+                                   "goes into (default: a temporary one)")
+    serve = sub.add_parser("serve", parents=[sessions], formatter_class=_HELP,
                            help="the workbench: a local web page to design a network, plan a mission and watch it",
                            description=describe("Serves the workbench, a web page on which a person designs a network and "
                            "plans a mission against the real controller; each page gets its own controller "
-                           "process. --workdir is the folder the sessions' folders go into."),
+                           "process in a folder of its own."),
                            epilog=help_text(["mova-host serve", "mova-host serve --port 0 --max-sessions 2"], [
                                (PLAN_FOUND, "stopped with Ctrl+C or SIGTERM"), STATUS_BAD_INPUT,
                                (CONTROLLER_FAILED, "no controller found"),
@@ -95,6 +91,18 @@ def parser() -> argparse.ArgumentParser:
                                                "address of this machine)")]))
     server.add_arguments(serve)
     return top
+
+
+def _controller_options(workdir: str) -> argparse.ArgumentParser:
+    """--binary, --workdir and --timeout, shared by the actions that run the controller."""
+    options = argparse.ArgumentParser(add_help=False)
+    options.add_argument("--binary", metavar="FILE", help="the controller executable (default: $MOVA_BINARY, "
+                         "else build/mova of the source tree, else mova on the PATH)")
+    options.add_argument("--workdir", metavar="DIR", help=workdir)
+    options.add_argument("--timeout", metavar="SECONDS", type=float, default=5.0,
+                         help="how long to wait for an answer (default 5; a planning command gets this much "
+                         "more than 6 times the planner's time limit)")
+    return options
 
 
 def main(argv: list[str] | None = None, out: TextIO = sys.stdout) -> int:

@@ -55,9 +55,8 @@ def _checked(command: Command, args: tuple[int, ...]) -> tuple[int, ...]:
 class MovaClient(CommandChannel):
     """One controller process and the protocol spoken with it: one method per command.
 
-    `MovaClient(binary=None, workdir=None, *, timeouts=Timeouts(), on_exchange=None)` starts
-    the controller (`find_binary(binary)`) in `workdir`, or in a temporary directory that goes
-    when it ends. It raises ControllerNotFound when there is no executable, OSError when it
+    It starts the controller (`find_binary(binary)`) in `workdir`, or in a temporary directory
+    that goes when it ends; `on_exchange` is told of every exchange. It raises ControllerNotFound when there is no executable, OSError when it
     cannot be started, and MovaTimeout or ProtocolError when it does not answer as a
     controller. Used in a `with` block it is closed at the end, and killed after an exception.
 

@@ -40,7 +40,9 @@ class Timeouts:
 
 @dataclass(frozen=True)
 class Exchange:
-    """One command line and what came back for it."""
+    """One command line and what came back for it: the command word (None when no command
+    matched), whether the command is a query, the answer line (None for none), and whether the
+    line was dropped (a query that wrote nothing, or a line the console refuses outright)."""
 
     line: str
     command: str | None  # the command word, or None when no command matched

@@ -51,6 +51,11 @@ class Cut:
 
 @dataclass
 class Explanation:
+    """The explanation of one computation: the controller's answer and plan beside the exact
+    search's (whether a plan exists, the fewest steps and moves, a plan of the fewest steps);
+    the `category` (plan, missed, unreachable, obstacles, blocked), the `reason` in words, the
+    short codes of its `causes`, and the vehicles obstacles `cut` off."""
+
     answer: bool
     plan_exists: bool
     optimal_steps: int | None
@@ -67,6 +72,8 @@ class Explanation:
     cut: list[Cut] = field(default_factory=list)  # the vehicles obstacles cut off (category obstacles)
 
     def to_json(self) -> dict[str, Any]:
+        """The JSON object `mova-host explain --json` prints (its keys are described in
+        host/README.md)."""
         return {
             "answer": self.answer,
             "plan_exists": self.plan_exists,
@@ -85,6 +92,7 @@ class Explanation:
         }
 
     def text(self) -> str:
+        """The answer and the reason, in words."""
         return f"Answer {'TRUE' if self.answer else 'FALSE'}. {self.reason}"
 
     def picture_title(self) -> str:

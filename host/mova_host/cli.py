@@ -73,7 +73,7 @@ def parser() -> argparse.ArgumentParser:
     top.add_argument("--version", action=VersionAction)
     common = _controller_options("the controller's working directory, where its log mova.log goes (default: a "
                                  "temporary one, removed at the end)")
-    sub = top.add_subparsers(dest="action", required=True, metavar="ACTION")
+    sub = top.add_subparsers(dest="action", required=True)
     stream.add_parsers(sub, common)
     scenarios.add_parsers(sub, common)
     fleet_cli.register(sub)

@@ -14,10 +14,10 @@ TOOL = Path(__file__).resolve().parents[1] / "tools" / "api_reference.py"
 
 
 def _tool():
-    spec = importlib.util.spec_from_file_location("api_reference", TOOL)
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("api_reference", TOOL)
+    assert module_spec is not None and module_spec.loader is not None
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

@@ -16,7 +16,8 @@
      model           checks (input checks), roads, vehicles, plans, logrecords
      exact search    exact
      pictures        geometry, svg
-     scenario files  scenario, scenario_check
+     scenario files  scenario, scenario_stream (command streams read as scenarios),
+                     scenario_check
      explanations    explain
      controller      process, exchange, client
      mission API     mission, runner
@@ -56,7 +57,7 @@ PYTHON_LAYERS: list[tuple[str, list[str]]] = [
     ("model", ["checks", "roads", "vehicles", "plans", "logrecords"]),
     ("exact search", ["exact"]),
     ("pictures", ["geometry", "svg"]),
-    ("scenario files", ["scenario", "scenario_check"]),
+    ("scenario files", ["scenario", "scenario_stream", "scenario_check"]),
     ("explanations", ["explain"]),
     ("controller", ["process", "exchange", "client"]),
     ("mission API", ["mission", "runner"]),

@@ -44,6 +44,8 @@ _KINDS = ", ".join(KIND_VALUES)
 
 @dataclass(frozen=True)
 class PositionInfo:
+    """What a scenario says of a position: a name, and picture coordinates (both or neither)."""
+
     name: str | None = None
     x: float | None = None
     y: float | None = None
@@ -51,6 +53,11 @@ class PositionInfo:
 
 @dataclass
 class Scenario:
+    """A mission as a scenario file holds it: the roads, the starts and goals of vehicles 1, 2
+    and 3, obstacles known beforehand, the positions' names and coordinates, a name and a
+    description, the planner's limits (None: the controller's default) and the expected outcome
+    (`expect`, the tests' own). Read one with `load_scenario`, write one with `dumps_scenario`."""
+
     roads: list[Road]
     starts: Positions
     goals: Positions
@@ -68,6 +75,7 @@ class Scenario:
 
     @property
     def limits(self) -> Limits:
+        """The planner's time and memory limits (None where the scenario sets none)."""
         return Limits(self.timeout_ms, self.memory_mb)
 
     def names(self) -> dict[int, str]:
@@ -89,6 +97,7 @@ class Scenario:
         return given
 
     def used_positions(self) -> set[int]:
+        """The positions the roads, the starts and the goals use."""
         used = {p for road in self.roads for p in (road.a, road.b)}
         return used | set(self.starts) | set(self.goals)
 
@@ -307,6 +316,8 @@ def parse_scenario(data: object, source: str = "scenario") -> Scenario:
 
 
 def loads_scenario(text: str, source: str = "scenario") -> Scenario:
+    """The scenario in a JSON text; ScenarioError naming `source` and the place (a line and
+    column when the text is not JSON)."""
     try:
         data = json.loads(text)
     except json.JSONDecodeError as error:
@@ -316,16 +327,22 @@ def loads_scenario(text: str, source: str = "scenario") -> Scenario:
 
 
 def load_scenario(path: str | os.PathLike[str]) -> Scenario:
+    """The scenario in a file; ScenarioError naming the file and the place (also for a file
+    that cannot be read). A command stream is read with `load_stream` or `load_mission`."""
+    return loads_scenario(read_scenario_text(path), str(path))
+
+
+def read_scenario_text(path: str | os.PathLike[str]) -> str:
+    """The text of a scenario file (or a command stream); ScenarioError when it cannot be read."""
     source = str(path)
     try:
-        text = Path(path).read_text(encoding="utf-8")
+        return Path(path).read_text(encoding="utf-8")
     except FileNotFoundError:
         raise ScenarioError("", "no such file", source) from None
     except UnicodeDecodeError as error:
         raise ScenarioError(f"byte {error.start}", "not UTF-8 text", source) from None
     except OSError as error:
         raise ScenarioError("", f"cannot be read ({error.strerror or error})", source) from None
-    return loads_scenario(text, source)
 
 
 # ----- writing ---------------------------------------------------------------------------------
@@ -367,6 +384,7 @@ def scenario_to_json(s: Scenario) -> dict[str, Any]:
 
 
 def dumps_scenario(s: Scenario) -> str:
+    """The scenario as the text of a scenario file (indented JSON)."""
     return json.dumps(scenario_to_json(s), indent=2) + "\n"
 
 

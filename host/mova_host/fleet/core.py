@@ -26,6 +26,7 @@ from ..protocol import MAX_POS, VEHICLES
 from ..roads import Road, RoadKind
 from ..scenario import Scenario, load_scenario
 from ..scenario_check import check_scenario
+from ..scenario_stream import load_mission
 
 __all__ = [
     "MAX_POS",
@@ -49,5 +50,6 @@ __all__ = [
     "Timeouts",
     "check_scenario",
     "explain",
+    "load_mission",
     "load_scenario",
 ]

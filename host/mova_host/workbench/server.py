@@ -14,6 +14,8 @@ import sys
 from pathlib import Path
 from typing import TextIO
 
+from ..actions.common import CANNOT_LISTEN
+from ..errors import ControllerNotFound, UsageError
 from ..exchange import Timeouts
 from ..process import find_binary
 from .http import MAX_BODY, WorkbenchServer
@@ -48,10 +50,12 @@ def make_server(binary: str | Path | None = None, *, host: str = "127.0.0.1", po
 
 
 def serve(args: argparse.Namespace, out: TextIO = sys.stdout) -> int:
+    """Serves until Ctrl+C or SIGTERM (status 0). UsageError for bad options, ControllerNotFound
+    without a controller; CANNOT_LISTEN (4) when the address and port cannot be listened on."""
     if not 0 <= args.port <= 65535:
-        raise SystemExit(f"serve: port {args.port} is not 0 to 65535")
+        raise UsageError(f"serve: port {args.port} is not 0 to 65535")
     if args.max_sessions < 1 or args.idle_minutes <= 0:
-        raise SystemExit("serve: --max-sessions must be 1 or more and --idle-minutes more than 0")
+        raise UsageError("serve: --max-sessions must be 1 or more and --idle-minutes more than 0")
     root = Path(args.workdir) if args.workdir else None
     if root is not None:
         root.mkdir(parents=True, exist_ok=True)
@@ -60,9 +64,11 @@ def serve(args: argparse.Namespace, out: TextIO = sys.stdout) -> int:
                              idle_seconds=args.idle_minutes * 60,
                              timeouts=Timeouts(answer=args.timeout, planning_margin=args.timeout),
                              root=root, quiet=False)
+    except ControllerNotFound:
+        raise
     except OSError as error:
         print(f"error: cannot listen on {args.host} port {args.port}: {error.strerror or error}", file=sys.stderr)
-        return 1
+        return CANNOT_LISTEN
     print(f"MOVA workbench: {server.url}  (Ctrl+C to stop)", file=out, flush=True)
     if not server.loopback:
         print("note: listening beyond this machine; anyone who reaches it can drive controllers",

@@ -87,7 +87,6 @@ function keptDesign() {
 async function startSession(note) {
   const state = await api.create();
   app.transcript = [];
-  app.history.clear();
   accept(state);
   if (note) say(note, "info");
   return state;

@@ -230,7 +230,10 @@ test("places vehicles by dragging, plans and plays the plan", async () => {
   assert.match(answer, /MOVA_START_MISSION answered TRUE: a plan of \d+ steps/);
   const steps = Number(answer.match(/plan of (\d+) steps/)[1]);
   assert.ok(steps >= 2);
-  for (const v of [1, 2, 3]) assert.equal(await page.locator(`#canvas path.path[data-vehicle="${v}"]`).count(), 1);
+  for (const v of [1, 2, 3]) {
+    assert.equal(await page.locator(`#canvas path.path[data-vehicle="${v}"]`).count(), 1);
+    assert.ok(await page.locator(`#canvas path.direction[data-vehicle="${v}"]`).count() >= 1, `vehicle ${v}'s direction`);
+  }
   assert.equal(await page.locator("table.steps tbody tr").count(), steps + 1);
   assert.match(await page.locator("#why").textContent(), /The controller answered TRUE/);
   assert.match(await page.locator("#transcript").textContent(), /MOVA_START_MISSION→TRUE|MOVA_START_MISSION\s*→\s*TRUE/);
@@ -424,7 +427,7 @@ async function pageOn(serverUrl) {
   return other;
 }
 
-test("ends its session as the page goes away, keeps it over a reload, and waits for room on a full server", async () => {
+test("ends its session as the page goes away, keeps it over a reload; a full server is a sentence and Retry, no script error", async () => {
   const { child: small, url: smallUrl } = await startServer(["--max-sessions", "1"]);
   try {
     const first = await pageOn(smallUrl);
@@ -437,15 +440,15 @@ test("ends its session as the page goes away, keeps it over a reload, and waits 
 
     // A second page finds the server full: a sentence and Retry, and every button says so.
     const second = await pageOn(smallUrl);
-    assert.match(await second.locator("#message").textContent(), /runs 1 sessions, its limit.*Retry/);
+    assert.match(await second.locator("#message").textContent(), /runs 1 session, its limit.*Retry when/);
     assert.equal(await second.locator("#retry").isVisible(), true);
     assert.equal(await second.locator("#controller").textContent(), "No controller");
-    await second.click("#build");
+    for (const button of ["#build", "#save-scenario", "#export-commands"]) assert.ok(await second.locator(button).isDisabled());
     await second.click("#mode-mission");
-    await second.click("#plan");
-    assert.match(await second.locator("#message").textContent(), /its limit.*Retry first/);
-    await second.click("#save-scenario");
-    assert.match(await second.locator("#message").textContent(), /Retry first/);
+    assert.ok(await second.locator("#plan").isDisabled());
+    await second.keyboard.press("Control+z");
+    await second.locator("#canvas").click();
+    await second.screenshot({ path: join(artefacts, "9-server-full.png") });
 
     // The first page goes away; Retry on the second finds room.
     await first.close({ runBeforeUnload: true });
@@ -545,6 +548,10 @@ test("shows the picture, its legend and the Plan button together at 1400x900 and
   await page.click("#step-forward");
   for (const [width, height] of [[1400, 900], [1024, 768]]) {
     await page.setViewportSize({ width, height });
+    const legend = await page.locator("#legend").textContent();
+    for (const words of ["one-way", "two-way, one lane", "two-way, two lanes", "blocked road", "vehicle 3"]) {
+      assert.ok(legend.includes(words), `the legend names ${words}`);
+    }
     for (const what of ["#canvas", "#legend", "#plan", "#playback"]) {
       assert.ok(await onScreen(what), `${what} is on the screen at ${width}x${height}`);
     }

@@ -363,6 +363,8 @@ function renderController(s) {
 function render() {
   const s = app.state;
   document.body.classList.toggle("no-session", !app.live);
+  for (const node of document.querySelectorAll(".needs-session")) node.disabled = !app.live;
+  $("save-picture").disabled = !s;
   renderHistory();
   for (const mode of ["network", "mission"]) {
     $(`mode-${mode}`).setAttribute("aria-selected", String(app.mode === mode));
@@ -433,7 +435,7 @@ function renderMission(s) {
   const running = app.live && s.controller.running;
   $("move").disabled = !(plan && plan.answer && plan.steps > 0) || !running;
   $("confirm").disabled = !plan || !running;
-  $("clear-obstacles").disabled = !s.obstacles.length;
+  $("clear-obstacles").disabled = !s.obstacles.length || !app.live;
   $("obstacle-list").textContent = s.obstacles.length
     ? `Blocked: ${s.obstacles.map(([a, b]) => `${a}–${b}`).join(", ")}` : "No road is blocked.";
   const timeout = $("timeout");

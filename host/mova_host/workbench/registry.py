@@ -49,7 +49,8 @@ class Sessions:
         with self._lock:
             if len(self._sessions) >= self.max_sessions:
                 raise HTTPProblem(HTTPStatus.SERVICE_UNAVAILABLE,
-                                  f"the workbench already runs {self.max_sessions} sessions, its limit; "
+                                  f"the workbench already runs {self.max_sessions} "
+                                  f"session{'s' if self.max_sessions != 1 else ''}, its limit; "
                                   "close another workbench page or wait until an idle one ends")
             ident = secrets.token_urlsafe(18)
             # Reserve the place before the (slow) start of the controller.

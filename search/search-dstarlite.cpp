@@ -77,15 +77,23 @@ struct Distances_To {
   bool all_usable = true;  // no entry is Refused
 };
 
+// A usable entry rounded half away from zero; the entries are whole numbers of moves as a rule.
+std::int32_t Rounded(float entry) {
+  const auto whole = static_cast<std::int32_t>(entry);
+  return static_cast<float>(whole) == entry ? whole : static_cast<std::int32_t>(std::lround(entry));
+}
+
 Distances_To Distances_Towards(const Placement& target) {
   Distances_To table;
+  // The table is the planner's own, Max_Places by Max_Places, row by row.
+  const std::vector<float>& entries = planner.distances.elements;
   for (std::size_t v = 0; v < table.moves.size(); ++v) {
     for (int from = 0; from < Max_Places; ++from) {
       std::int32_t& moves = table.moves[v][Utils::Index(from)];
       moves = Refused;
       if (target.place[v] >= 0) {
-        const float entry = Math::LinearAlgebra::Element(planner.distances, from, target.place[v]);
-        if (Usable_Entry(entry, 32767.5)) moves = static_cast<std::int32_t>(std::lround(entry));
+        const float entry = entries[Utils::Index(from * Max_Places + target.place[v])];
+        if (Usable_Entry(entry, 32767.5)) moves = Rounded(entry);
       }
       table.all_usable = table.all_usable && moves != Refused;
     }
@@ -318,7 +326,8 @@ void Start(Run& run) {
   run.start_key = Graph::Compute_Key_CPN(planner.current);
   run.current = Locate(planner.current);
   Log(Severity::INFORMATIONAL, "Computing solution ");
-  Log_Parts(Severity::DEBUG, "Current Marking is:  ", Label(planner.current));
+  if (Utils::Logger::Due(Severity::DEBUG))
+    Log_Parts(Severity::DEBUG, "Current Marking is:  ", Label(planner.current));
   if (!run.current.consistent) Log(Severity::ERROR, "Inconsistent current vehicle positions");
   if (!Locate(planner.goal).consistent) Log(Severity::ERROR, "Inconsistent goal vehicle positions");
 }
@@ -331,7 +340,8 @@ void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
   run.heuristic_of.fill(Unknown);
   run.visited_with_f.fill(Unknown);
   const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
-  Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
+  if (Utils::Logger::Due(Severity::DEBUG))
+    Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
   planner.queue.Enqueue(Utils::Infinite_Cost, goal_key);
 }
 
@@ -559,7 +569,8 @@ void Report(const Run& run) {
   stats.RAM_Usage = Graph::Graph_RAM_Usage();
   stats.Queue_Size = static_cast<std::int32_t>(planner.queue.Size());
   Log_Parts(Severity::DEBUG, "Search Evaluations: ", stats.Evaluations);
-  Log_Parts(Severity::DEBUG, "Search CPU time: ", Utils::Duration_Image(stats.CPU_Time));
+  if (Utils::Logger::Due(Severity::DEBUG))
+    Log_Parts(Severity::DEBUG, "Search CPU time: ", Utils::Duration_Image(stats.CPU_Time));
 }
 
 }  // namespace

@@ -40,20 +40,79 @@ Key_CPN Rank(const CPN_Marking& m) {
   return key;
 }
 
+// A set of three places, and the order of the vehicles on them: the predecessors of a placement
+// are found on its set of places alone (which vehicle stands where changes only their keys).
+constexpr int Place_Sets = Max_Places * (Max_Places - 1) * (Max_Places - 2) / 6;
+constexpr int Vehicle_Orders = 6;
+
 struct Key_Tables {
   std::array<std::int16_t, Placement::Codes> key_of_code{};  // consistent placements only
   std::array<Placement, Consistent_Keys> placement_of_key{};
+  // Per key: its set of places, and the order of its vehicles on them.
+  std::array<std::uint8_t, Consistent_Keys> place_set_of_key{};
+  std::array<std::uint8_t, Consistent_Keys> order_of_key{};
+  // Per set: the vehicles V1, V2, V3 on its places in ascending order.
+  std::array<Placement, Place_Sets> ordered_placement{};
+  // Per order and code of a placement of the ordered vehicles: the key of the placement that
+  // puts the vehicles of the order where those stand (the rank code of a predecessor, read for
+  // the vehicles of a key's order).
+  std::array<std::array<Group_Key, Placement::Codes>, Vehicle_Orders> key_by_order{};
 };
+
+// The order of vehicles whose places rank `rank` among the three: 0..5, one each.
+int Order_Index(const std::array<int, Number_Of_Vehicles>& rank) {
+  return rank[0] * 2 + (rank[1] > rank[2] ? 1 : 0);
+}
+
+void Build_Orders(Key_Tables& tables) {
+  for (int r0 = 0; r0 < Number_Of_Vehicles; ++r0) {
+    for (int r1 = 0; r1 < Number_Of_Vehicles; ++r1) {
+      const int r2 = 3 - r0 - r1;
+      if (r1 == r0 || r2 == r0 || r2 == r1) continue;
+      auto& keys = tables.key_by_order[Utils::Index(Order_Index({r0, r1, r2}))];
+      for (int code = 0; code < Placement::Codes; ++code) {
+        const Placement ranked = Placement::Of_Code(code);
+        if (!ranked.consistent) continue;
+        const Placement ordered{{ranked.place[Utils::Index(r0)], ranked.place[Utils::Index(r1)],
+                                 ranked.place[Utils::Index(r2)]},
+                                true};
+        keys[Utils::Index(code)] =
+            static_cast<Group_Key>(tables.key_of_code[Utils::Index(ordered.Code())]);
+      }
+    }
+  }
+}
 
 Key_Tables Build_Key_Tables() {
   Key_Tables tables;
+  std::array<std::int16_t, Placement::Codes> set_of_code;
+  int sets = 0;
   for (int code = 0; code < Placement::Codes; ++code) {
     const Placement placement = Placement::Of_Code(code);
     if (!placement.consistent) continue;
     const Key_CPN key = Rank(placement.Marking());
     tables.key_of_code[Utils::Index(code)] = static_cast<std::int16_t>(key);
     tables.placement_of_key[Utils::Index(key)] = placement;
+    if (placement.place[0] < placement.place[1] && placement.place[1] < placement.place[2]) {
+      set_of_code[Utils::Index(code)] = static_cast<std::int16_t>(sets);
+      tables.ordered_placement[Utils::Index(sets++)] = placement;
+    }
   }
+  for (Key_CPN key = 0; key < Consistent_Keys; ++key) {
+    const Placement& placement = tables.placement_of_key[Utils::Index(key)];
+    std::array<int, Number_Of_Vehicles> rank{};
+    for (std::size_t v = 0; v < rank.size(); ++v)
+      for (std::size_t w = 0; w < rank.size(); ++w)
+        rank[v] += placement.place[w] < placement.place[v] ? 1 : 0;
+    std::array<std::int8_t, Number_Of_Vehicles> ascending{};
+    for (std::size_t v = 0; v < rank.size(); ++v)
+      ascending[Utils::Index(rank[v])] = placement.place[v];
+    const Placement ordered{ascending, true};
+    tables.place_set_of_key[Utils::Index(key)] =
+        static_cast<std::uint8_t>(set_of_code[Utils::Index(ordered.Code())]);
+    tables.order_of_key[Utils::Index(key)] = static_cast<std::uint8_t>(Order_Index(rank));
+  }
+  Build_Orders(tables);
   return tables;
 }
 const Key_Tables key_tables = Build_Key_Tables();
@@ -107,14 +166,26 @@ struct Vertex_Store {
   std::array<List, Consistent_Keys> list{};
   Utils::Key_Map<CPN_Successor_List> own_lists;
   Utils::Key_Map<Other_Vertex> others;
+  // Vertices of consistent markings expanded with the lists of their set of places whose
+  // predecessors' vertices are not marked present yet: they are when presence is asked about.
+  // Until then the predecessors the planner improved tell by their F (below Infinite_Cost).
+  std::vector<Key_CPN> pending;
   int shadows = 0;       // vertices in `others` under a key of a consistent marking
   int length = 0;        // the number of vertices; -1 when it is to be counted again
   bool deleted = false;  // a vertex was deleted since the graph was last cleared
 };
 Vertex_Store graph;
 
+void Mark_Pending();
+
 bool Dense_Present(Key_CPN key) {
-  return Consistent_Range(key) && graph.present[Utils::Index(key)] == Presence::Present;
+  if (!Consistent_Range(key)) return false;
+  const auto k = Utils::Index(key);
+  if (graph.present[k] == Presence::Present || graph.values[k].F != Utils::Infinite_Cost)
+    return true;
+  if (graph.pending.empty()) return false;
+  Mark_Pending();
+  return graph.present[k] == Presence::Present;
 }
 
 // The vertex under `key` that lives in the map, or nullptr.
@@ -354,11 +425,14 @@ void Work_Out_Pairs(std::uint32_t moving, Net_Steps& net) {
 }
 
 void Keep_Before_Lists();
+struct Net_Steps;
+void Work_Out_Lists(const Net_Steps& net);
 
 // The tables of the net as it is now; the tables replaced become those of the version before,
 // and the successors enumerated on the version before that are kept as lists first.
 const Net_Steps& Current_Net_Steps() {
   if (net_steps.version == PetriNet::Version()) return net_steps;
+  if (!graph.pending.empty()) Mark_Pending();
   Keep_Before_Lists();
   previous_net_steps = net_steps;
   net_steps = Net_Steps{};
@@ -370,6 +444,7 @@ const Net_Steps& Current_Net_Steps() {
   for (int p = 0; p < Max_Places; ++p) Work_Out_Exclusions(p, net_steps);
   Work_Out_Pairs(moving, net_steps);
   net_steps.version = PetriNet::Version();
+  Work_Out_Lists(net_steps);
   return net_steps;
 }
 
@@ -389,15 +464,28 @@ struct Batch {
 };
 Batch batch;
 
-// Where one enumeration writes, by MOVEMENTS 0..3: the keys, the firings when With_Firings, and
-// the vertices added when Insert (possible only while no key of a consistent marking is held by
-// another marking).
-template <bool With_Firings, bool Insert>
+// What an enumeration writes for each predecessor, by MOVEMENTS 0..3 into the batch. Listing: the
+// key and the firing, for successor lists. Coding: the placement code and the firing's turned
+// transitions, for the lists shared by the placements of one set of places (below).
+struct Listing {
+  Group_Key Value(int at) const {
+    return static_cast<Group_Key>(key_tables.key_of_code[Utils::Index(at)]);
+  }
+  std::uint32_t Firing_Bits(std::uint32_t turned) const { return Turned_Set(turned); }
+};
+struct Coding {
+  Group_Key Value(int at) const { return static_cast<Group_Key>(at); }
+  std::uint32_t Firing_Bits(std::uint32_t turned) const { return turned; }
+};
+
+// The batch's tails, by MOVEMENTS 0..3.
+template <class Output>
 struct Batch_Writer {
+  const Output& output;
   std::array<Group_Key*, Number_Of_Vehicles + 1> tail;
   std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
 
-  Batch_Writer() {
+  explicit Batch_Writer(const Output& o) : output(o) {
     for (std::size_t m = 0; m < tail.size(); ++m) {
       tail[m] = batch.keys[m].data();
       firing_tail[m] = batch.firings[m].data();
@@ -407,10 +495,8 @@ struct Batch_Writer {
   // backwards.
   void Add(int at, std::uint32_t turned, int movements) {
     const auto m = Utils::Index(movements);
-    const Key_CPN key = key_tables.key_of_code[Utils::Index(at)];
-    *tail[m]++ = static_cast<Group_Key>(key);
-    if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
-    if constexpr (Insert) graph.present[Utils::Index(key)] = Presence::Present;
+    *tail[m]++ = output.Value(at);
+    *firing_tail[m]++ = output.Firing_Bits(turned);
   }
   void Finish() {
     for (std::size_t m = 0; m < tail.size(); ++m)
@@ -470,9 +556,9 @@ inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_T
 // stays overrun unless the vehicle there steps back too, so such outcomes are left out as soon as
 // no lower step can free the place. What a step or a pair of steps excludes comes from the net's
 // tables.
-template <bool With_Firings, bool Insert>
+template <class Output>
 void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
-                          const Net_Steps& net) {
+                          const Net_Steps& net, const Output& output) {
   const int code = placement.Code();
   // The tails of the groups of one, two and three movements, held apart so that they can stay
   // in registers.
@@ -481,11 +567,10 @@ void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
   Group_Key* triples = batch.keys[3].data();
   std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
   for (std::size_t m = 0; m < firing_tail.size(); ++m) firing_tail[m] = batch.firings[m].data();
-  const auto add = [&firing_tail](Group_Key*& tail, int at, std::uint32_t turned, std::size_t m) {
-    const Key_CPN key = key_tables.key_of_code[Utils::Index(at)];
-    *tail++ = static_cast<Group_Key>(key);
-    if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
-    if constexpr (Insert) graph.present[Utils::Index(key)] = Presence::Present;
+  const auto add = [&firing_tail, &output](Group_Key*& tail, int at, std::uint32_t turned,
+                                           std::size_t m) {
+    *tail++ = output.Value(at);
+    *firing_tail[m]++ = output.Firing_Bits(turned);
   };
   for (std::uint32_t xs = table.all; xs != 0;) {
     const int rx = Take_Lowest(xs);
@@ -576,15 +661,14 @@ void Combine_Any_Steps(const Steps_Table& table, const Placement& placement, con
 // Fills the batch with the predecessors of the vehicles on the consistent `placement`,
 // enumerated on the tables `net`; false when the net does not have the shape the enumeration
 // needs there.
-template <bool With_Firings, bool Insert>
-bool Enumerate(const Placement& placement, const Net_Steps& net) {
+template <class Output>
+bool Enumerate(const Placement& placement, const Net_Steps& net, const Output& output) {
   Steps_Table table;
   if (!Steps_Back(placement, net, table)) return false;
-  if constexpr (Insert) graph.length = -1;
   if (table.staying == 0) {
-    Combine_Moving_Steps<With_Firings, Insert>(table, placement, net);
+    Combine_Moving_Steps(table, placement, net, output);
   } else {
-    Batch_Writer<With_Firings, Insert> out;
+    Batch_Writer<Output> out(output);
     Combine_Any_Steps(table, placement, net, out);
   }
   return true;
@@ -597,10 +681,6 @@ CPN_Successor_List Batch_List() {
     for (std::size_t i = 0; i < batch.count[m]; ++i)
       list.push_back({batch.keys[m][i], static_cast<std::int32_t>(m), Firing{batch.firings[m][i]}});
   return list;
-}
-
-bool Batch_Lists_Any() {
-  return batch.count[1] + batch.count[2] + batch.count[3] != 0;
 }
 
 // Adds a vertex for every predecessor of the batch that has none.
@@ -617,7 +697,7 @@ void Keep_Before_Lists() {
     if (list == List::Listed) {
       list = List::Listed_Before;
     } else if (list == List::Listed_Before) {
-      Enumerate<true, false>(key_tables.placement_of_key[Utils::Index(key)], previous_net_steps);
+      Enumerate(key_tables.placement_of_key[Utils::Index(key)], previous_net_steps, Listing{});
       graph.own_lists.Insert(key, Batch_List());
       list = List::Own;
     }
@@ -628,7 +708,7 @@ void Keep_Before_Lists() {
 // the vertices of the predecessors are added. Sets `enumerated` accordingly.
 Predecessors Find_Predecessors(const CPN_Marking& marking, bool& enumerated) {
   const Placement placement = Locate(marking);
-  enumerated = placement.consistent && Enumerate<true, false>(placement, Current_Net_Steps());
+  enumerated = placement.consistent && Enumerate(placement, Current_Net_Steps(), Listing{});
   if (!enumerated) {
     Predecessors found = Define_Predecessors(marking);
     for (const CPN_Successor& s : found.successors) Insert_Consistent(s.SUCCESSOR_KEY);
@@ -637,6 +717,73 @@ Predecessors Find_Predecessors(const CPN_Marking& marking, bool& enumerated) {
   }
   Insert_Batch();
   return {Batch_List(), {}};
+}
+
+// ---------------------------------------------------------------------------------------------
+// The predecessors of the placements of one set of places, worked out with the tables of the net:
+// enumerated with V1, V2 and V3 on the places in ascending order, as placement codes (rank
+// codes) with their firings; for the vehicles of a placement in another order the codes are
+// read through that order's key table.
+
+struct Set_Lists {
+  bool enumerated = false;   // false: the net lacks the shape of roads on these places
+  std::uint32_t steps = 0;   // every step into the places (turned)
+  std::uint32_t offset = 0;  // into Net_Lists::codes and ::firings: MOVEMENTS 0, then 1, 2, 3
+  std::array<std::uint16_t, Number_Of_Vehicles + 1> count{};
+};
+
+struct Net_Lists {
+  std::uint64_t version = 0;  // of the net they were enumerated on; 0: none
+  std::array<Set_Lists, Place_Sets> sets;
+  std::vector<Group_Key> codes;
+  std::vector<std::uint32_t> firings;  // turned
+};
+Net_Lists net_lists;
+
+// The turned transitions flagged for the search under way.
+std::uint32_t search_flagged = 0;
+
+void Work_Out_Lists(const Net_Steps& net) {
+  net_lists.version = net.version;
+  net_lists.codes.clear();
+  net_lists.firings.clear();
+  for (std::size_t set = 0; set < net_lists.sets.size(); ++set) {
+    Set_Lists& lists = net_lists.sets[set];
+    const Placement& ordered = key_tables.ordered_placement[set];
+    lists = {};
+    lists.enumerated = Enumerate(ordered, net, Coding{});
+    if (!lists.enumerated) continue;
+    for (std::size_t v = 0; v < ordered.place.size(); ++v)
+      lists.steps |= net.place[Utils::Index(ordered.place[v])].steps;
+    lists.offset = static_cast<std::uint32_t>(net_lists.codes.size());
+    for (std::size_t m = 0; m < batch.count.size(); ++m) {
+      const auto n = static_cast<std::ptrdiff_t>(batch.count[m]);
+      lists.count[m] = static_cast<std::uint16_t>(n);
+      net_lists.codes.insert(net_lists.codes.end(), batch.keys[m].begin(),
+                             batch.keys[m].begin() + n);
+      net_lists.firings.insert(net_lists.firings.end(), batch.firings[m].begin(),
+                               batch.firings[m].begin() + n);
+    }
+  }
+}
+
+// The vertices of the predecessors of the vertex under `key`, listed with the lists of its set of
+// places, are added.
+void Mark_Predecessors(Key_CPN key) {
+  const auto k = Utils::Index(key);
+  const Set_Lists& lists = net_lists.sets[key_tables.place_set_of_key[k]];
+  const Group_Key* const key_of = key_tables.key_by_order[key_tables.order_of_key[k]].data();
+  const Group_Key* code = net_lists.codes.data() + lists.offset;
+  const Group_Key* const end =
+      code + lists.count[0] + lists.count[1] + lists.count[2] + lists.count[3];
+  for (; code != end; ++code) graph.present[key_of[*code]] = Presence::Present;
+}
+
+// The vertices of the predecessors of every pending vertex are added.
+void Mark_Pending() {
+  for (const Key_CPN key : graph.pending) Mark_Predecessors(key);
+  graph.pending.clear();
+  graph.length = -1;
 }
 
 }  // namespace
@@ -709,8 +856,8 @@ CPN_Successor_List Dense_List(Key_CPN key) {
   const List list = graph.list[Utils::Index(key)];
   if (list == List::Own) return *graph.own_lists.Find(key);
   if (list == List::None) return {};
-  Enumerate<true, false>(key_tables.placement_of_key[Utils::Index(key)],
-                         list == List::Listed ? net_steps : previous_net_steps);
+  Enumerate(key_tables.placement_of_key[Utils::Index(key)],
+            list == List::Listed ? net_steps : previous_net_steps, Listing{});
   return Batch_List();
 }
 
@@ -746,6 +893,7 @@ void Delete_Vertex(Key_CPN key) {
 }
 
 int Graph_Length() {
+  if (!graph.pending.empty()) Mark_Pending();
   if (graph.length < 0) {
     // Eight presences (0 or 1 each) at a time: their sum is the top byte of the product.
     static_assert(sizeof(Presence) == 1 && static_cast<int>(Presence::Present) == 1);
@@ -761,21 +909,18 @@ int Graph_Length() {
   return graph.length;
 }
 
+int Vertex_Bound() {
+  return Consistent_Keys + static_cast<int>(graph.others.Size());
+}
+
 void Clear_Graph() {
-  // Eight keys at a time, so that a small graph is cleared quickly.
-  static_assert(Consistent_Keys % 8 == 0);
-  for (std::size_t k = 0; k < graph.present.size(); k += 8) {
-    std::uint64_t present;
-    std::memcpy(&present, graph.present.data() + k, sizeof present);
-    if (present == 0) continue;
-    for (std::size_t i = k; i < k + 8; ++i) {
-      graph.present[i] = Presence::Absent;
-      graph.list[i] = List::None;
-      graph.values[i] = {};
-      graph.h[i] = Utils::Infinite_Cost;
-    }
-  }
+  // Whole: a vertex improved by the planner may be present by its F alone.
+  graph.present.fill(Presence::Absent);
+  graph.list.fill(List::None);
+  graph.values.fill(Search_Values{});
+  graph.h.fill(Utils::Infinite_Cost);
   graph.own_lists.Clear();
+  graph.pending.clear();
   graph.others.Clear();
   graph.shadows = 0;
   graph.length = 0;
@@ -877,21 +1022,42 @@ const Successor_Groups* Expanded_Groups(Key_CPN key) {
     return nullptr;
   }
   const auto k = Utils::Index(key);
-  if (graph.list[k] == List::Own || graph.shadows > 0 || graph.deleted) return nullptr;
-  // A listed vertex is enumerated on the tables it was listed on; an empty list is worked out on
-  // the net as it is, as an expansion, which adds the vertices (no key is held by another
-  // marking here, and none was deleted).
-  const Placement placement = key_tables.placement_of_key[k];
-  if (graph.list[k] != List::None) {
-    Enumerate<false, false>(placement,
-                            graph.list[k] == List::Listed ? net_steps : previous_net_steps);
-  } else {
-    if (!Enumerate<false, true>(placement, Current_Net_Steps())) return nullptr;
-    if (Batch_Lists_Any()) graph.list[k] = List::Listed;
+  Current_Net_Steps();
+  // A vertex listed on the version before, or holding its own list, is read as a list; so is any
+  // vertex while a key of a consistent marking is held by another marking or a vertex was
+  // deleted (the vertices the lists name could be missing or another's).
+  if (graph.list[k] == List::Own || graph.list[k] == List::Listed_Before || graph.shadows > 0 ||
+      graph.deleted)
+    return nullptr;
+  const Set_Lists& lists = net_lists.sets[key_tables.place_set_of_key[k]];
+  if (!lists.enumerated) return nullptr;
+  if (graph.list[k] == List::None && lists.count[1] + lists.count[2] + lists.count[3] != 0) {
+    graph.list[k] = List::Listed;
+    graph.pending.push_back(key);
   }
-  for (std::size_t m = 1; m < batch.count.size(); ++m)
-    groups.of_movements[m - 1] = {batch.keys[m].data(), batch.count[m]};
+  groups.key_of = key_tables.key_by_order[key_tables.order_of_key[k]].data();
+  groups.flagged = (lists.steps & search_flagged) != 0 ? search_flagged : 0;
+  std::size_t offset = lists.offset + lists.count[0];
+  for (std::size_t m = 1; m < lists.count.size(); ++m) {
+    groups.codes[m - 1] = {net_lists.codes.data() + offset, lists.count[m]};
+    groups.firings[m - 1] = net_lists.firings.data() + offset;
+    offset += lists.count[m];
+  }
   return &groups;
+}
+
+void Begin_Search(Firing flagged) {
+  search_flagged = Turned_Set(flagged.bits);
+}
+
+Firing Steps_Between(int a, int b) {
+  Firing steps;
+  for (int t = 0; t < Max_Transitions; ++t) {
+    const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
+    if ((ends.source == a && ends.destination == b) || (ends.source == b && ends.destination == a))
+      steps.Set(t);
+  }
+  return steps;
 }
 
 }  // namespace ReachabilityGraph::Coloured

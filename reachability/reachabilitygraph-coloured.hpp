@@ -68,6 +68,9 @@ void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex);
 bool Contains(Key_CPN key);
 void Delete_Vertex(Key_CPN key);
 int Graph_Length();
+// At least Graph_Length, without counting: every key of a consistent marking and the other
+// vertices.
+int Vertex_Bound();
 void Clear_Graph();
 
 // Logs INFORMATIONAL "Graph initialized"; changes nothing.
@@ -130,18 +133,32 @@ struct Vertex_Link {
 Vertex_Link Link_Of(Key_CPN key);
 
 // The successors of a vertex as keys of consistent markings, by MOVEMENTS, each group in list
-// order: what the planner visits. The keys are held in 16 bits (below Consistent_Keys).
+// order: what the planner visits. Each successor is a code, whose key is key_of[code] (below
+// Consistent_Keys), and a set of transitions (as the graph numbers them): the successor's step is
+// blocked when that set meets `flagged`, the transitions flagged for the search (0 when none of
+// these successors can be).
 using Group_Key = std::uint16_t;
 struct Successor_Groups {
-  std::array<std::span<const Group_Key>, PetriNet::Coloured::Number_Of_Vehicles> of_movements;
+  std::array<std::span<const Group_Key>, PetriNet::Coloured::Number_Of_Vehicles> codes;
+  std::array<const std::uint32_t*, PetriNet::Coloured::Number_Of_Vehicles> firings{};
+  const Group_Key* key_of = nullptr;
+  std::uint32_t flagged = 0;
 };
 
-// The successors of the vertex under `key` as groups of keys, the vertex expanded first when its
-// list is empty (as Expand_Vertex does); valid until the next call. Null when they can be had
-// only as the list of Get_Vertex: the vertex holds a marking that is not consistent or a list
-// put in with Replace_Vertex, the net lacks the shape of roads there, a key of a consistent
-// marking is held by one that is not, or a vertex was deleted since the graph was last cleared.
-// Range_Error when there is no vertex under `key`.
+// Starts a search whose successors in groups are flagged where their firing holds one of the
+// `flagged` transitions.
+void Begin_Search(Firing flagged);
+
+// The transitions that move a vehicle from place a to place b or from b to a.
+Firing Steps_Between(int a, int b);
+
+// The successors of the vertex under `key` as groups, the vertex expanded first when its list is
+// empty (as Expand_Vertex does); valid until the next call that adds or removes vertices or
+// changes the net. Null when they can be had
+// only as the list of Get_Vertex: the vertex holds a marking that is not consistent, a list put
+// in with Replace_Vertex or one listed before the net last changed, the net lacks the shape of
+// roads there, a key of a consistent marking is held by one that is not, or a vertex was deleted
+// since the graph was last cleared. Range_Error when there is no vertex under `key`.
 const Successor_Groups* Expanded_Groups(Key_CPN key);
 
 }  // namespace ReachabilityGraph::Coloured

@@ -51,8 +51,11 @@ struct Key_Tables {
   // Per key: its set of places, and the order of its vehicles on them.
   std::array<std::uint8_t, Consistent_Keys> place_set_of_key{};
   std::array<std::uint8_t, Consistent_Keys> order_of_key{};
-  // Per set: the vehicles V1, V2, V3 on its places in ascending order.
+  // Per set: the vehicles V1, V2, V3 on its places in ascending order, and each place's rank.
   std::array<Placement, Place_Sets> ordered_placement{};
+  std::array<std::array<std::uint8_t, Max_Places>, Place_Sets> rank_in_set{};
+  // Per set of place bits: the set of those three places.
+  std::array<std::uint8_t, 1u << Max_Places> set_of_places{};
   // Per order and code of a placement of the ordered vehicles: the key of the placement that
   // puts the vehicles of the order where those stand (the rank code of a predecessor, read for
   // the vehicles of a key's order).
@@ -95,7 +98,14 @@ Key_Tables Build_Key_Tables() {
     tables.placement_of_key[Utils::Index(key)] = placement;
     if (placement.place[0] < placement.place[1] && placement.place[1] < placement.place[2]) {
       set_of_code[Utils::Index(code)] = static_cast<std::int16_t>(sets);
-      tables.ordered_placement[Utils::Index(sets++)] = placement;
+      tables.ordered_placement[Utils::Index(sets)] = placement;
+      std::uint32_t places = 0;
+      for (std::size_t v = 0; v < placement.place.size(); ++v) {
+        tables.rank_in_set[Utils::Index(sets)][Utils::Index(placement.place[v])] =
+            static_cast<std::uint8_t>(v);
+        places |= 1u << placement.place[v];
+      }
+      tables.set_of_places[places] = static_cast<std::uint8_t>(sets++);
     }
   }
   for (Key_CPN key = 0; key < Consistent_Keys; ++key) {
@@ -290,6 +300,8 @@ Predecessors Define_Predecessors(const CPN_Marking& marking) {
 
 // The width of a bit set of transitions.
 constexpr int Transition_Bits = 32;
+// Every place, as place bits.
+constexpr std::uint32_t All_Places = (1u << Max_Places) - 1;
 static_assert(Max_Transitions <= Transition_Bits);
 
 // The tables below number a transition t turned round, as Transition_Bits - 1 - t, in bit sets
@@ -478,29 +490,39 @@ struct Coding {
   std::uint32_t Firing_Bits(std::uint32_t turned) const { return turned; }
 };
 
-// The batch's tails, by MOVEMENTS 0..3.
-template <class Output>
-struct Batch_Writer {
-  const Output& output;
-  std::array<Group_Key*, Number_Of_Vehicles + 1> tail;
-  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
+// Where an enumeration writes, by MOVEMENTS 0..3: the next value and the next firing.
+struct Tails {
+  std::array<Group_Key*, Number_Of_Vehicles + 1> value;
+  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing;
+};
 
-  explicit Batch_Writer(const Output& o) : output(o) {
-    for (std::size_t m = 0; m < tail.size(); ++m) {
-      tail[m] = batch.keys[m].data();
-      firing_tail[m] = batch.firings[m].data();
-    }
+// The start of the batch.
+Tails Batch_Tails() {
+  Tails tails;
+  for (std::size_t m = 0; m < tails.value.size(); ++m) {
+    tails.value[m] = batch.keys[m].data();
+    tails.firing[m] = batch.firings[m].data();
   }
+  return tails;
+}
+
+// The batch's counts, from the tails an enumeration left.
+void Count_Batch(const Tails& tails) {
+  for (std::size_t m = 0; m < tails.value.size(); ++m)
+    batch.count[m] = Utils::Index(tails.value[m] - batch.keys[m].data());
+}
+
+// Writes through the tails.
+template <class Output>
+struct Tails_Writer {
+  const Output& output;
+  Tails& tails;
   // The predecessor with placement code `at`, reached by firing the turned transitions `turned`
   // backwards.
   void Add(int at, std::uint32_t turned, int movements) {
     const auto m = Utils::Index(movements);
-    *tail[m]++ = output.Value(at);
-    *firing_tail[m]++ = output.Firing_Bits(turned);
-  }
-  void Finish() {
-    for (std::size_t m = 0; m < tail.size(); ++m)
-      batch.count[m] = Utils::Index(tail[m] - batch.keys[m].data());
+    *tails.value[m]++ = output.Value(at);
+    *tails.firing[m]++ = output.Firing_Bits(turned);
   }
 };
 
@@ -558,20 +580,16 @@ inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_T
 // tables.
 template <class Output>
 void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
-                          const Net_Steps& net, const Output& output) {
+                          const Net_Steps& net, const Output& output, Tails& tails) {
   const int code = placement.Code();
   // The tails of the groups of one, two and three movements, held apart so that they can stay
   // in registers.
-  Group_Key* singles = batch.keys[1].data();
-  Group_Key* pairs = batch.keys[2].data();
-  Group_Key* triples = batch.keys[3].data();
-  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
-  for (std::size_t m = 0; m < firing_tail.size(); ++m) firing_tail[m] = batch.firings[m].data();
-  const auto add = [&firing_tail, &output](Group_Key*& tail, int at, std::uint32_t turned,
-                                           std::size_t m) {
-    *tail++ = output.Value(at);
-    *firing_tail[m]++ = output.Firing_Bits(turned);
-  };
+  Group_Key* singles = tails.value[1];
+  Group_Key* pairs = tails.value[2];
+  Group_Key* triples = tails.value[3];
+  std::uint32_t* single_firings = tails.firing[1];
+  std::uint32_t* pair_firings = tails.firing[2];
+  std::uint32_t* triple_firings = tails.firing[3];
   for (std::uint32_t xs = table.all; xs != 0;) {
     const int rx = Take_Lowest(xs);
     const auto x = Utils::Index(rx);
@@ -585,15 +603,21 @@ void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
       const std::uint32_t xy = (1u << rx) | (1u << ry);
       for (std::uint32_t zs = table.all & third_candidates[y]; zs != 0;) {
         const int rz = Take_Lowest(zs);
-        add(triples, xy_code + table.shift[Utils::Index(rz)], xy | (1u << rz), 3);
+        *triples++ = output.Value(xy_code + table.shift[Utils::Index(rz)]);
+        *triple_firings++ = output.Firing_Bits(xy | (1u << rz));
       }
-      if ((table.placed & pair_blocked_by[y]) == 0) add(pairs, xy_code, xy, 2);
+      if ((table.placed & pair_blocked_by[y]) == 0) {
+        *pairs++ = output.Value(xy_code);
+        *pair_firings++ = output.Firing_Bits(xy);
+      }
     }
-    if ((net.from_bit[x] & table.placed) == 0) add(singles, x_code, 1u << rx, 1);
+    if ((net.from_bit[x] & table.placed) == 0) {
+      *singles++ = output.Value(x_code);
+      *single_firings++ = output.Firing_Bits(1u << rx);
+    }
   }
-  batch.count = {0, Utils::Index(singles - batch.keys[1].data()),
-                 Utils::Index(pairs - batch.keys[2].data()),
-                 Utils::Index(triples - batch.keys[3].data())};
+  tails.value = {tails.value[0], singles, pairs, triples};
+  tails.firing = {tails.firing[0], single_firings, pair_firings, triple_firings};
 }
 
 // What the combination reads about each step of a placement where some step moves no vehicle:
@@ -628,7 +652,7 @@ Placement_Entries Entries_Of(const Steps_Table& table, const Placement& placemen
 // that move one, and a step that moves none stays possible on its own.
 template <class Writer>
 void Combine_Any_Steps(const Steps_Table& table, const Placement& placement, const Net_Steps& net,
-                       Writer& out) {
+                       Writer out) {
   const Placement_Entries e = Entries_Of(table, placement, net);
   const int code = placement.Code();
   const auto moves = [&net](std::size_t r) { return static_cast<int>(net.moves[r]); };
@@ -655,23 +679,31 @@ void Combine_Any_Steps(const Steps_Table& table, const Placement& placement, con
     }
     if (moves(x) == 0 || (e.from_bit[x] & table.placed) == 0) out.Add(x_code, 1u << rx, moves(x));
   }
-  out.Finish();
 }
 
-// Fills the batch with the predecessors of the vehicles on the consistent `placement`,
-// enumerated on the tables `net`; false when the net does not have the shape the enumeration
-// needs there.
+// Writes the predecessors of the vehicles on the consistent `placement`, enumerated on the tables
+// `net`, through `tails`; false when the net does not have the shape the enumeration needs there.
 template <class Output>
-bool Enumerate(const Placement& placement, const Net_Steps& net, const Output& output) {
+bool Enumerate(const Placement& placement, const Net_Steps& net, const Output& output,
+               Tails& tails) {
   Steps_Table table;
   if (!Steps_Back(placement, net, table)) return false;
   if (table.staying == 0) {
-    Combine_Moving_Steps(table, placement, net, output);
+    Combine_Moving_Steps(table, placement, net, output, tails);
   } else {
-    Batch_Writer<Output> out(output);
-    Combine_Any_Steps(table, placement, net, out);
+    Combine_Any_Steps(table, placement, net, Tails_Writer<Output>{output, tails});
   }
   return true;
+}
+
+// Fills the batch with the keys and firings of the predecessors of the vehicles on `placement`,
+// enumerated on the tables `net`; false when the net does not have the shape the enumeration
+// needs there.
+bool Enumerate_Into_Batch(const Placement& placement, const Net_Steps& net) {
+  Tails tails = Batch_Tails();
+  const bool enumerated = Enumerate(placement, net, Listing{}, tails);
+  Count_Batch(tails);
+  return enumerated;
 }
 
 // The listed predecessors of the batch (MOVEMENTS 1 to 3) as a successor list.
@@ -697,7 +729,7 @@ void Keep_Before_Lists() {
     if (list == List::Listed) {
       list = List::Listed_Before;
     } else if (list == List::Listed_Before) {
-      Enumerate(key_tables.placement_of_key[Utils::Index(key)], previous_net_steps, Listing{});
+      Enumerate_Into_Batch(key_tables.placement_of_key[Utils::Index(key)], previous_net_steps);
       graph.own_lists.Insert(key, Batch_List());
       list = List::Own;
     }
@@ -708,7 +740,7 @@ void Keep_Before_Lists() {
 // the vertices of the predecessors are added. Sets `enumerated` accordingly.
 Predecessors Find_Predecessors(const CPN_Marking& marking, bool& enumerated) {
   const Placement placement = Locate(marking);
-  enumerated = placement.consistent && Enumerate(placement, Current_Net_Steps(), Listing{});
+  enumerated = placement.consistent && Enumerate_Into_Batch(placement, Current_Net_Steps());
   if (!enumerated) {
     Predecessors found = Define_Predecessors(marking);
     for (const CPN_Successor& s : found.successors) Insert_Consistent(s.SUCCESSOR_KEY);
@@ -726,9 +758,10 @@ Predecessors Find_Predecessors(const CPN_Marking& marking, bool& enumerated) {
 // read through that order's key table.
 
 struct Set_Lists {
-  bool enumerated = false;   // false: the net lacks the shape of roads on these places
-  std::uint32_t steps = 0;   // every step into the places (turned)
-  std::uint32_t offset = 0;  // into Net_Lists::codes and ::firings: MOVEMENTS 0, then 1, 2, 3
+  bool enumerated = false;  // false: the net lacks the shape of roads on these places
+  std::uint32_t steps = 0;  // every step into the places (turned)
+  // Into Net_Lists::codes and ::firings, by MOVEMENTS 0..3.
+  std::array<std::uint32_t, Number_Of_Vehicles + 1> offset{};
   std::array<std::uint16_t, Number_Of_Vehicles + 1> count{};
 };
 
@@ -743,27 +776,161 @@ Net_Lists net_lists;
 // The turned transitions flagged for the search under way.
 std::uint32_t search_flagged = 0;
 
+// The number of bits set.
+std::uint32_t Count_Bits(std::uint32_t bits) {
+  std::uint32_t count = 0;
+  for (; bits != 0; bits &= bits - 1) ++count;
+  return count;
+}
+
+// How the lists of a set of places are worked out: from the steps of the net for every set at
+// once (every step into its places moves a vehicle), on their own (some step moves none), or not
+// at all (a place is not usable, or a transition enters two of the places).
+enum class Set_Kind : std::uint8_t { None, Roads, Own };
+
+Set_Kind Kind_Of(const Placement& ordered, const Net_Steps& net) {
+  const Place_Steps& a = net.place[Utils::Index(ordered.place[0])];
+  const Place_Steps& b = net.place[Utils::Index(ordered.place[1])];
+  const Place_Steps& c = net.place[Utils::Index(ordered.place[2])];
+  if (!a.usable || !b.usable || !c.usable ||
+      ((a.entering & b.entering) | (a.entering & c.entering) | (b.entering & c.entering)) != 0)
+    return Set_Kind::None;
+  return (a.staying | b.staying | c.staying) != 0 ? Set_Kind::Own : Set_Kind::Roads;
+}
+
+// What the lists of the sets of roads are combined from: per step into a place of the net, what
+// it adds to the placement code of a set when that place ranks first, second or third in it.
+struct Rank_Shifts {
+  std::array<std::array<std::int32_t, Transition_Bits>, Number_Of_Vehicles> shift{};
+};
+
+Rank_Shifts Rank_Shifts_Of(const Net_Steps& net) {
+  Rank_Shifts shifts;
+  for (std::size_t p = 0; p < net.place.size(); ++p)
+    for (std::uint32_t rest = net.place[p].steps; rest != 0;) {
+      const auto r = Utils::Index(Take_Lowest(rest));
+      for (std::size_t k = 0; k < shifts.shift.size(); ++k)
+        shifts.shift[k][r] = net.delta[r] * Code_Weight(k);
+    }
+  return shifts;
+}
+
+// The lists of a set of roads, every step into whose places moves a vehicle, written from
+// `lists.offset` on: as Combine_Moving_Steps enumerates them for the vehicles on its places in
+// ascending order, with the steps of each place read off the net's tables.
+void Combine_Roads_Set(const Placement& ordered, const Net_Steps& net, const Rank_Shifts& shifts,
+                       Set_Lists& lists) {
+  std::array<std::int32_t, Transition_Bits> shift;
+  std::uint32_t all = 0;
+  std::uint32_t placed = 0;
+  for (std::size_t k = 0; k < ordered.place.size(); ++k) {
+    const std::uint32_t steps = net.place[Utils::Index(ordered.place[k])].steps;
+    all |= steps;
+    placed |= 1u << ordered.place[k];
+    for (std::uint32_t rest = steps; rest != 0;) {
+      const auto r = Utils::Index(Take_Lowest(rest));
+      shift[r] = shifts.shift[k][r];
+    }
+  }
+  const int code = ordered.Code();
+  Group_Key* const codes = net_lists.codes.data();
+  std::uint32_t* const firings = net_lists.firings.data();
+  std::uint32_t singles = lists.offset[1];
+  std::uint32_t pairs = lists.offset[2];
+  std::uint32_t triples = lists.offset[3];
+  for (std::uint32_t xs = all; xs != 0;) {
+    const int rx = Take_Lowest(xs);
+    const auto x = Utils::Index(rx);
+    const int x_code = code + shift[x];
+    const std::uint32_t* const third_candidates = net.third_candidates[x].data();
+    const std::uint16_t* const pair_blocked_by = net.pair_blocked_by[x].data();
+    for (std::uint32_t ys = all & net.pair_candidates[x]; ys != 0;) {
+      const int ry = Take_Lowest(ys);
+      const auto y = Utils::Index(ry);
+      const int xy_code = x_code + shift[y];
+      const std::uint32_t xy = (1u << rx) | (1u << ry);
+      for (std::uint32_t zs = all & third_candidates[y]; zs != 0; ++triples) {
+        const int rz = Take_Lowest(zs);
+        codes[triples] = static_cast<Group_Key>(xy_code + shift[Utils::Index(rz)]);
+        firings[triples] = xy | (1u << rz);
+      }
+      if ((placed & pair_blocked_by[y]) == 0) {
+        codes[pairs] = static_cast<Group_Key>(xy_code);
+        firings[pairs++] = xy;
+      }
+    }
+    if ((net.from_bit[x] & placed) == 0) {
+      codes[singles] = static_cast<Group_Key>(x_code);
+      firings[singles++] = 1u << rx;
+    }
+  }
+  lists.count = {0, static_cast<std::uint16_t>(singles - lists.offset[1]),
+                 static_cast<std::uint16_t>(pairs - lists.offset[2]),
+                 static_cast<std::uint16_t>(triples - lists.offset[3])};
+}
+
+// The lists of a set where some step moves no vehicle, written from `lists.offset` on.
+void Enumerate_Set(const Placement& ordered, const Net_Steps& net, Set_Lists& lists) {
+  Tails tails;
+  for (std::size_t m = 0; m < tails.value.size(); ++m) {
+    tails.value[m] = net_lists.codes.data() + lists.offset[m];
+    tails.firing[m] = net_lists.firings.data() + lists.offset[m];
+  }
+  Enumerate(ordered, net, Coding{}, tails);
+  for (std::size_t m = 0; m < tails.value.size(); ++m)
+    lists.count[m] =
+        static_cast<std::uint16_t>(tails.value[m] - net_lists.codes.data() - lists.offset[m]);
+}
+
+// The room of a set's lists by MOVEMENTS: every choice of one step each for one, two or three of
+// its places; where some step moves no vehicle (the number of movements is not that of the
+// steps), every choice in each group.
+std::array<std::uint32_t, Number_Of_Vehicles + 1> Room(Set_Kind kind,
+                                                       const std::array<std::uint32_t, 3>& n) {
+  if (kind == Set_Kind::None) return {};
+  if (kind == Set_Kind::Own) {
+    const std::uint32_t every = (1 + n[0]) * (1 + n[1]) * (1 + n[2]) - 1;
+    return {every, every, every, every};
+  }
+  return {0, n[0] + n[1] + n[2], n[0] * n[1] + n[0] * n[2] + n[1] * n[2], n[0] * n[1] * n[2]};
+}
+
+// The lists of every set of places, with the vehicles on them in ascending order.
 void Work_Out_Lists(const Net_Steps& net) {
   net_lists.version = net.version;
-  net_lists.codes.clear();
-  net_lists.firings.clear();
+  std::array<std::uint32_t, Max_Places> steps_into{};
+  for (std::size_t p = 0; p < steps_into.size(); ++p)
+    steps_into[p] = Count_Bits(net.place[p].steps);
+  std::array<Set_Kind, Place_Sets> kind;
+  std::uint32_t total = 0;
   for (std::size_t set = 0; set < net_lists.sets.size(); ++set) {
     Set_Lists& lists = net_lists.sets[set];
     const Placement& ordered = key_tables.ordered_placement[set];
+    kind[set] = Kind_Of(ordered, net);
     lists = {};
-    lists.enumerated = Enumerate(ordered, net, Coding{});
-    if (!lists.enumerated) continue;
-    for (std::size_t v = 0; v < ordered.place.size(); ++v)
-      lists.steps |= net.place[Utils::Index(ordered.place[v])].steps;
-    lists.offset = static_cast<std::uint32_t>(net_lists.codes.size());
-    for (std::size_t m = 0; m < batch.count.size(); ++m) {
-      const auto n = static_cast<std::ptrdiff_t>(batch.count[m]);
-      lists.count[m] = static_cast<std::uint16_t>(n);
-      net_lists.codes.insert(net_lists.codes.end(), batch.keys[m].begin(),
-                             batch.keys[m].begin() + n);
-      net_lists.firings.insert(net_lists.firings.end(), batch.firings[m].begin(),
-                               batch.firings[m].begin() + n);
+    lists.enumerated = kind[set] != Set_Kind::None;
+    std::array<std::uint32_t, 3> n{};
+    for (std::size_t v = 0; v < n.size(); ++v) {
+      const auto p = Utils::Index(ordered.place[v]);
+      n[v] = steps_into[p];
+      lists.steps |= net.place[p].steps;
     }
+    const std::array<std::uint32_t, Number_Of_Vehicles + 1> room = Room(kind[set], n);
+    for (std::size_t m = 0; m < room.size(); ++m) {
+      lists.offset[m] = total;
+      total += room[m];
+    }
+  }
+  if (net_lists.codes.size() < total) {
+    net_lists.codes.resize(total);
+    net_lists.firings.resize(total);
+  }
+  const Rank_Shifts shifts = Rank_Shifts_Of(net);
+  for (std::size_t set = 0; set < net_lists.sets.size(); ++set) {
+    if (kind[set] == Set_Kind::Roads)
+      Combine_Roads_Set(key_tables.ordered_placement[set], net, shifts, net_lists.sets[set]);
+    else if (kind[set] == Set_Kind::Own)
+      Enumerate_Set(key_tables.ordered_placement[set], net, net_lists.sets[set]);
   }
 }
 
@@ -773,10 +940,11 @@ void Mark_Predecessors(Key_CPN key) {
   const auto k = Utils::Index(key);
   const Set_Lists& lists = net_lists.sets[key_tables.place_set_of_key[k]];
   const Group_Key* const key_of = key_tables.key_by_order[key_tables.order_of_key[k]].data();
-  const Group_Key* code = net_lists.codes.data() + lists.offset;
-  const Group_Key* const end =
-      code + lists.count[0] + lists.count[1] + lists.count[2] + lists.count[3];
-  for (; code != end; ++code) graph.present[key_of[*code]] = Presence::Present;
+  for (std::size_t m = 0; m < lists.count.size(); ++m) {
+    const Group_Key* code = net_lists.codes.data() + lists.offset[m];
+    for (const Group_Key* const end = code + lists.count[m]; code != end; ++code)
+      graph.present[key_of[*code]] = Presence::Present;
+  }
 }
 
 // The vertices of the predecessors of every pending vertex are added.
@@ -856,8 +1024,8 @@ CPN_Successor_List Dense_List(Key_CPN key) {
   const List list = graph.list[Utils::Index(key)];
   if (list == List::Own) return *graph.own_lists.Find(key);
   if (list == List::None) return {};
-  Enumerate(key_tables.placement_of_key[Utils::Index(key)],
-            list == List::Listed ? net_steps : previous_net_steps, Listing{});
+  Enumerate_Into_Batch(key_tables.placement_of_key[Utils::Index(key)],
+                       list == List::Listed ? net_steps : previous_net_steps);
   return Batch_List();
 }
 
@@ -1037,11 +1205,9 @@ const Successor_Groups* Expanded_Groups(Key_CPN key) {
   }
   groups.key_of = key_tables.key_by_order[key_tables.order_of_key[k]].data();
   groups.flagged = (lists.steps & search_flagged) != 0 ? search_flagged : 0;
-  std::size_t offset = lists.offset + lists.count[0];
   for (std::size_t m = 1; m < lists.count.size(); ++m) {
-    groups.codes[m - 1] = {net_lists.codes.data() + offset, lists.count[m]};
-    groups.firings[m - 1] = net_lists.firings.data() + offset;
-    offset += lists.count[m];
+    groups.codes[m - 1] = {net_lists.codes.data() + lists.offset[m], lists.count[m]};
+    groups.firings[m - 1] = net_lists.firings.data() + lists.offset[m];
   }
   return &groups;
 }

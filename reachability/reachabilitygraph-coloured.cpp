@@ -183,6 +183,7 @@ struct Vertex_Store {
   int shadows = 0;       // vertices in `others` under a key of a consistent marking
   int length = 0;        // the number of vertices; -1 when it is to be counted again
   bool deleted = false;  // a vertex was deleted since the graph was last cleared
+  bool listed = false;   // some vertex may be listed on the tables of a net (or the one before)
 };
 Vertex_Store graph;
 
@@ -445,9 +446,18 @@ void Work_Out_Lists(const Net_Steps& net);
 const Net_Steps& Current_Net_Steps() {
   if (net_steps.version == PetriNet::Version()) return net_steps;
   if (!graph.pending.empty()) Mark_Pending();
-  Keep_Before_Lists();
-  previous_net_steps = net_steps;
-  net_steps = Net_Steps{};
+  // The tables before are kept only for vertices listed on them.
+  if (graph.listed) {
+    Keep_Before_Lists();
+    previous_net_steps = net_steps;
+  }
+  // What the tables gather over the places, and what a step that moves no vehicle must read as
+  // zero; the rest is written for the steps and pairs of steps that read it.
+  net_steps.conflicts = {};
+  net_steps.from = {};
+  net_steps.moves = {};
+  net_steps.delta = {};
+  net_steps.from_place = {};
   std::uint32_t moving = 0;
   for (int p = 0; p < Max_Places; ++p) {
     Work_Out_Place(p, net_steps);
@@ -786,17 +796,7 @@ std::uint32_t Count_Bits(std::uint32_t bits) {
 // How the lists of a set of places are worked out: from the steps of the net for every set at
 // once (every step into its places moves a vehicle), on their own (some step moves none), or not
 // at all (a place is not usable, or a transition enters two of the places).
-enum class Set_Kind : std::uint8_t { None, Roads, Own };
-
-Set_Kind Kind_Of(const Placement& ordered, const Net_Steps& net) {
-  const Place_Steps& a = net.place[Utils::Index(ordered.place[0])];
-  const Place_Steps& b = net.place[Utils::Index(ordered.place[1])];
-  const Place_Steps& c = net.place[Utils::Index(ordered.place[2])];
-  if (!a.usable || !b.usable || !c.usable ||
-      ((a.entering & b.entering) | (a.entering & c.entering) | (b.entering & c.entering)) != 0)
-    return Set_Kind::None;
-  return (a.staying | b.staying | c.staying) != 0 ? Set_Kind::Own : Set_Kind::Roads;
-}
+enum class Set_Kind : std::uint8_t { None, Own, Roads };
 
 // What the lists of the sets of roads are combined from: per step into a place of the net, what
 // it adds to the placement code of a set when that place ranks first, second or third in it.
@@ -815,6 +815,15 @@ Rank_Shifts Rank_Shifts_Of(const Net_Steps& net) {
   return shifts;
 }
 
+// What the sets of places read of each place: its steps and their number, how its lists can be
+// worked out, and the transitions entering it.
+struct Place_Lists_Table {
+  std::array<std::uint32_t, Max_Places> steps{};
+  std::array<std::uint32_t, Max_Places> count{};  // the number of its steps
+  std::array<Set_Kind, Max_Places> kind{};        // Roads, Own or None for the place alone
+  std::array<std::uint32_t, Max_Places> entering{};
+};
+
 // The lists of a set of roads, every step into whose places moves a vehicle, written from
 // `lists.offset` on: as Combine_Moving_Steps enumerates them for the vehicles on its places in
 // ascending order, with the steps of each place read off the net's tables.
@@ -824,10 +833,10 @@ void Combine_Roads_Set(const Placement& ordered, const Net_Steps& net, const Ran
   std::uint32_t all = 0;
   std::uint32_t placed = 0;
   for (std::size_t k = 0; k < ordered.place.size(); ++k) {
-    const std::uint32_t steps = net.place[Utils::Index(ordered.place[k])].steps;
-    all |= steps;
-    placed |= 1u << ordered.place[k];
-    for (std::uint32_t rest = steps; rest != 0;) {
+    const auto p = Utils::Index(ordered.place[k]);
+    all |= net.place[p].steps;
+    placed |= 1u << p;
+    for (std::uint32_t rest = net.place[p].steps; rest != 0;) {
       const auto r = Utils::Index(Take_Lowest(rest));
       shift[r] = shifts.shift[k][r];
     }
@@ -885,37 +894,52 @@ void Enumerate_Set(const Placement& ordered, const Net_Steps& net, Set_Lists& li
 // The room of a set's lists by MOVEMENTS: every choice of one step each for one, two or three of
 // its places; where some step moves no vehicle (the number of movements is not that of the
 // steps), every choice in each group.
-std::array<std::uint32_t, Number_Of_Vehicles + 1> Room(Set_Kind kind,
-                                                       const std::array<std::uint32_t, 3>& n) {
+std::array<std::uint32_t, Number_Of_Vehicles + 1> Room(Set_Kind kind, std::uint32_t na,
+                                                       std::uint32_t nb, std::uint32_t nc) {
   if (kind == Set_Kind::None) return {};
   if (kind == Set_Kind::Own) {
-    const std::uint32_t every = (1 + n[0]) * (1 + n[1]) * (1 + n[2]) - 1;
+    const std::uint32_t every = (1 + na) * (1 + nb) * (1 + nc) - 1;
     return {every, every, every, every};
   }
-  return {0, n[0] + n[1] + n[2], n[0] * n[1] + n[0] * n[2] + n[1] * n[2], n[0] * n[1] * n[2]};
+  return {0, na + nb + nc, na * nb + na * nc + nb * nc, na * nb * nc};
+}
+
+// What the sets of places read of each place.
+Place_Lists_Table Place_Lists_Table_Of(const Net_Steps& net) {
+  Place_Lists_Table table;
+  for (std::size_t p = 0; p < table.steps.size(); ++p) {
+    const Place_Steps& ps = net.place[p];
+    table.steps[p] = ps.steps;
+    table.entering[p] = ps.entering;
+    table.count[p] = Count_Bits(ps.steps);
+    table.kind[p] = !ps.usable ? Set_Kind::None : ps.staying != 0 ? Set_Kind::Own : Set_Kind::Roads;
+  }
+  return table;
 }
 
 // The lists of every set of places, with the vehicles on them in ascending order.
 void Work_Out_Lists(const Net_Steps& net) {
   net_lists.version = net.version;
-  std::array<std::uint32_t, Max_Places> steps_into{};
-  for (std::size_t p = 0; p < steps_into.size(); ++p)
-    steps_into[p] = Count_Bits(net.place[p].steps);
+  const Place_Lists_Table places = Place_Lists_Table_Of(net);
   std::array<Set_Kind, Place_Sets> kind;
   std::uint32_t total = 0;
   for (std::size_t set = 0; set < net_lists.sets.size(); ++set) {
     Set_Lists& lists = net_lists.sets[set];
     const Placement& ordered = key_tables.ordered_placement[set];
-    kind[set] = Kind_Of(ordered, net);
-    lists = {};
+    const auto a = Utils::Index(ordered.place[0]);
+    const auto b = Utils::Index(ordered.place[1]);
+    const auto c = Utils::Index(ordered.place[2]);
+    // None before Own before Roads: the lowest kind of the three places.
+    kind[set] = std::min({places.kind[a], places.kind[b], places.kind[c]});
+    if ((places.entering[a] & places.entering[b]) != 0 ||
+        (places.entering[a] & places.entering[c]) != 0 ||
+        (places.entering[b] & places.entering[c]) != 0)
+      kind[set] = Set_Kind::None;
     lists.enumerated = kind[set] != Set_Kind::None;
-    std::array<std::uint32_t, 3> n{};
-    for (std::size_t v = 0; v < n.size(); ++v) {
-      const auto p = Utils::Index(ordered.place[v]);
-      n[v] = steps_into[p];
-      lists.steps |= net.place[p].steps;
-    }
-    const std::array<std::uint32_t, Number_Of_Vehicles + 1> room = Room(kind[set], n);
+    lists.steps = places.steps[a] | places.steps[b] | places.steps[c];
+    lists.count = {};
+    const std::array<std::uint32_t, Number_Of_Vehicles + 1> room =
+        Room(kind[set], places.count[a], places.count[b], places.count[c]);
     for (std::size_t m = 0; m < room.size(); ++m) {
       lists.offset[m] = total;
       total += room[m];
@@ -1005,6 +1029,7 @@ void Expand_Vertex(Key_CPN key) {
   if (list.empty()) return;
   if (enumerated) {
     graph.list[k] = List::Listed;
+    graph.listed = true;
   } else {
     graph.list[k] = List::Own;
     graph.own_lists.Insert(key, std::move(list));
@@ -1093,6 +1118,7 @@ void Clear_Graph() {
   graph.shadows = 0;
   graph.length = 0;
   graph.deleted = false;
+  graph.listed = false;
 }
 
 void Init_Graph() {
@@ -1201,6 +1227,7 @@ const Successor_Groups* Expanded_Groups(Key_CPN key) {
   if (!lists.enumerated) return nullptr;
   if (graph.list[k] == List::None && lists.count[1] + lists.count[2] + lists.count[3] != 0) {
     graph.list[k] = List::Listed;
+    graph.listed = true;
     graph.pending.push_back(key);
   }
   groups.key_of = key_tables.key_by_order[key_tables.order_of_key[k]].data();

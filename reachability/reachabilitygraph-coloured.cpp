@@ -773,6 +773,7 @@ struct Set_Lists {
   // Into Net_Lists::codes and ::firings, by MOVEMENTS 0..3.
   std::array<std::uint32_t, Number_Of_Vehicles + 1> offset{};
   std::array<std::uint16_t, Number_Of_Vehicles + 1> count{};
+  Successor_Lists view;  // MOVEMENTS 1..3, as the planner reads them
 };
 
 struct Net_Lists {
@@ -951,10 +952,16 @@ void Work_Out_Lists(const Net_Steps& net) {
   }
   const Rank_Shifts shifts = Rank_Shifts_Of(net);
   for (std::size_t set = 0; set < net_lists.sets.size(); ++set) {
+    Set_Lists& lists = net_lists.sets[set];
     if (kind[set] == Set_Kind::Roads)
-      Combine_Roads_Set(key_tables.ordered_placement[set], net, shifts, net_lists.sets[set]);
+      Combine_Roads_Set(key_tables.ordered_placement[set], net, shifts, lists);
     else if (kind[set] == Set_Kind::Own)
-      Enumerate_Set(key_tables.ordered_placement[set], net, net_lists.sets[set]);
+      Enumerate_Set(key_tables.ordered_placement[set], net, lists);
+    lists.view.transitions = lists.steps;
+    for (std::size_t m = 1; m < lists.count.size(); ++m) {
+      lists.view.codes[m - 1] = {net_lists.codes.data() + lists.offset[m], lists.count[m]};
+      lists.view.firings[m - 1] = net_lists.firings.data() + lists.offset[m];
+    }
   }
 }
 
@@ -1209,34 +1216,35 @@ Vertex_Link Link_Of(Key_CPN key) {
           graph.values[Utils::Index(key)].PARENT};
 }
 
-const Successor_Groups* Expanded_Groups(Key_CPN key) {
-  static Successor_Groups groups;
-  if (!Dense_Present(key)) {
-    Require_Vertex(Find_Other(key) != nullptr);
-    return nullptr;
-  }
-  const auto k = Utils::Index(key);
-  Current_Net_Steps();
+namespace {
+
+// Expanded_Groups where the lists cannot serve: none, after the checks.
+Successor_Groups Listed_Only(Key_CPN key) {
+  if (!Dense_Present(key)) Require_Vertex(Find_Other(key) != nullptr);
+  return {};
+}
+
+}  // namespace
+
+Successor_Groups Expanded_Groups(Key_CPN key) {
   // A vertex listed on the version before, or holding its own list, is read as a list; so is any
   // vertex while a key of a consistent marking is held by another marking or a vertex was
   // deleted (the vertices the lists name could be missing or another's).
-  if (graph.list[k] == List::Own || graph.list[k] == List::Listed_Before || graph.shadows > 0 ||
-      graph.deleted)
-    return nullptr;
+  if (!Consistent_Range(key) || graph.shadows > 0 || graph.deleted) return Listed_Only(key);
+  const auto k = Utils::Index(key);
+  if (!Dense_Present(key)) return Listed_Only(key);
+  if (net_steps.version != PetriNet::Version()) Current_Net_Steps();
+  const List list = graph.list[k];
+  if (list == List::Own || list == List::Listed_Before) return {};
   const Set_Lists& lists = net_lists.sets[key_tables.place_set_of_key[k]];
-  if (!lists.enumerated) return nullptr;
-  if (graph.list[k] == List::None && lists.count[1] + lists.count[2] + lists.count[3] != 0) {
+  if (!lists.enumerated) return {};
+  if (list == List::None && lists.count[1] + lists.count[2] + lists.count[3] != 0) {
     graph.list[k] = List::Listed;
     graph.listed = true;
     graph.pending.push_back(key);
   }
-  groups.key_of = key_tables.key_by_order[key_tables.order_of_key[k]].data();
-  groups.flagged = (lists.steps & search_flagged) != 0 ? search_flagged : 0;
-  for (std::size_t m = 1; m < lists.count.size(); ++m) {
-    groups.codes[m - 1] = {net_lists.codes.data() + lists.offset[m], lists.count[m]};
-    groups.firings[m - 1] = net_lists.firings.data() + lists.offset[m];
-  }
-  return &groups;
+  return {&lists.view, key_tables.key_by_order[key_tables.order_of_key[k]].data(),
+          (lists.steps & search_flagged) != 0 ? search_flagged : 0};
 }
 
 void Begin_Search(Firing flagged) {

@@ -133,14 +133,18 @@ struct Vertex_Link {
 Vertex_Link Link_Of(Key_CPN key);
 
 // The successors of a vertex as keys of consistent markings, by MOVEMENTS, each group in list
-// order: what the planner visits. Each successor is a code, whose key is key_of[code] (below
-// Consistent_Keys), and a set of transitions (as the graph numbers them): the successor's step is
-// blocked when that set meets `flagged`, the transitions flagged for the search (0 when none of
-// these successors can be).
+// order: what the planner visits. The lists hold, per successor, a code and a set of transitions
+// (as the graph numbers them); the groups of a vertex read a code's key as key_of[code] (below
+// Consistent_Keys), and a successor's step is blocked when its set of transitions meets
+// `flagged`, the transitions flagged for the search (0 when none of these successors can be).
 using Group_Key = std::uint16_t;
-struct Successor_Groups {
+struct Successor_Lists {
   std::array<std::span<const Group_Key>, PetriNet::Coloured::Number_Of_Vehicles> codes;
   std::array<const std::uint32_t*, PetriNet::Coloured::Number_Of_Vehicles> firings{};
+  std::uint32_t transitions = 0;  // every transition of the lists' firings is among these
+};
+struct Successor_Groups {
+  const Successor_Lists* lists = nullptr;  // null: the successors only as a list (below)
   const Group_Key* key_of = nullptr;
   std::uint32_t flagged = 0;
 };
@@ -153,12 +157,11 @@ void Begin_Search(Firing flagged);
 Firing Steps_Between(int a, int b);
 
 // The successors of the vertex under `key` as groups, the vertex expanded first when its list is
-// empty (as Expand_Vertex does); valid until the next call that adds or removes vertices or
-// changes the net. Null when they can be had
-// only as the list of Get_Vertex: the vertex holds a marking that is not consistent, a list put
-// in with Replace_Vertex or one listed before the net last changed, the net lacks the shape of
-// roads there, a key of a consistent marking is held by one that is not, or a vertex was deleted
-// since the graph was last cleared. Range_Error when there is no vertex under `key`.
-const Successor_Groups* Expanded_Groups(Key_CPN key);
+// empty (as Expand_Vertex does); valid until the net changes. No lists when they can be had only
+// as the list of Get_Vertex: the vertex holds a marking that is not consistent, a list put in
+// with Replace_Vertex or one listed before the net last changed, the net lacks the shape of roads
+// there, a key of a consistent marking is held by one that is not, or a vertex was deleted since
+// the graph was last cleared. Range_Error when there is no vertex under `key`.
+Successor_Groups Expanded_Groups(Key_CPN key);
 
 }  // namespace ReachabilityGraph::Coloured

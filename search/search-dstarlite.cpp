@@ -374,8 +374,8 @@ void Evaluate_Next(Run& run) {
   ++run.evaluations;
   const Key_CPN key = planner.queue.Dequeue().CONTENT;
   if (Visited_Alike(run, key)) return;
-  if (const Graph::Successor_Groups* groups = Graph::Expanded_Groups(key)) {
-    run.stop = Visit_Groups(run, key, *groups);
+  if (const Graph::Successor_Groups groups = Graph::Expanded_Groups(key); groups.lists) {
+    run.stop = Visit_Groups(run, key, groups);
   } else {
     run.stop = Visit_List(run, key);
   }
@@ -505,9 +505,9 @@ bool Visit_Group_Checked(Run& run, const Expanding& u, const Graph::Successor_Gr
                          std::size_t m) {
   const int base = u.base + static_cast<int>(m) + 1;
   const Cost g = Utils::Cost_Add(u.g, static_cast<int>(m) + 1);
-  const Graph::Group_Key* const codes = groups.codes[m].data();
-  const std::uint32_t* const firings = groups.firings[m];
-  const std::size_t end = groups.codes[m].size();
+  const Graph::Group_Key* const codes = groups.lists->codes[m].data();
+  const std::uint32_t* const firings = groups.lists->firings[m];
+  const std::size_t end = groups.lists->codes[m].size();
   std::size_t i = 0;
   while (i != end) {
     if (run.until_clock_read == 1) {
@@ -528,8 +528,40 @@ bool Visit_Group_Checked(Run& run, const Expanding& u, const Graph::Successor_Gr
 template <Blocked_Test Test>
 [[gnu::noinline]] bool Visit_Groups_Checked(Run& run, const Expanding& u,
                                             const Graph::Successor_Groups& groups) {
-  for (std::size_t m = 0; m < groups.codes.size(); ++m)
+  for (std::size_t m = 0; m < groups.lists->codes.size(); ++m)
     if (Visit_Group_Checked<Test>(run, u, groups, m)) return true;
+  return false;
+}
+
+// The successors of group `m` of `u`: Visit_Successor's steps, with the tables read through
+// pointers held for the whole vertex. True when the current marking is reached.
+template <Blocked_Test Test>
+[[gnu::always_inline]] inline bool Visit_Group_Unchecked(Run& run, const Expanding& u,
+                                                         const Graph::Successor_Groups& groups,
+                                                         const Cost* heuristic,
+                                                         Graph::Search_Values* values,
+                                                         std::size_t m) {
+  const int base = u.base + static_cast<int>(m) + 1;
+  const Cost g = Utils::Cost_Add(u.g, static_cast<int>(m) + 1);
+  const std::uint32_t* firing = groups.lists->firings[m];
+  for (const Graph::Group_Key code : groups.lists->codes[m]) {
+    if constexpr (Test == Blocked_Test::Flags) {
+      if ((*firing++ & groups.flagged) != 0) continue;
+    }
+    const std::size_t key = groups.key_of[code];
+    if constexpr (Test == Blocked_Test::Places) {
+      Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+      if (Moves_Between(u.far_ends, run.placements[key])) continue;
+    }
+    const Cost h = heuristic[key];
+    if (h == Unknown) [[unlikely]] {
+      if (Visit_Unlearnt(run, u, key, base, g)) return true;
+      continue;
+    }
+    const Cost f = Utils::Cost_Add(base, h);
+    if (f < values[key].F) [[unlikely]]
+      Improve_Key(u, values[key], key, g, f);
+  }
   return false;
 }
 
@@ -540,15 +572,12 @@ template <Blocked_Test Test>
                                               const Graph::Successor_Groups& groups,
                                               std::size_t count) {
   run.until_clock_read -= static_cast<std::uint32_t>(count);
-  for (std::size_t m = 0; m < groups.codes.size(); ++m) {
-    const int base = u.base + static_cast<int>(m) + 1;
-    const Cost g = Utils::Cost_Add(u.g, static_cast<int>(m) + 1);
-    const Graph::Group_Key* const codes = groups.codes[m].data();
-    const std::uint32_t* const firings = groups.firings[m];
-    for (std::size_t i = 0, end = groups.codes[m].size(); i != end; ++i)
-      if (Visit_Successor<Test>(run, u, groups, codes, firings, i, base, g)) return true;
-  }
-  return false;
+  const Cost* const heuristic = run.heuristic_of.data();
+  Graph::Search_Values* const values = run.values.data();
+  static_assert(Number_Of_Vehicles == 3, "one group per number of vehicles moved");
+  return Visit_Group_Unchecked<Test>(run, u, groups, heuristic, values, 0) ||
+         Visit_Group_Unchecked<Test>(run, u, groups, heuristic, values, 1) ||
+         Visit_Group_Unchecked<Test>(run, u, groups, heuristic, values, 2);
 }
 
 template <Blocked_Test Test>
@@ -566,7 +595,7 @@ bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) 
                         ? Far_Ends_Of(run.placements[Utils::Index(key)], run.blocked)
                         : Far_Ends{}};
   std::size_t count = 0;
-  for (const std::span<const Graph::Group_Key> codes : groups.codes) count += codes.size();
+  for (const std::span<const Graph::Group_Key> codes : groups.lists->codes) count += codes.size();
   run.met_start = false;
   bool stop = false;
   if (run.blocked.invalid || u.far_ends != Far_Ends{}) {

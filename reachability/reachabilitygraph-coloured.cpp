@@ -784,9 +784,6 @@ struct Net_Lists {
 };
 Net_Lists net_lists;
 
-// The turned transitions flagged for the search under way.
-std::uint32_t search_flagged = 0;
-
 // The number of bits set.
 std::uint32_t Count_Bits(std::uint32_t bits) {
   std::uint32_t count = 0;
@@ -1243,12 +1240,11 @@ Successor_Groups Expanded_Groups(Key_CPN key) {
     graph.listed = true;
     graph.pending.push_back(key);
   }
-  return {&lists.view, key_tables.key_by_order[key_tables.order_of_key[k]].data(),
-          (lists.steps & search_flagged) != 0 ? search_flagged : 0};
+  return {&lists.view, key_tables.key_by_order[key_tables.order_of_key[k]].data()};
 }
 
-void Begin_Search(Firing flagged) {
-  search_flagged = Turned_Set(flagged.bits);
+Step_Set Steps_Of(Firing firing) {
+  return Turned_Set(firing.bits);
 }
 
 Firing Steps_Between(int a, int b) {

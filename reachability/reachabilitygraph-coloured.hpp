@@ -133,25 +133,23 @@ struct Vertex_Link {
 Vertex_Link Link_Of(Key_CPN key);
 
 // The successors of a vertex as keys of consistent markings, by MOVEMENTS, each group in list
-// order: what the planner visits. The lists hold, per successor, a code and a set of transitions
-// (as the graph numbers them); the groups of a vertex read a code's key as key_of[code] (below
-// Consistent_Keys), and a successor's step is blocked when its set of transitions meets
-// `flagged`, the transitions flagged for the search (0 when none of these successors can be).
+// order: what the planner visits. The lists hold, per successor, a code and the set of
+// transitions of its firing (a Step_Set: as the graph numbers transitions); the groups of a
+// vertex read a code's key as key_of[code] (below Consistent_Keys).
 using Group_Key = std::uint16_t;
+using Step_Set = std::uint32_t;
 struct Successor_Lists {
   std::array<std::span<const Group_Key>, PetriNet::Coloured::Number_Of_Vehicles> codes;
-  std::array<const std::uint32_t*, PetriNet::Coloured::Number_Of_Vehicles> firings{};
-  std::uint32_t transitions = 0;  // every transition of the lists' firings is among these
+  std::array<const Step_Set*, PetriNet::Coloured::Number_Of_Vehicles> firings{};
+  Step_Set transitions = 0;  // every transition of the lists' firings is among these
 };
 struct Successor_Groups {
   const Successor_Lists* lists = nullptr;  // null: the successors only as a list (below)
   const Group_Key* key_of = nullptr;
-  std::uint32_t flagged = 0;
 };
 
-// Starts a search whose successors in groups are flagged where their firing holds one of the
-// `flagged` transitions.
-void Begin_Search(Firing flagged);
+// The transitions of a firing as a Step_Set.
+Step_Set Steps_Of(Firing firing);
 
 // The transitions that move a vehicle from place a to place b or from b to a.
 Firing Steps_Between(int a, int b);

@@ -147,7 +147,7 @@ Blocked_Roads Prepare_Obstacles(const Utils::Obstacles_List& obstacles) {
 }
 
 // Where the obstacles join two places, a step is blocked exactly when its firing moves a vehicle
-// along a transition between them: those transitions, flagged in the successors' groups.
+// along a transition between them: those transitions.
 // Nothing otherwise (an obstacle from a place to itself blocks a vehicle that stays).
 PetriNet::Firing Blocked_Steps(const Utils::Obstacles_List& obstacles,
                                const Blocked_Roads& blocked) {
@@ -266,9 +266,10 @@ struct Run {
   Placement current{};
   Distances_To towards_current{};
   Blocked_Roads blocked;
-  // The successors in groups come with their blocked steps flagged: no vehicle of a vertex needs
-  // to be watched.
+  // The successors in groups come with the transitions of their steps: a step is blocked when
+  // they meet these (no vehicle of a vertex needs to be watched).
   bool steps_flagged = false;
+  Graph::Step_Set blocked_steps = 0;
   bool out_of_memory = false;
   std::span<Graph::Search_Values, Graph::Consistent_Keys> values = Graph::Consistent_Values();
   std::span<const Placement, Graph::Consistent_Keys> placements = Graph::Consistent_Placements();
@@ -356,7 +357,7 @@ void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
   run.towards_current = Distances_Towards(run.current);
   run.blocked = Prepare_Obstacles(obstacles);
   run.steps_flagged = run.blocked.any && !run.blocked.invalid && !run.blocked.one_place;
-  Graph::Begin_Search(Blocked_Steps(obstacles, run.blocked));
+  run.blocked_steps = Graph::Steps_Of(Blocked_Steps(obstacles, run.blocked));
   run.out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
   run.heuristic_of.fill(Unknown);
   run.visited_with_f.fill(Unknown);
@@ -476,10 +477,10 @@ template <Blocked_Test Test>
 [[gnu::always_inline]] inline bool Visit_Successor(Run& run, const Expanding& u,
                                                    const Graph::Successor_Groups& groups,
                                                    const Graph::Group_Key* codes,
-                                                   const std::uint32_t* firings, std::size_t i,
+                                                   const Graph::Step_Set* firings, std::size_t i,
                                                    int base, Cost g) {
   if constexpr (Test == Blocked_Test::Flags) {
-    if ((firings[i] & groups.flagged) != 0) return false;
+    if ((firings[i] & run.blocked_steps) != 0) return false;
   }
   const std::size_t key = groups.key_of[codes[i]];
   if constexpr (Test == Blocked_Test::Places) {
@@ -506,7 +507,7 @@ bool Visit_Group_Checked(Run& run, const Expanding& u, const Graph::Successor_Gr
   const int base = u.base + static_cast<int>(m) + 1;
   const Cost g = Utils::Cost_Add(u.g, static_cast<int>(m) + 1);
   const Graph::Group_Key* const codes = groups.lists->codes[m].data();
-  const std::uint32_t* const firings = groups.lists->firings[m];
+  const Graph::Step_Set* const firings = groups.lists->firings[m];
   const std::size_t end = groups.lists->codes[m].size();
   std::size_t i = 0;
   while (i != end) {
@@ -543,10 +544,10 @@ template <Blocked_Test Test>
                                                          std::size_t m) {
   const int base = u.base + static_cast<int>(m) + 1;
   const Cost g = Utils::Cost_Add(u.g, static_cast<int>(m) + 1);
-  const std::uint32_t* firing = groups.lists->firings[m];
+  const Graph::Step_Set* firing = groups.lists->firings[m];
   for (const Graph::Group_Key code : groups.lists->codes[m]) {
     if constexpr (Test == Blocked_Test::Flags) {
-      if ((*firing++ & groups.flagged) != 0) continue;
+      if ((*firing++ & run.blocked_steps) != 0) continue;
     }
     const std::size_t key = groups.key_of[code];
     if constexpr (Test == Blocked_Test::Places) {
@@ -600,7 +601,7 @@ bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) 
   bool stop = false;
   if (run.blocked.invalid || u.far_ends != Far_Ends{}) {
     stop = Visit_Groups<Blocked_Test::Places>(run, u, groups, count);
-  } else if (groups.flagged != 0) {
+  } else if ((groups.lists->transitions & run.blocked_steps) != 0) {
     stop = Visit_Groups<Blocked_Test::Flags>(run, u, groups, count);
   } else {
     stop = Visit_Groups<Blocked_Test::None>(run, u, groups, count);

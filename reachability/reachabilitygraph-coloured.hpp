@@ -155,7 +155,8 @@ Step_Set Steps_Of(Firing firing);
 Firing Steps_Between(int a, int b);
 
 // The successors of the vertex under `key` as groups, the vertex expanded first when its list is
-// empty (as Expand_Vertex does); valid until the net changes. No lists when they can be had only
+// empty (as Expand_Vertex does: the vertices of its predecessors are added, marked present when
+// presence is next asked about); valid until the net changes. No lists when they can be had only
 // as the list of Get_Vertex: the vertex holds a marking that is not consistent, a list put in
 // with Replace_Vertex or one listed before the net last changed, the net lacks the shape of roads
 // there, a key of a consistent marking is held by one that is not, or a vertex was deleted since

@@ -147,8 +147,8 @@ Blocked_Roads Prepare_Obstacles(const Utils::Obstacles_List& obstacles) {
 }
 
 // Where the obstacles join two places, a step is blocked exactly when its firing moves a vehicle
-// along a transition between them: those transitions.
-// Nothing otherwise (an obstacle from a place to itself blocks a vehicle that stays).
+// along a transition between them: those transitions. Nothing otherwise (an obstacle from a place
+// to itself blocks a vehicle that stays; one out of range fails the first step tested).
 PetriNet::Firing Blocked_Steps(const Utils::Obstacles_List& obstacles,
                                const Blocked_Roads& blocked) {
   PetriNet::Firing steps;
@@ -266,9 +266,9 @@ struct Run {
   Placement current{};
   Distances_To towards_current{};
   Blocked_Roads blocked;
-  // The successors in groups come with the transitions of their steps: a step is blocked when
-  // they meet these (no vehicle of a vertex needs to be watched).
-  bool steps_flagged = false;
+  // Where the obstacles join two places (and lie in range), a successor in groups is blocked
+  // exactly when the transitions of its step meet these: no vehicle of a vertex needs watching.
+  bool blocked_by_steps = false;
   Graph::Step_Set blocked_steps = 0;
   bool out_of_memory = false;
   std::span<Graph::Search_Values, Graph::Consistent_Keys> values = Graph::Consistent_Values();
@@ -297,7 +297,7 @@ struct Expanding {
   Key_CPN key = -1;
   Cost g = 0;    // its G before the visits, one of which may improve it
   int base = 0;  // Key_Modifier + G
-  // For the successors in groups, where the blocked steps are not flagged.
+  // For the successors in groups, where their transitions do not tell the blocked steps.
   Far_Ends far_ends{};
 };
 
@@ -356,7 +356,7 @@ void Start(Run& run) {
 void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
   run.towards_current = Distances_Towards(run.current);
   run.blocked = Prepare_Obstacles(obstacles);
-  run.steps_flagged = run.blocked.any && !run.blocked.invalid && !run.blocked.one_place;
+  run.blocked_by_steps = run.blocked.any && !run.blocked.invalid && !run.blocked.one_place;
   run.blocked_steps = Graph::Steps_Of(Blocked_Steps(obstacles, run.blocked));
   run.out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
   run.heuristic_of.fill(Unknown);
@@ -592,7 +592,7 @@ bool Visit_Groups(Run& run, const Expanding& u, const Graph::Successor_Groups& g
 bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) {
   const Graph::Search_Values& v = run.values[Utils::Index(key)];
   const Expanding u{key, v.G, planner.key_modifier + v.G,
-                    run.blocked.any && !run.steps_flagged
+                    run.blocked.any && !run.blocked_by_steps
                         ? Far_Ends_Of(run.placements[Utils::Index(key)], run.blocked)
                         : Far_Ends{}};
   std::size_t count = 0;

@@ -81,7 +81,8 @@ void Add_Constraint(int first, int second) {
   list.items[Utils::Index(list.count++)] = static_cast<std::int8_t>(second);
   net.conflicts[Utils::Index(first)].Set(second);
   ++version;
-  Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ", second);
+  if (Utils::Logger::Due(Severity::DEBUG))
+    Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ", second);
 }
 
 void Clear() {

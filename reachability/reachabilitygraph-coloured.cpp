@@ -51,11 +51,8 @@ struct Key_Tables {
   // Per key: its set of places, and the order of its vehicles on them.
   std::array<std::uint8_t, Consistent_Keys> place_set_of_key{};
   std::array<std::uint8_t, Consistent_Keys> order_of_key{};
-  // Per set: the vehicles V1, V2, V3 on its places in ascending order, and each place's rank.
+  // Per set: the vehicles V1, V2, V3 on its places in ascending order.
   std::array<Placement, Place_Sets> ordered_placement{};
-  std::array<std::array<std::uint8_t, Max_Places>, Place_Sets> rank_in_set{};
-  // Per set of place bits: the set of those three places.
-  std::array<std::uint8_t, 1u << Max_Places> set_of_places{};
   // Per order and code of a placement of the ordered vehicles: the key of the placement that
   // puts the vehicles of the order where those stand (the rank code of a predecessor, read for
   // the vehicles of a key's order).
@@ -98,14 +95,7 @@ Key_Tables Build_Key_Tables() {
     tables.placement_of_key[Utils::Index(key)] = placement;
     if (placement.place[0] < placement.place[1] && placement.place[1] < placement.place[2]) {
       set_of_code[Utils::Index(code)] = static_cast<std::int16_t>(sets);
-      tables.ordered_placement[Utils::Index(sets)] = placement;
-      std::uint32_t places = 0;
-      for (std::size_t v = 0; v < placement.place.size(); ++v) {
-        tables.rank_in_set[Utils::Index(sets)][Utils::Index(placement.place[v])] =
-            static_cast<std::uint8_t>(v);
-        places |= 1u << placement.place[v];
-      }
-      tables.set_of_places[places] = static_cast<std::uint8_t>(sets++);
+      tables.ordered_placement[Utils::Index(sets++)] = placement;
     }
   }
   for (Key_CPN key = 0; key < Consistent_Keys; ++key) {
@@ -486,9 +476,9 @@ struct Batch {
 };
 Batch batch;
 
-// What an enumeration writes for each predecessor, by MOVEMENTS 0..3 into the batch. Listing: the
-// key and the firing, for successor lists. Coding: the placement code and the firing's turned
-// transitions, for the lists shared by the placements of one set of places (below).
+// What an enumeration writes for each predecessor, by MOVEMENTS 0..3. Listing: the key and the
+// firing, for successor lists. Coding: the placement code and the firing's turned transitions,
+// for the lists shared by the placements of one set of places (below).
 struct Listing {
   Group_Key Value(int at) const {
     return static_cast<Group_Key>(key_tables.key_of_code[Utils::Index(at)]);
@@ -579,7 +569,7 @@ inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_T
   return true;
 }
 
-// The predecessors of the vehicles on `placement` into the batch when every step of its vehicles
+// The predecessors of the vehicles on `placement`, through `tails`, when every step of its vehicles
 // moves one: Reverse_Fire over every feasible firing, the inconsistent outcomes left out, in
 // descending order of the firings. A firing holds at most one step back per vehicle, so that its
 // movements are its number of steps. Ordered by their highest transition, then the next, the
@@ -791,9 +781,10 @@ std::uint32_t Count_Bits(std::uint32_t bits) {
   return count;
 }
 
-// How the lists of a set of places are worked out: from the steps of the net for every set at
-// once (every step into its places moves a vehicle), on their own (some step moves none), or not
-// at all (a place is not usable, or a transition enters two of the places).
+// How the lists of a set of places are worked out: not at all (a place is not usable, or a
+// transition enters two of the places), by the enumeration for any steps (some step moves no
+// vehicle), or by combining moving steps off the net's tables (every step moves one). In this
+// order, so that a set's kind is the least of its places'.
 enum class Set_Kind : std::uint8_t { None, Own, Roads };
 
 // What the lists of the sets of roads are combined from: per step into a place of the net, what

@@ -41,6 +41,13 @@ Matrix Subtract(const Matrix& left, const Matrix& right) {
                      right.last_column >= left.last_column,
                  "matrix ranges do not match");
   Matrix result = left;
+  if (right.first_row == left.first_row && right.last_row == left.last_row &&
+      right.first_column == left.first_column && right.last_column == left.last_column) {
+    // The same ranges: the elements lie alike.
+    for (std::size_t i = 0; i < result.elements.size(); ++i)
+      result.elements[i] = left.elements[i] - right.elements[i];
+    return result;
+  }
   for (std::int32_t r = left.first_row; r <= left.last_row; ++r)
     for (std::int32_t c = left.first_column; c <= left.last_column; ++c)
       result.elements[Offset(result, r, c)] = Element(left, r, c) - Element(right, r, c);

@@ -20,9 +20,8 @@ Firing Activated_Transitions(const PN_Marking& marking) {
 
 PN_Marking Fire(const PN_Marking& marking, Firing firing) {
   PN_Marking result = marking;
-  for (int t = 0; t < Max_Transitions; ++t) {
-    if (!firing.Test(t)) continue;
-    const Transition_Ends ends = Ends(t);
+  for (std::uint32_t rest = firing.bits; rest != 0; rest &= rest - 1) {
+    const Transition_Ends ends = Ends(__builtin_ctz(rest));
     if (ends.source < 0 || ends.destination < 0) {
       Utils::Logger::Log(Utils::Logger::Severity::INFORMATIONAL,
                          "Probably same road origin and destiny.");

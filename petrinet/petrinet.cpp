@@ -81,7 +81,8 @@ void Add_Constraint(int first, int second) {
   list.items[Utils::Index(list.count++)] = static_cast<std::int8_t>(second);
   net.conflicts[Utils::Index(first)].Set(second);
   ++version;
-  Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ", second);
+  if (Utils::Logger::Due(Severity::DEBUG))
+    Log_Parts(Severity::DEBUG, "Adding constraint between transitions ", first, "  and  ", second);
 }
 
 void Clear() {
@@ -97,14 +98,14 @@ void Clear() {
 void Initialize() {
   ++version;
   net.c = Math::LinearAlgebra::Subtract(net.post, net.pre);
-  for (int t = 0; t < Max_Transitions; ++t) {
-    Transition_Ends e;
-    for (int p = 0; p < Max_Places; ++p) {
-      const float value = Math::LinearAlgebra::Element(net.c, p, t);
-      if (value == -1.0f && e.source < 0) e.source = static_cast<std::int8_t>(p);
-      if (value == 1.0f && e.destination < 0) e.destination = static_cast<std::int8_t>(p);
+  // C has the places 0..11 as rows and the transitions 0..29 as columns, row by row.
+  net.ends.fill(Transition_Ends{});
+  for (int p = Max_Places - 1; p >= 0; --p) {
+    const float* const row = net.c.elements.data() + Utils::Index(p * Max_Transitions);
+    for (std::size_t t = 0; t < net.ends.size(); ++t) {
+      if (row[t] == -1.0f) net.ends[t].source = static_cast<std::int8_t>(p);
+      if (row[t] == 1.0f) net.ends[t].destination = static_cast<std::int8_t>(p);
     }
-    net.ends[Utils::Index(t)] = e;
   }
   Log_Parts(Severity::DEBUG, "Petri Net initialized");
 }

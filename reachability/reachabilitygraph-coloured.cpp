@@ -40,20 +40,79 @@ Key_CPN Rank(const CPN_Marking& m) {
   return key;
 }
 
+// A set of three places, and the order of the vehicles on them: the predecessors of a placement
+// are found on its set of places alone (which vehicle stands where changes only their keys).
+constexpr int Place_Sets = Max_Places * (Max_Places - 1) * (Max_Places - 2) / 6;
+constexpr int Vehicle_Orders = 6;
+
 struct Key_Tables {
   std::array<std::int16_t, Placement::Codes> key_of_code{};  // consistent placements only
   std::array<Placement, Consistent_Keys> placement_of_key{};
+  // Per key: its set of places, and the order of its vehicles on them.
+  std::array<std::uint8_t, Consistent_Keys> place_set_of_key{};
+  std::array<std::uint8_t, Consistent_Keys> order_of_key{};
+  // Per set: the vehicles V1, V2, V3 on its places in ascending order.
+  std::array<Placement, Place_Sets> ordered_placement{};
+  // Per order and code of a placement of the ordered vehicles: the key of the placement that
+  // puts the vehicles of the order where those stand (the rank code of a predecessor, read for
+  // the vehicles of a key's order).
+  std::array<std::array<Group_Key, Placement::Codes>, Vehicle_Orders> key_by_order{};
 };
+
+// The order of vehicles whose places rank `rank` among the three: 0..5, one each.
+int Order_Index(const std::array<int, Number_Of_Vehicles>& rank) {
+  return rank[0] * 2 + (rank[1] > rank[2] ? 1 : 0);
+}
+
+void Build_Orders(Key_Tables& tables) {
+  for (int r0 = 0; r0 < Number_Of_Vehicles; ++r0) {
+    for (int r1 = 0; r1 < Number_Of_Vehicles; ++r1) {
+      const int r2 = 3 - r0 - r1;
+      if (r1 == r0 || r2 == r0 || r2 == r1) continue;
+      auto& keys = tables.key_by_order[Utils::Index(Order_Index({r0, r1, r2}))];
+      for (int code = 0; code < Placement::Codes; ++code) {
+        const Placement ranked = Placement::Of_Code(code);
+        if (!ranked.consistent) continue;
+        const Placement ordered{{ranked.place[Utils::Index(r0)], ranked.place[Utils::Index(r1)],
+                                 ranked.place[Utils::Index(r2)]},
+                                true};
+        keys[Utils::Index(code)] =
+            static_cast<Group_Key>(tables.key_of_code[Utils::Index(ordered.Code())]);
+      }
+    }
+  }
+}
 
 Key_Tables Build_Key_Tables() {
   Key_Tables tables;
+  std::array<std::int16_t, Placement::Codes> set_of_code;
+  int sets = 0;
   for (int code = 0; code < Placement::Codes; ++code) {
     const Placement placement = Placement::Of_Code(code);
     if (!placement.consistent) continue;
     const Key_CPN key = Rank(placement.Marking());
     tables.key_of_code[Utils::Index(code)] = static_cast<std::int16_t>(key);
     tables.placement_of_key[Utils::Index(key)] = placement;
+    if (placement.place[0] < placement.place[1] && placement.place[1] < placement.place[2]) {
+      set_of_code[Utils::Index(code)] = static_cast<std::int16_t>(sets);
+      tables.ordered_placement[Utils::Index(sets++)] = placement;
+    }
   }
+  for (Key_CPN key = 0; key < Consistent_Keys; ++key) {
+    const Placement& placement = tables.placement_of_key[Utils::Index(key)];
+    std::array<int, Number_Of_Vehicles> rank{};
+    for (std::size_t v = 0; v < rank.size(); ++v)
+      for (std::size_t w = 0; w < rank.size(); ++w)
+        rank[v] += placement.place[w] < placement.place[v] ? 1 : 0;
+    std::array<std::int8_t, Number_Of_Vehicles> ascending{};
+    for (std::size_t v = 0; v < rank.size(); ++v)
+      ascending[Utils::Index(rank[v])] = placement.place[v];
+    const Placement ordered{ascending, true};
+    tables.place_set_of_key[Utils::Index(key)] =
+        static_cast<std::uint8_t>(set_of_code[Utils::Index(ordered.Code())]);
+    tables.order_of_key[Utils::Index(key)] = static_cast<std::uint8_t>(Order_Index(rank));
+  }
+  Build_Orders(tables);
   return tables;
 }
 const Key_Tables key_tables = Build_Key_Tables();
@@ -107,14 +166,27 @@ struct Vertex_Store {
   std::array<List, Consistent_Keys> list{};
   Utils::Key_Map<CPN_Successor_List> own_lists;
   Utils::Key_Map<Other_Vertex> others;
+  // Vertices of consistent markings expanded with the lists of their set of places whose
+  // predecessors' vertices are not marked present yet: they are when presence is asked about.
+  // Until then the predecessors the planner improved tell by their F (below Infinite_Cost).
+  std::vector<Key_CPN> pending;
   int shadows = 0;       // vertices in `others` under a key of a consistent marking
   int length = 0;        // the number of vertices; -1 when it is to be counted again
   bool deleted = false;  // a vertex was deleted since the graph was last cleared
+  bool listed = false;   // some vertex may be listed on the tables of a net (or the one before)
 };
 Vertex_Store graph;
 
+void Mark_Pending();
+
 bool Dense_Present(Key_CPN key) {
-  return Consistent_Range(key) && graph.present[Utils::Index(key)] == Presence::Present;
+  if (!Consistent_Range(key)) return false;
+  const auto k = Utils::Index(key);
+  if (graph.present[k] == Presence::Present || graph.values[k].F != Utils::Infinite_Cost)
+    return true;
+  if (graph.pending.empty()) return false;
+  Mark_Pending();
+  return graph.present[k] == Presence::Present;
 }
 
 // The vertex under `key` that lives in the map, or nullptr.
@@ -219,6 +291,8 @@ Predecessors Define_Predecessors(const CPN_Marking& marking) {
 
 // The width of a bit set of transitions.
 constexpr int Transition_Bits = 32;
+// Every place, as place bits.
+constexpr std::uint32_t All_Places = (1u << Max_Places) - 1;
 static_assert(Max_Transitions <= Transition_Bits);
 
 // The tables below number a transition t turned round, as Transition_Bits - 1 - t, in bit sets
@@ -354,14 +428,26 @@ void Work_Out_Pairs(std::uint32_t moving, Net_Steps& net) {
 }
 
 void Keep_Before_Lists();
+struct Net_Steps;
+void Work_Out_Lists(const Net_Steps& net);
 
 // The tables of the net as it is now; the tables replaced become those of the version before,
 // and the successors enumerated on the version before that are kept as lists first.
 const Net_Steps& Current_Net_Steps() {
   if (net_steps.version == PetriNet::Version()) return net_steps;
-  Keep_Before_Lists();
-  previous_net_steps = net_steps;
-  net_steps = Net_Steps{};
+  if (!graph.pending.empty()) Mark_Pending();
+  // The tables before are kept only for vertices listed on them.
+  if (graph.listed) {
+    Keep_Before_Lists();
+    previous_net_steps = net_steps;
+  }
+  // What the tables gather over the places, and what a step that moves no vehicle must read as
+  // zero; the rest is written for the steps and pairs of steps that read it.
+  net_steps.conflicts = {};
+  net_steps.from = {};
+  net_steps.moves = {};
+  net_steps.delta = {};
+  net_steps.from_place = {};
   std::uint32_t moving = 0;
   for (int p = 0; p < Max_Places; ++p) {
     Work_Out_Place(p, net_steps);
@@ -370,6 +456,7 @@ const Net_Steps& Current_Net_Steps() {
   for (int p = 0; p < Max_Places; ++p) Work_Out_Exclusions(p, net_steps);
   Work_Out_Pairs(moving, net_steps);
   net_steps.version = PetriNet::Version();
+  Work_Out_Lists(net_steps);
   return net_steps;
 }
 
@@ -389,32 +476,53 @@ struct Batch {
 };
 Batch batch;
 
-// Where one enumeration writes, by MOVEMENTS 0..3: the keys, the firings when With_Firings, and
-// the vertices added when Insert (possible only while no key of a consistent marking is held by
-// another marking).
-template <bool With_Firings, bool Insert>
-struct Batch_Writer {
-  std::array<Group_Key*, Number_Of_Vehicles + 1> tail;
-  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
-
-  Batch_Writer() {
-    for (std::size_t m = 0; m < tail.size(); ++m) {
-      tail[m] = batch.keys[m].data();
-      firing_tail[m] = batch.firings[m].data();
-    }
+// What an enumeration writes for each predecessor, by MOVEMENTS 0..3. Listing: the key and the
+// firing, for successor lists. Coding: the placement code and the firing's turned transitions,
+// for the lists shared by the placements of one set of places (below).
+struct Listing {
+  Group_Key Value(int at) const {
+    return static_cast<Group_Key>(key_tables.key_of_code[Utils::Index(at)]);
   }
+  std::uint32_t Firing_Bits(std::uint32_t turned) const { return Turned_Set(turned); }
+};
+struct Coding {
+  Group_Key Value(int at) const { return static_cast<Group_Key>(at); }
+  std::uint32_t Firing_Bits(std::uint32_t turned) const { return turned; }
+};
+
+// Where an enumeration writes, by MOVEMENTS 0..3: the next value and the next firing.
+struct Tails {
+  std::array<Group_Key*, Number_Of_Vehicles + 1> value;
+  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing;
+};
+
+// The start of the batch.
+Tails Batch_Tails() {
+  Tails tails;
+  for (std::size_t m = 0; m < tails.value.size(); ++m) {
+    tails.value[m] = batch.keys[m].data();
+    tails.firing[m] = batch.firings[m].data();
+  }
+  return tails;
+}
+
+// The batch's counts, from the tails an enumeration left.
+void Count_Batch(const Tails& tails) {
+  for (std::size_t m = 0; m < tails.value.size(); ++m)
+    batch.count[m] = Utils::Index(tails.value[m] - batch.keys[m].data());
+}
+
+// Writes through the tails.
+template <class Output>
+struct Tails_Writer {
+  const Output& output;
+  Tails& tails;
   // The predecessor with placement code `at`, reached by firing the turned transitions `turned`
   // backwards.
   void Add(int at, std::uint32_t turned, int movements) {
     const auto m = Utils::Index(movements);
-    const Key_CPN key = key_tables.key_of_code[Utils::Index(at)];
-    *tail[m]++ = static_cast<Group_Key>(key);
-    if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
-    if constexpr (Insert) graph.present[Utils::Index(key)] = Presence::Present;
-  }
-  void Finish() {
-    for (std::size_t m = 0; m < tail.size(); ++m)
-      batch.count[m] = Utils::Index(tail[m] - batch.keys[m].data());
+    *tails.value[m]++ = output.Value(at);
+    *tails.firing[m]++ = output.Firing_Bits(turned);
   }
 };
 
@@ -461,7 +569,7 @@ inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_T
   return true;
 }
 
-// The predecessors of the vehicles on `placement` into the batch when every step of its vehicles
+// The predecessors of the vehicles on `placement`, through `tails`, when every step of its vehicles
 // moves one: Reverse_Fire over every feasible firing, the inconsistent outcomes left out, in
 // descending order of the firings. A firing holds at most one step back per vehicle, so that its
 // movements are its number of steps. Ordered by their highest transition, then the next, the
@@ -470,23 +578,18 @@ inline bool Steps_Back(const Placement& placement, const Net_Steps& net, Steps_T
 // stays overrun unless the vehicle there steps back too, so such outcomes are left out as soon as
 // no lower step can free the place. What a step or a pair of steps excludes comes from the net's
 // tables.
-template <bool With_Firings, bool Insert>
+template <class Output>
 void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
-                          const Net_Steps& net) {
+                          const Net_Steps& net, const Output& output, Tails& tails) {
   const int code = placement.Code();
   // The tails of the groups of one, two and three movements, held apart so that they can stay
   // in registers.
-  Group_Key* singles = batch.keys[1].data();
-  Group_Key* pairs = batch.keys[2].data();
-  Group_Key* triples = batch.keys[3].data();
-  std::array<std::uint32_t*, Number_Of_Vehicles + 1> firing_tail;
-  for (std::size_t m = 0; m < firing_tail.size(); ++m) firing_tail[m] = batch.firings[m].data();
-  const auto add = [&firing_tail](Group_Key*& tail, int at, std::uint32_t turned, std::size_t m) {
-    const Key_CPN key = key_tables.key_of_code[Utils::Index(at)];
-    *tail++ = static_cast<Group_Key>(key);
-    if constexpr (With_Firings) *firing_tail[m]++ = Turned_Set(turned);
-    if constexpr (Insert) graph.present[Utils::Index(key)] = Presence::Present;
-  };
+  Group_Key* singles = tails.value[1];
+  Group_Key* pairs = tails.value[2];
+  Group_Key* triples = tails.value[3];
+  std::uint32_t* single_firings = tails.firing[1];
+  std::uint32_t* pair_firings = tails.firing[2];
+  std::uint32_t* triple_firings = tails.firing[3];
   for (std::uint32_t xs = table.all; xs != 0;) {
     const int rx = Take_Lowest(xs);
     const auto x = Utils::Index(rx);
@@ -500,15 +603,21 @@ void Combine_Moving_Steps(const Steps_Table& table, const Placement& placement,
       const std::uint32_t xy = (1u << rx) | (1u << ry);
       for (std::uint32_t zs = table.all & third_candidates[y]; zs != 0;) {
         const int rz = Take_Lowest(zs);
-        add(triples, xy_code + table.shift[Utils::Index(rz)], xy | (1u << rz), 3);
+        *triples++ = output.Value(xy_code + table.shift[Utils::Index(rz)]);
+        *triple_firings++ = output.Firing_Bits(xy | (1u << rz));
       }
-      if ((table.placed & pair_blocked_by[y]) == 0) add(pairs, xy_code, xy, 2);
+      if ((table.placed & pair_blocked_by[y]) == 0) {
+        *pairs++ = output.Value(xy_code);
+        *pair_firings++ = output.Firing_Bits(xy);
+      }
     }
-    if ((net.from_bit[x] & table.placed) == 0) add(singles, x_code, 1u << rx, 1);
+    if ((net.from_bit[x] & table.placed) == 0) {
+      *singles++ = output.Value(x_code);
+      *single_firings++ = output.Firing_Bits(1u << rx);
+    }
   }
-  batch.count = {0, Utils::Index(singles - batch.keys[1].data()),
-                 Utils::Index(pairs - batch.keys[2].data()),
-                 Utils::Index(triples - batch.keys[3].data())};
+  tails.value = {tails.value[0], singles, pairs, triples};
+  tails.firing = {tails.firing[0], single_firings, pair_firings, triple_firings};
 }
 
 // What the combination reads about each step of a placement where some step moves no vehicle:
@@ -543,7 +652,7 @@ Placement_Entries Entries_Of(const Steps_Table& table, const Placement& placemen
 // that move one, and a step that moves none stays possible on its own.
 template <class Writer>
 void Combine_Any_Steps(const Steps_Table& table, const Placement& placement, const Net_Steps& net,
-                       Writer& out) {
+                       Writer out) {
   const Placement_Entries e = Entries_Of(table, placement, net);
   const int code = placement.Code();
   const auto moves = [&net](std::size_t r) { return static_cast<int>(net.moves[r]); };
@@ -570,24 +679,31 @@ void Combine_Any_Steps(const Steps_Table& table, const Placement& placement, con
     }
     if (moves(x) == 0 || (e.from_bit[x] & table.placed) == 0) out.Add(x_code, 1u << rx, moves(x));
   }
-  out.Finish();
 }
 
-// Fills the batch with the predecessors of the vehicles on the consistent `placement`,
-// enumerated on the tables `net`; false when the net does not have the shape the enumeration
-// needs there.
-template <bool With_Firings, bool Insert>
-bool Enumerate(const Placement& placement, const Net_Steps& net) {
+// Writes the predecessors of the vehicles on the consistent `placement`, enumerated on the tables
+// `net`, through `tails`; false when the net does not have the shape the enumeration needs there.
+template <class Output>
+bool Enumerate(const Placement& placement, const Net_Steps& net, const Output& output,
+               Tails& tails) {
   Steps_Table table;
   if (!Steps_Back(placement, net, table)) return false;
-  if constexpr (Insert) graph.length = -1;
   if (table.staying == 0) {
-    Combine_Moving_Steps<With_Firings, Insert>(table, placement, net);
+    Combine_Moving_Steps(table, placement, net, output, tails);
   } else {
-    Batch_Writer<With_Firings, Insert> out;
-    Combine_Any_Steps(table, placement, net, out);
+    Combine_Any_Steps(table, placement, net, Tails_Writer<Output>{output, tails});
   }
   return true;
+}
+
+// Fills the batch with the keys and firings of the predecessors of the vehicles on `placement`,
+// enumerated on the tables `net`; false when the net does not have the shape the enumeration
+// needs there.
+bool Enumerate_Into_Batch(const Placement& placement, const Net_Steps& net) {
+  Tails tails = Batch_Tails();
+  const bool enumerated = Enumerate(placement, net, Listing{}, tails);
+  Count_Batch(tails);
+  return enumerated;
 }
 
 // The listed predecessors of the batch (MOVEMENTS 1 to 3) as a successor list.
@@ -597,10 +713,6 @@ CPN_Successor_List Batch_List() {
     for (std::size_t i = 0; i < batch.count[m]; ++i)
       list.push_back({batch.keys[m][i], static_cast<std::int32_t>(m), Firing{batch.firings[m][i]}});
   return list;
-}
-
-bool Batch_Lists_Any() {
-  return batch.count[1] + batch.count[2] + batch.count[3] != 0;
 }
 
 // Adds a vertex for every predecessor of the batch that has none.
@@ -617,7 +729,7 @@ void Keep_Before_Lists() {
     if (list == List::Listed) {
       list = List::Listed_Before;
     } else if (list == List::Listed_Before) {
-      Enumerate<true, false>(key_tables.placement_of_key[Utils::Index(key)], previous_net_steps);
+      Enumerate_Into_Batch(key_tables.placement_of_key[Utils::Index(key)], previous_net_steps);
       graph.own_lists.Insert(key, Batch_List());
       list = List::Own;
     }
@@ -628,7 +740,7 @@ void Keep_Before_Lists() {
 // the vertices of the predecessors are added. Sets `enumerated` accordingly.
 Predecessors Find_Predecessors(const CPN_Marking& marking, bool& enumerated) {
   const Placement placement = Locate(marking);
-  enumerated = placement.consistent && Enumerate<true, false>(placement, Current_Net_Steps());
+  enumerated = placement.consistent && Enumerate_Into_Batch(placement, Current_Net_Steps());
   if (!enumerated) {
     Predecessors found = Define_Predecessors(marking);
     for (const CPN_Successor& s : found.successors) Insert_Consistent(s.SUCCESSOR_KEY);
@@ -637,6 +749,228 @@ Predecessors Find_Predecessors(const CPN_Marking& marking, bool& enumerated) {
   }
   Insert_Batch();
   return {Batch_List(), {}};
+}
+
+// ---------------------------------------------------------------------------------------------
+// The predecessors of the placements of one set of places, worked out with the tables of the net:
+// enumerated with V1, V2 and V3 on the places in ascending order, as placement codes (rank
+// codes) with their firings; for the vehicles of a placement in another order the codes are
+// read through that order's key table.
+
+struct Set_Lists {
+  bool enumerated = false;  // false: the net lacks the shape of roads on these places
+  std::uint32_t steps = 0;  // every step into the places (turned)
+  // Into Net_Lists::codes and ::firings, by MOVEMENTS 0..3.
+  std::array<std::uint32_t, Number_Of_Vehicles + 1> offset{};
+  std::array<std::uint16_t, Number_Of_Vehicles + 1> count{};
+  Successor_Lists view;  // MOVEMENTS 1..3, as the planner reads them
+};
+
+struct Net_Lists {
+  std::uint64_t version = 0;  // of the net they were enumerated on; 0: none
+  std::array<Set_Lists, Place_Sets> sets;
+  std::vector<Group_Key> codes;
+  std::vector<std::uint32_t> firings;  // turned
+};
+Net_Lists net_lists;
+
+// The number of bits set.
+std::uint32_t Count_Bits(std::uint32_t bits) {
+  std::uint32_t count = 0;
+  for (; bits != 0; bits &= bits - 1) ++count;
+  return count;
+}
+
+// How the lists of a set of places are worked out: not at all (a place is not usable, or a
+// transition enters two of the places), by the enumeration for any steps (some step moves no
+// vehicle), or by combining moving steps off the net's tables (every step moves one). In this
+// order, so that a set's kind is the least of its places'.
+enum class Set_Kind : std::uint8_t { None, Own, Roads };
+
+// What the lists of the sets of roads are combined from: per step into a place of the net, what
+// it adds to the placement code of a set when that place ranks first, second or third in it.
+struct Rank_Shifts {
+  std::array<std::array<std::int32_t, Transition_Bits>, Number_Of_Vehicles> shift{};
+};
+
+Rank_Shifts Rank_Shifts_Of(const Net_Steps& net) {
+  Rank_Shifts shifts;
+  for (std::size_t p = 0; p < net.place.size(); ++p)
+    for (std::uint32_t rest = net.place[p].steps; rest != 0;) {
+      const auto r = Utils::Index(Take_Lowest(rest));
+      for (std::size_t k = 0; k < shifts.shift.size(); ++k)
+        shifts.shift[k][r] = net.delta[r] * Code_Weight(k);
+    }
+  return shifts;
+}
+
+// What the sets of places read of each place: its steps and their number, how its lists can be
+// worked out, and the transitions entering it.
+struct Place_Lists_Table {
+  std::array<std::uint32_t, Max_Places> steps{};
+  std::array<std::uint32_t, Max_Places> count{};  // the number of its steps
+  std::array<Set_Kind, Max_Places> kind{};        // Roads, Own or None for the place alone
+  std::array<std::uint32_t, Max_Places> entering{};
+};
+
+// The lists of a set of roads, every step into whose places moves a vehicle, written from
+// `lists.offset` on: as Combine_Moving_Steps enumerates them for the vehicles on its places in
+// ascending order, with the steps of each place read off the net's tables.
+void Combine_Roads_Set(const Placement& ordered, const Net_Steps& net, const Rank_Shifts& shifts,
+                       Set_Lists& lists) {
+  std::array<std::int32_t, Transition_Bits> shift;
+  std::uint32_t all = 0;
+  std::uint32_t placed = 0;
+  for (std::size_t k = 0; k < ordered.place.size(); ++k) {
+    const auto p = Utils::Index(ordered.place[k]);
+    all |= net.place[p].steps;
+    placed |= 1u << p;
+    for (std::uint32_t rest = net.place[p].steps; rest != 0;) {
+      const auto r = Utils::Index(Take_Lowest(rest));
+      shift[r] = shifts.shift[k][r];
+    }
+  }
+  const int code = ordered.Code();
+  Group_Key* const codes = net_lists.codes.data();
+  std::uint32_t* const firings = net_lists.firings.data();
+  std::uint32_t singles = lists.offset[1];
+  std::uint32_t pairs = lists.offset[2];
+  std::uint32_t triples = lists.offset[3];
+  for (std::uint32_t xs = all; xs != 0;) {
+    const int rx = Take_Lowest(xs);
+    const auto x = Utils::Index(rx);
+    const int x_code = code + shift[x];
+    const std::uint32_t* const third_candidates = net.third_candidates[x].data();
+    const std::uint16_t* const pair_blocked_by = net.pair_blocked_by[x].data();
+    for (std::uint32_t ys = all & net.pair_candidates[x]; ys != 0;) {
+      const int ry = Take_Lowest(ys);
+      const auto y = Utils::Index(ry);
+      const int xy_code = x_code + shift[y];
+      const std::uint32_t xy = (1u << rx) | (1u << ry);
+      for (std::uint32_t zs = all & third_candidates[y]; zs != 0; ++triples) {
+        const int rz = Take_Lowest(zs);
+        codes[triples] = static_cast<Group_Key>(xy_code + shift[Utils::Index(rz)]);
+        firings[triples] = xy | (1u << rz);
+      }
+      if ((placed & pair_blocked_by[y]) == 0) {
+        codes[pairs] = static_cast<Group_Key>(xy_code);
+        firings[pairs++] = xy;
+      }
+    }
+    if ((net.from_bit[x] & placed) == 0) {
+      codes[singles] = static_cast<Group_Key>(x_code);
+      firings[singles++] = 1u << rx;
+    }
+  }
+  lists.count = {0, static_cast<std::uint16_t>(singles - lists.offset[1]),
+                 static_cast<std::uint16_t>(pairs - lists.offset[2]),
+                 static_cast<std::uint16_t>(triples - lists.offset[3])};
+}
+
+// The lists of a set where some step moves no vehicle, written from `lists.offset` on.
+void Enumerate_Set(const Placement& ordered, const Net_Steps& net, Set_Lists& lists) {
+  Tails tails;
+  for (std::size_t m = 0; m < tails.value.size(); ++m) {
+    tails.value[m] = net_lists.codes.data() + lists.offset[m];
+    tails.firing[m] = net_lists.firings.data() + lists.offset[m];
+  }
+  Enumerate(ordered, net, Coding{}, tails);
+  for (std::size_t m = 0; m < tails.value.size(); ++m)
+    lists.count[m] =
+        static_cast<std::uint16_t>(tails.value[m] - net_lists.codes.data() - lists.offset[m]);
+}
+
+// The room of a set's lists by MOVEMENTS: every choice of one step each for one, two or three of
+// its places; where some step moves no vehicle (the number of movements is not that of the
+// steps), every choice in each group.
+std::array<std::uint32_t, Number_Of_Vehicles + 1> Room(Set_Kind kind, std::uint32_t na,
+                                                       std::uint32_t nb, std::uint32_t nc) {
+  if (kind == Set_Kind::None) return {};
+  if (kind == Set_Kind::Own) {
+    const std::uint32_t every = (1 + na) * (1 + nb) * (1 + nc) - 1;
+    return {every, every, every, every};
+  }
+  return {0, na + nb + nc, na * nb + na * nc + nb * nc, na * nb * nc};
+}
+
+// What the sets of places read of each place.
+Place_Lists_Table Place_Lists_Table_Of(const Net_Steps& net) {
+  Place_Lists_Table table;
+  for (std::size_t p = 0; p < table.steps.size(); ++p) {
+    const Place_Steps& ps = net.place[p];
+    table.steps[p] = ps.steps;
+    table.entering[p] = ps.entering;
+    table.count[p] = Count_Bits(ps.steps);
+    table.kind[p] = !ps.usable ? Set_Kind::None : ps.staying != 0 ? Set_Kind::Own : Set_Kind::Roads;
+  }
+  return table;
+}
+
+// The lists of every set of places, with the vehicles on them in ascending order.
+void Work_Out_Lists(const Net_Steps& net) {
+  net_lists.version = net.version;
+  const Place_Lists_Table places = Place_Lists_Table_Of(net);
+  std::array<Set_Kind, Place_Sets> kind;
+  std::uint32_t total = 0;
+  for (std::size_t set = 0; set < net_lists.sets.size(); ++set) {
+    Set_Lists& lists = net_lists.sets[set];
+    const Placement& ordered = key_tables.ordered_placement[set];
+    const auto a = Utils::Index(ordered.place[0]);
+    const auto b = Utils::Index(ordered.place[1]);
+    const auto c = Utils::Index(ordered.place[2]);
+    // None before Own before Roads: the lowest kind of the three places.
+    kind[set] = std::min({places.kind[a], places.kind[b], places.kind[c]});
+    if ((places.entering[a] & places.entering[b]) != 0 ||
+        (places.entering[a] & places.entering[c]) != 0 ||
+        (places.entering[b] & places.entering[c]) != 0)
+      kind[set] = Set_Kind::None;
+    lists.enumerated = kind[set] != Set_Kind::None;
+    lists.steps = places.steps[a] | places.steps[b] | places.steps[c];
+    lists.count = {};
+    const std::array<std::uint32_t, Number_Of_Vehicles + 1> room =
+        Room(kind[set], places.count[a], places.count[b], places.count[c]);
+    for (std::size_t m = 0; m < room.size(); ++m) {
+      lists.offset[m] = total;
+      total += room[m];
+    }
+  }
+  if (net_lists.codes.size() < total) {
+    net_lists.codes.resize(total);
+    net_lists.firings.resize(total);
+  }
+  const Rank_Shifts shifts = Rank_Shifts_Of(net);
+  for (std::size_t set = 0; set < net_lists.sets.size(); ++set) {
+    Set_Lists& lists = net_lists.sets[set];
+    if (kind[set] == Set_Kind::Roads)
+      Combine_Roads_Set(key_tables.ordered_placement[set], net, shifts, lists);
+    else if (kind[set] == Set_Kind::Own)
+      Enumerate_Set(key_tables.ordered_placement[set], net, lists);
+    lists.view.transitions = lists.steps;
+    for (std::size_t m = 1; m < lists.count.size(); ++m) {
+      lists.view.codes[m - 1] = {net_lists.codes.data() + lists.offset[m], lists.count[m]};
+      lists.view.firings[m - 1] = net_lists.firings.data() + lists.offset[m];
+    }
+  }
+}
+
+// The vertices of the predecessors of the vertex under `key`, listed with the lists of its set of
+// places, are added.
+void Mark_Predecessors(Key_CPN key) {
+  const auto k = Utils::Index(key);
+  const Set_Lists& lists = net_lists.sets[key_tables.place_set_of_key[k]];
+  const Group_Key* const key_of = key_tables.key_by_order[key_tables.order_of_key[k]].data();
+  for (std::size_t m = 0; m < lists.count.size(); ++m) {
+    const Group_Key* code = net_lists.codes.data() + lists.offset[m];
+    for (const Group_Key* const end = code + lists.count[m]; code != end; ++code)
+      graph.present[key_of[*code]] = Presence::Present;
+  }
+}
+
+// The vertices of the predecessors of every pending vertex are added.
+void Mark_Pending() {
+  for (const Key_CPN key : graph.pending) Mark_Predecessors(key);
+  graph.pending.clear();
+  graph.length = -1;
 }
 
 }  // namespace
@@ -690,6 +1024,7 @@ void Expand_Vertex(Key_CPN key) {
   if (list.empty()) return;
   if (enumerated) {
     graph.list[k] = List::Listed;
+    graph.listed = true;
   } else {
     graph.list[k] = List::Own;
     graph.own_lists.Insert(key, std::move(list));
@@ -709,8 +1044,8 @@ CPN_Successor_List Dense_List(Key_CPN key) {
   const List list = graph.list[Utils::Index(key)];
   if (list == List::Own) return *graph.own_lists.Find(key);
   if (list == List::None) return {};
-  Enumerate<true, false>(key_tables.placement_of_key[Utils::Index(key)],
-                         list == List::Listed ? net_steps : previous_net_steps);
+  Enumerate_Into_Batch(key_tables.placement_of_key[Utils::Index(key)],
+                       list == List::Listed ? net_steps : previous_net_steps);
   return Batch_List();
 }
 
@@ -746,32 +1081,39 @@ void Delete_Vertex(Key_CPN key) {
 }
 
 int Graph_Length() {
+  if (!graph.pending.empty()) Mark_Pending();
   if (graph.length < 0) {
-    graph.length = static_cast<int>(graph.others.Size());
-    for (const Presence p : graph.present) graph.length += p == Presence::Present ? 1 : 0;
+    // Eight presences (0 or 1 each) at a time: their sum is the top byte of the product.
+    static_assert(sizeof(Presence) == 1 && static_cast<int>(Presence::Present) == 1);
+    static_assert(Consistent_Keys % 8 == 0);
+    int present = 0;
+    for (std::size_t k = 0; k < graph.present.size(); k += 8) {
+      std::uint64_t eight;
+      std::memcpy(&eight, graph.present.data() + k, sizeof eight);
+      present += static_cast<int>((eight * 0x0101010101010101u) >> 56);
+    }
+    graph.length = static_cast<int>(graph.others.Size()) + present;
   }
   return graph.length;
 }
 
+int Vertex_Bound() {
+  return Consistent_Keys + static_cast<int>(graph.others.Size());
+}
+
 void Clear_Graph() {
-  // Eight keys at a time, so that a small graph is cleared quickly.
-  static_assert(Consistent_Keys % 8 == 0);
-  for (std::size_t k = 0; k < graph.present.size(); k += 8) {
-    std::uint64_t present;
-    std::memcpy(&present, graph.present.data() + k, sizeof present);
-    if (present == 0) continue;
-    for (std::size_t i = k; i < k + 8; ++i) {
-      graph.present[i] = Presence::Absent;
-      graph.list[i] = List::None;
-      graph.values[i] = {};
-      graph.h[i] = Utils::Infinite_Cost;
-    }
-  }
+  // Whole: a vertex improved by the planner may be present by its F alone.
+  graph.present.fill(Presence::Absent);
+  graph.list.fill(List::None);
+  graph.values.fill(Search_Values{});
+  graph.h.fill(Utils::Infinite_Cost);
   graph.own_lists.Clear();
+  graph.pending.clear();
   graph.others.Clear();
   graph.shadows = 0;
   graph.length = 0;
   graph.deleted = false;
+  graph.listed = false;
 }
 
 void Init_Graph() {
@@ -862,28 +1204,48 @@ Vertex_Link Link_Of(Key_CPN key) {
           graph.values[Utils::Index(key)].PARENT};
 }
 
-const Successor_Groups* Expanded_Groups(Key_CPN key) {
-  static Successor_Groups groups;
-  if (!Dense_Present(key)) {
-    Require_Vertex(Find_Other(key) != nullptr);
-    return nullptr;
-  }
+namespace {
+
+// Expanded_Groups where the lists cannot serve: none, after the checks.
+Successor_Groups Listed_Only(Key_CPN key) {
+  if (!Dense_Present(key)) Require_Vertex(Find_Other(key) != nullptr);
+  return {};
+}
+
+}  // namespace
+
+Successor_Groups Expanded_Groups(Key_CPN key) {
+  // A vertex listed on the version before, or holding its own list, is read as a list; so is any
+  // vertex while a key of a consistent marking is held by another marking or a vertex was
+  // deleted (the vertices the lists name could be missing or another's).
+  if (!Consistent_Range(key) || graph.shadows > 0 || graph.deleted) return Listed_Only(key);
   const auto k = Utils::Index(key);
-  if (graph.list[k] == List::Own || graph.shadows > 0 || graph.deleted) return nullptr;
-  // A listed vertex is enumerated on the tables it was listed on; an empty list is worked out on
-  // the net as it is, as an expansion, which adds the vertices (no key is held by another
-  // marking here, and none was deleted).
-  const Placement placement = key_tables.placement_of_key[k];
-  if (graph.list[k] != List::None) {
-    Enumerate<false, false>(placement,
-                            graph.list[k] == List::Listed ? net_steps : previous_net_steps);
-  } else {
-    if (!Enumerate<false, true>(placement, Current_Net_Steps())) return nullptr;
-    if (Batch_Lists_Any()) graph.list[k] = List::Listed;
+  if (!Dense_Present(key)) return Listed_Only(key);
+  if (net_steps.version != PetriNet::Version()) Current_Net_Steps();
+  const List list = graph.list[k];
+  if (list == List::Own || list == List::Listed_Before) return {};
+  const Set_Lists& lists = net_lists.sets[key_tables.place_set_of_key[k]];
+  if (!lists.enumerated) return {};
+  if (list == List::None && lists.count[1] + lists.count[2] + lists.count[3] != 0) {
+    graph.list[k] = List::Listed;
+    graph.listed = true;
+    graph.pending.push_back(key);
   }
-  for (std::size_t m = 1; m < batch.count.size(); ++m)
-    groups.of_movements[m - 1] = {batch.keys[m].data(), batch.count[m]};
-  return &groups;
+  return {&lists.view, key_tables.key_by_order[key_tables.order_of_key[k]].data()};
+}
+
+Step_Set Steps_Of(Firing firing) {
+  return Turned_Set(firing.bits);
+}
+
+Firing Steps_Between(int a, int b) {
+  Firing steps;
+  for (int t = 0; t < Max_Transitions; ++t) {
+    const PetriNet::Transition_Ends ends = PetriNet::Ends(t);
+    if ((ends.source == a && ends.destination == b) || (ends.source == b && ends.destination == a))
+      steps.Set(t);
+  }
+  return steps;
 }
 
 }  // namespace ReachabilityGraph::Coloured

@@ -68,6 +68,9 @@ void Replace_Vertex(Key_CPN key, const CPN_Vertex& vertex);
 bool Contains(Key_CPN key);
 void Delete_Vertex(Key_CPN key);
 int Graph_Length();
+// At least Graph_Length, without counting: every key of a consistent marking and the other
+// vertices.
+int Vertex_Bound();
 void Clear_Graph();
 
 // Logs INFORMATIONAL "Graph initialized"; changes nothing.
@@ -130,18 +133,34 @@ struct Vertex_Link {
 Vertex_Link Link_Of(Key_CPN key);
 
 // The successors of a vertex as keys of consistent markings, by MOVEMENTS, each group in list
-// order: what the planner visits. The keys are held in 16 bits (below Consistent_Keys).
+// order: what the planner visits. The lists hold, per successor, a code and the set of
+// transitions of its firing (a Step_Set: as the graph numbers transitions); the groups of a
+// vertex read a code's key as key_of[code] (below Consistent_Keys).
 using Group_Key = std::uint16_t;
+using Step_Set = std::uint32_t;
+struct Successor_Lists {
+  std::array<std::span<const Group_Key>, PetriNet::Coloured::Number_Of_Vehicles> codes;
+  std::array<const Step_Set*, PetriNet::Coloured::Number_Of_Vehicles> firings{};
+  Step_Set transitions = 0;  // every transition of the lists' firings is among these
+};
 struct Successor_Groups {
-  std::array<std::span<const Group_Key>, PetriNet::Coloured::Number_Of_Vehicles> of_movements;
+  const Successor_Lists* lists = nullptr;  // null: the successors only as a list (below)
+  const Group_Key* key_of = nullptr;
 };
 
-// The successors of the vertex under `key` as groups of keys, the vertex expanded first when its
-// list is empty (as Expand_Vertex does); valid until the next call. Null when they can be had
-// only as the list of Get_Vertex: the vertex holds a marking that is not consistent or a list
-// put in with Replace_Vertex, the net lacks the shape of roads there, a key of a consistent
-// marking is held by one that is not, or a vertex was deleted since the graph was last cleared.
-// Range_Error when there is no vertex under `key`.
-const Successor_Groups* Expanded_Groups(Key_CPN key);
+// The transitions of a firing as a Step_Set.
+Step_Set Steps_Of(Firing firing);
+
+// The transitions that move a vehicle from place a to place b or from b to a.
+Firing Steps_Between(int a, int b);
+
+// The successors of the vertex under `key` as groups, the vertex expanded first when its list is
+// empty (as Expand_Vertex does: the vertices of its predecessors are added, marked present when
+// presence is next asked about); valid until the net changes. No lists when they can be had only
+// as the list of Get_Vertex: the vertex holds a marking that is not consistent, a list put in
+// with Replace_Vertex or one listed before the net last changed, the net lacks the shape of roads
+// there, a key of a consistent marking is held by one that is not, or a vertex was deleted since
+// the graph was last cleared. Range_Error when there is no vertex under `key`.
+Successor_Groups Expanded_Groups(Key_CPN key);
 
 }  // namespace ReachabilityGraph::Coloured

@@ -31,8 +31,10 @@ Key_PN Compute_Key_PN(const PN_Marking& marking) {
 
 PN_Successor_List Compute_Successors(const PN_Marking& marking) {
   PN_Successor_List result;
+  // One firing per activated transition, ascending (Activated_Firings).
   const Firing activated = PetriNet::Simple::Activated_Transitions(marking);
-  for (const Firing& f : PetriNet::Activated_Firings(activated)) {
+  for (std::uint32_t rest = activated.bits; rest != 0; rest &= rest - 1) {
+    const Firing f{rest & (~rest + 1)};
     const PN_Marking reached = PetriNet::Simple::Fire(marking, f);
     result.items[Utils::Index(result.count++)] = {Compute_Key_PN(reached), f};
   }

@@ -100,27 +100,48 @@ Source_Search Distances_From_Source() {
   const auto start = Clock::now();
   Source_Search search;
   search.distances.fill(Utils::Infinite_Cost);
-  Start_At_Source();
   // With unit steps a vertex is never improved once generated, so each position is queued at
-  // most once and the queue runs empty after at most 12 evaluations, far below the cap of a
-  // search for one target. A vertex of the simple graph holds one token, and its key is the
-  // position of that token: keys index the row directly.
+  // most once, in the order of its F: the queue is a plain first-in, first-out list, and the
+  // search runs until it is empty, after at most 12 evaluations, far below the cap of a search
+  // for one target. A vertex of the simple graph holds one token, and its key is the position of
+  // that token: keys index the row directly. F and PARENT are written to the graph as they
+  // change, as the queue's searches do.
+  std::array<Utils::Cost, PetriNet::Max_Places> f;
+  f.fill(Utils::Infinite_Cost);
+  std::array<Key_PN, PetriNet::Max_Places + 1> queued;
+  std::size_t head = 0;
+  std::size_t tail = 0;
+  Graph::Replace_Values(source_key, source_key, 0);
+  f[Utils::Index(source_key)] = 0;
+  queued[tail++] = source_key;
   int evaluations = 0;
   bool target_found = false;
-  while (!queue.Empty()) {
+  std::array<Key_PN, PetriNet::Max_Transitions> successors;
+  while (head != tail) {
     ++evaluations;
-    Expand_Next([&](Key_PN s_key) {
-      std::int32_t& known = search.distances[Utils::Index(s_key)];
-      if (known == Utils::Infinite_Cost)
-        known = s_key == source_key ? 0 : Graph::Get_Values(s_key).F;
+    const Key_PN key = queued[head++];
+    const Utils::Cost s_f = Utils::Cost_Add(f[Utils::Index(key)], 1);
+    const std::int32_t count = Graph::Get_Successor_Keys(key, successors);
+    for (std::int32_t i = 0; i < count; ++i) {
+      const Key_PN s_key = successors[Utils::Index(i)];
+      const auto s = Utils::Index(s_key);
+      if (s_f < f[s]) {
+        f[s] = s_f;
+        Graph::Replace_Values(s_key, key, s_f);
+        queued[tail++] = s_key;
+      }
+      if (search.distances[s] == Utils::Infinite_Cost)
+        search.distances[s] = s_key == source_key ? 0 : f[s];
       if (s_key == target_key && !target_found) {
         target_found = true;
-        search.target_figures = Figures_Now(start, evaluations);
+        search.target_figures = {evaluations, Nanoseconds_Since(start),
+                                 static_cast<std::int32_t>(tail - head)};
       }
-      return false;
-    });
+    }
   }
-  if (!target_found) search.target_figures = Figures_Now(start, evaluations);
+  if (!target_found)
+    search.target_figures = {evaluations, Nanoseconds_Since(start),
+                             static_cast<std::int32_t>(tail - head)};
   return search;
 }
 

@@ -77,15 +77,23 @@ struct Distances_To {
   bool all_usable = true;  // no entry is Refused
 };
 
+// A usable entry rounded half away from zero; the entries are whole numbers of moves as a rule.
+std::int32_t Rounded(float entry) {
+  const auto whole = static_cast<std::int32_t>(entry);
+  return static_cast<float>(whole) == entry ? whole : static_cast<std::int32_t>(std::lround(entry));
+}
+
 Distances_To Distances_Towards(const Placement& target) {
   Distances_To table;
+  // The table is the planner's own, Max_Places by Max_Places, row by row.
+  const std::vector<float>& entries = planner.distances.elements;
   for (std::size_t v = 0; v < table.moves.size(); ++v) {
     for (int from = 0; from < Max_Places; ++from) {
       std::int32_t& moves = table.moves[v][Utils::Index(from)];
       moves = Refused;
       if (target.place[v] >= 0) {
-        const float entry = Math::LinearAlgebra::Element(planner.distances, from, target.place[v]);
-        if (Usable_Entry(entry, 32767.5)) moves = static_cast<std::int32_t>(std::lround(entry));
+        const float entry = entries[Utils::Index(from * Max_Places + target.place[v])];
+        if (Usable_Entry(entry, 32767.5)) moves = Rounded(entry);
       }
       table.all_usable = table.all_usable && moves != Refused;
     }
@@ -120,6 +128,7 @@ struct Blocked_Roads {
   std::array<std::uint16_t, Max_Places> far_ends{};  // bit q of far_ends[p]: p-q is blocked
   bool invalid = false;                              // an end outside 0..11
   bool any = false;                                  // some obstacle at all
+  bool one_place = false;  // an obstacle from a place to itself: a vehicle there may not stay
 };
 
 Blocked_Roads Prepare_Obstacles(const Utils::Obstacles_List& obstacles) {
@@ -130,10 +139,23 @@ Blocked_Roads Prepare_Obstacles(const Utils::Obstacles_List& obstacles) {
       blocked.invalid = true;
       continue;
     }
+    blocked.one_place = blocked.one_place || o.ORIGIN == o.DESTINY;
     blocked.far_ends[Utils::Index(o.ORIGIN)] |= static_cast<std::uint16_t>(1u << o.DESTINY);
     blocked.far_ends[Utils::Index(o.DESTINY)] |= static_cast<std::uint16_t>(1u << o.ORIGIN);
   }
   return blocked;
+}
+
+// Where the obstacles join two places, a step is blocked exactly when its firing moves a vehicle
+// along a transition between them: those transitions. Nothing otherwise (an obstacle from a place
+// to itself blocks a vehicle that stays; one out of range fails the first step tested).
+PetriNet::Firing Blocked_Steps(const Utils::Obstacles_List& obstacles,
+                               const Blocked_Roads& blocked) {
+  PetriNet::Firing steps;
+  if (blocked.invalid || blocked.one_place) return steps;
+  for (const Utils::Obstacle& o : obstacles)
+    steps.bits |= Graph::Steps_Between(o.ORIGIN, o.DESTINY).bits;
+  return steps;
 }
 
 struct Watched {
@@ -219,11 +241,13 @@ Walk_End Walk_Links(Key_CPN key, std::int64_t links) {
   return end;
 }
 
-// A walk to the first vertex holding the goal marking, at most as many links as the graph has
+// A walk to the first vertex holding the goal marking, at most as many links as the graph can hold
 // vertices: more would go round a loop of links that never meets the goal. Costs taken modulo
-// 32768 can improve a vertex from one of its own descendants and close such a loop.
+// 32768 can improve a vertex from one of its own descendants and close such a loop. (A chain
+// that meets the goal does so in fewer links than the graph has vertices, so that any bound from
+// that number on gives the same walk.)
 Walk_End Walk_To_Goal(Key_CPN key) {
-  return Walk(key, Graph::Graph_Length(),
+  return Walk(key, Graph::Vertex_Bound(),
               [](const Walk_End& at) { return at.marking == planner.goal; });
 }
 
@@ -242,6 +266,10 @@ struct Run {
   Placement current{};
   Distances_To towards_current{};
   Blocked_Roads blocked;
+  // Where the obstacles join two places (and lie in range), a successor in groups is blocked
+  // exactly when the transitions of its step meet these: no vehicle of a vertex needs watching.
+  bool blocked_by_steps = false;
+  Graph::Step_Set blocked_steps = 0;
   bool out_of_memory = false;
   std::span<Graph::Search_Values, Graph::Consistent_Keys> values = Graph::Consistent_Values();
   std::span<const Placement, Graph::Consistent_Keys> placements = Graph::Consistent_Placements();
@@ -269,8 +297,8 @@ struct Expanding {
   Key_CPN key = -1;
   Cost g = 0;    // its G before the visits, one of which may improve it
   int base = 0;  // Key_Modifier + G
-  bool check_blocked = false;
-  Far_Ends far_ends{};  // for the successors in groups (consistent markings)
+  // For the successors in groups, where their transitions do not tell the blocked steps.
+  Far_Ends far_ends{};
 };
 
 void Start(Run& run);
@@ -318,7 +346,8 @@ void Start(Run& run) {
   run.start_key = Graph::Compute_Key_CPN(planner.current);
   run.current = Locate(planner.current);
   Log(Severity::INFORMATIONAL, "Computing solution ");
-  Log_Parts(Severity::DEBUG, "Current Marking is:  ", Label(planner.current));
+  if (Utils::Logger::Due(Severity::DEBUG))
+    Log_Parts(Severity::DEBUG, "Current Marking is:  ", Label(planner.current));
   if (!run.current.consistent) Log(Severity::ERROR, "Inconsistent current vehicle positions");
   if (!Locate(planner.goal).consistent) Log(Severity::ERROR, "Inconsistent goal vehicle positions");
 }
@@ -327,11 +356,14 @@ void Start(Run& run) {
 void Queue_Goal(Run& run, const Utils::Obstacles_List& obstacles) {
   run.towards_current = Distances_Towards(run.current);
   run.blocked = Prepare_Obstacles(obstacles);
+  run.blocked_by_steps = run.blocked.any && !run.blocked.invalid && !run.blocked.one_place;
+  run.blocked_steps = Graph::Steps_Of(Blocked_Steps(obstacles, run.blocked));
   run.out_of_memory = planner.max_ram <= Graph::Graph_RAM_Usage();
   run.heuristic_of.fill(Unknown);
   run.visited_with_f.fill(Unknown);
   const Key_CPN goal_key = Graph::Init_Vertex(planner.goal);
-  Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
+  if (Utils::Logger::Due(Severity::DEBUG))
+    Log_Parts(Severity::DEBUG, "Goal Marking is:  ", Label(planner.goal));
   planner.queue.Enqueue(Utils::Infinite_Cost, goal_key);
 }
 
@@ -343,8 +375,8 @@ void Evaluate_Next(Run& run) {
   ++run.evaluations;
   const Key_CPN key = planner.queue.Dequeue().CONTENT;
   if (Visited_Alike(run, key)) return;
-  if (const Graph::Successor_Groups* groups = Graph::Expanded_Groups(key)) {
-    run.stop = Visit_Groups(run, key, *groups);
+  if (const Graph::Successor_Groups groups = Graph::Expanded_Groups(key); groups.lists) {
+    run.stop = Visit_Groups(run, key, groups);
   } else {
     run.stop = Visit_List(run, key);
   }
@@ -412,82 +444,173 @@ bool Improve(const Run& run, const Expanding& u, Key_CPN key, Graph::Search_Valu
   return Improve(run, u, static_cast<Key_CPN>(key), run.values[key], g, Utils::Cost_Add(base, h));
 }
 
-// The successor under `key` of `u`, its step moving base - u.base vehicles to G `g`; true when
-// it is the current marking and counts as reached.
-template <bool Check_Blocked>
-[[gnu::always_inline]] inline bool Visit_Key(Run& run, const Expanding& u, std::size_t key,
-                                             int base, Cost g) {
-  if constexpr (Check_Blocked) {
+// How the successors in groups are tested for blocked steps: not at all (no vehicle of the
+// vertex at an obstacle's end), by the transitions of their steps, or by where the vehicles of
+// the vertex and the successor stand (obstacles the transitions cannot tell, or an obstacle's end
+// out of range).
+enum class Blocked_Test { None, Flags, Places };
+
+// The successor under `key` improved to G `g` and F `f` through `u`, and queued.
+[[gnu::noinline]] void Improve_Key(const Expanding& u, Graph::Search_Values& s, std::size_t key,
+                                   Cost g, Cost f) {
+  s.G = g;
+  s.F = f;
+  s.PARENT = u.key;
+  planner.queue.Enqueue(Utils::Infinite_Cost - f, static_cast<Key_CPN>(key));
+}
+
+// The successor under `key` whose heuristic is not learnt yet: a key met for the first time in
+// this run, or the current marking's. True when it is the current marking and counts as reached.
+[[gnu::noinline]] bool Visit_Unlearnt(Run& run, const Expanding& u, std::size_t key, int base,
+                                      Cost g) {
+  if (static_cast<Key_CPN>(key) == run.start_key) return Visit_Current(run, u, key, base, g);
+  const Cost h = run.heuristic_of[key] = Distance_Sum(run.towards_current, run.placements[key]);
+  const Cost f = Utils::Cost_Add(base, h);
+  Graph::Search_Values& s = run.values[key];
+  if (f < s.F) Improve_Key(u, s, key, g, f);
+  return false;
+}
+
+// The successor `i` of a group of `u`, its step moving base - u.base vehicles to G `g`; true
+// when it is the current marking and counts as reached.
+template <Blocked_Test Test>
+[[gnu::always_inline]] inline bool Visit_Successor(Run& run, const Expanding& u,
+                                                   const Graph::Successor_Groups& groups,
+                                                   const Graph::Group_Key* codes,
+                                                   const Graph::Step_Set* firings, std::size_t i,
+                                                   int base, Cost g) {
+  if constexpr (Test == Blocked_Test::Flags) {
+    if ((firings[i] & run.blocked_steps) != 0) return false;
+  }
+  const std::size_t key = groups.key_of[codes[i]];
+  if constexpr (Test == Blocked_Test::Places) {
     Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
     if (Moves_Between(u.far_ends, run.placements[key])) return false;
   }
-  Cost h = run.heuristic_of[key];
-  if (h == Unknown) [[unlikely]] {
-    if (static_cast<Key_CPN>(key) == run.start_key) return Visit_Current(run, u, key, base, g);
-    h = run.heuristic_of[key] = Distance_Sum(run.towards_current, run.placements[key]);
-  }
+  const Cost h = run.heuristic_of[key];
+  if (h == Unknown) [[unlikely]]
+    return Visit_Unlearnt(run, u, key, base, g);
   const Cost f = Utils::Cost_Add(base, h);
   Graph::Search_Values& s = run.values[key];
-  if (f < s.F) {
-    s.G = g;
-    s.F = f;
-    s.PARENT = u.key;
-    planner.queue.Enqueue(Utils::Infinite_Cost - f, static_cast<Key_CPN>(key));
-  }
+  if (f < s.F) [[unlikely]]
+    Improve_Key(u, s, key, g, f);
   return false;
 }
 
-// The successors of `u` under `keys`, whose steps move `movements` vehicles, each key naming
-// the vertex of its own consistent marking, until the current marking is reached or a limit is
-// hit (true then). The limits are checked before the successors that follow a clock read, and
-// the successors between two clock reads go without. With Check_Blocked, a vehicle of `u`
-// stands at an obstacle's end, or an obstacle's end is out of range.
-template <bool Check_Blocked>
-bool Visit_Keys(Run& run, const Expanding& u, std::span<const Graph::Group_Key> keys,
-                int movements) {
-  const int base = u.base + movements;
-  const Cost g = Utils::Cost_Add(u.g, movements);
-  const Graph::Group_Key* key = keys.data();
-  const Graph::Group_Key* const end = key + keys.size();
-  while (key != end) {
+// The successors of `u` in group `m` (their steps move m + 1 vehicles), each naming the vertex
+// of its own consistent marking, until the current marking is reached or a limit is hit (true
+// then). The limits are checked before the successors that follow a clock read, and the
+// successors between two clock reads go without.
+template <Blocked_Test Test>
+bool Visit_Group_Checked(Run& run, const Expanding& u, const Graph::Successor_Groups& groups,
+                         std::size_t m) {
+  const int base = u.base + static_cast<int>(m) + 1;
+  const Cost g = Utils::Cost_Add(u.g, static_cast<int>(m) + 1);
+  const Graph::Group_Key* const codes = groups.lists->codes[m].data();
+  const Graph::Step_Set* const firings = groups.lists->firings[m];
+  const std::size_t end = groups.lists->codes[m].size();
+  std::size_t i = 0;
+  while (i != end) {
     if (run.until_clock_read == 1) {
       const bool limit = Limit_Before_Visit(run);
-      if (Visit_Key<Check_Blocked>(run, u, *key++, base, g) || limit) return true;
+      if (Visit_Successor<Test>(run, u, groups, codes, firings, i++, base, g) || limit) return true;
       continue;
     }
-    const Graph::Group_Key* const unchecked =
-        key + std::min<std::ptrdiff_t>(end - key, run.until_clock_read - 1);
-    run.until_clock_read -= static_cast<std::uint32_t>(unchecked - key);
-    for (; key != unchecked; ++key)
-      if (Visit_Key<Check_Blocked>(run, u, *key, base, g)) return true;
+    const std::size_t unchecked = i + std::min<std::size_t>(end - i, run.until_clock_read - 1);
+    run.until_clock_read -= static_cast<std::uint32_t>(unchecked - i);
+    for (; i != unchecked; ++i)
+      if (Visit_Successor<Test>(run, u, groups, codes, firings, i, base, g)) return true;
   }
   return false;
 }
 
-// The successors in groups: each key names the vertex of its own consistent marking.
+// Every successor in the groups, with the limits checked before those that follow a clock read;
+// true when the run stops.
+template <Blocked_Test Test>
+[[gnu::noinline]] bool Visit_Groups_Checked(Run& run, const Expanding& u,
+                                            const Graph::Successor_Groups& groups) {
+  for (std::size_t m = 0; m < groups.lists->codes.size(); ++m)
+    if (Visit_Group_Checked<Test>(run, u, groups, m)) return true;
+  return false;
+}
+
+// The successors of group `m` of `u`: Visit_Successor's steps, with the tables read through
+// pointers held for the whole vertex. True when the current marking is reached.
+template <Blocked_Test Test>
+[[gnu::always_inline]] inline bool Visit_Group_Unchecked(Run& run, const Expanding& u,
+                                                         const Graph::Successor_Groups& groups,
+                                                         const Cost* heuristic,
+                                                         Graph::Search_Values* values,
+                                                         std::size_t m) {
+  const int base = u.base + static_cast<int>(m) + 1;
+  const Cost g = Utils::Cost_Add(u.g, static_cast<int>(m) + 1);
+  const Graph::Step_Set* firing = groups.lists->firings[m];
+  for (const Graph::Group_Key code : groups.lists->codes[m]) {
+    if constexpr (Test == Blocked_Test::Flags) {
+      if ((*firing++ & run.blocked_steps) != 0) continue;
+    }
+    const std::size_t key = groups.key_of[code];
+    if constexpr (Test == Blocked_Test::Places) {
+      Utils::Require(!run.blocked.invalid, "obstacle outside 0..11");
+      if (Moves_Between(u.far_ends, run.placements[key])) continue;
+    }
+    const Cost h = heuristic[key];
+    if (h == Unknown) [[unlikely]] {
+      if (Visit_Unlearnt(run, u, key, base, g)) return true;
+      continue;
+    }
+    const Cost f = Utils::Cost_Add(base, h);
+    if (f < values[key].F) [[unlikely]]
+      Improve_Key(u, values[key], key, g, f);
+  }
+  return false;
+}
+
+// Every successor in the groups, `count` of them, when the clock is not read before any of them;
+// true when the current marking is reached.
+template <Blocked_Test Test>
+[[gnu::noinline]] bool Visit_Groups_Unchecked(Run& run, const Expanding& u,
+                                              const Graph::Successor_Groups& groups,
+                                              std::size_t count) {
+  run.until_clock_read -= static_cast<std::uint32_t>(count);
+  const Cost* const heuristic = run.heuristic_of.data();
+  Graph::Search_Values* const values = run.values.data();
+  static_assert(Number_Of_Vehicles == 3, "one group per number of vehicles moved");
+  return Visit_Group_Unchecked<Test>(run, u, groups, heuristic, values, 0) ||
+         Visit_Group_Unchecked<Test>(run, u, groups, heuristic, values, 1) ||
+         Visit_Group_Unchecked<Test>(run, u, groups, heuristic, values, 2);
+}
+
+template <Blocked_Test Test>
+bool Visit_Groups(Run& run, const Expanding& u, const Graph::Successor_Groups& groups,
+                  std::size_t count) {
+  return count < run.until_clock_read ? Visit_Groups_Unchecked<Test>(run, u, groups, count)
+                                      : Visit_Groups_Checked<Test>(run, u, groups);
+}
+
+// The successors in groups: each names the vertex of its own consistent marking.
 bool Visit_Groups(Run& run, Key_CPN key, const Graph::Successor_Groups& groups) {
   const Graph::Search_Values& v = run.values[Utils::Index(key)];
-  Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
-  if (run.blocked.any) {
-    u.far_ends = Far_Ends_Of(run.placements[Utils::Index(key)], run.blocked);
-    u.check_blocked = u.far_ends != Far_Ends{} || run.blocked.invalid;
-  }
-  run.met_start = false;
+  const Expanding u{key, v.G, planner.key_modifier + v.G,
+                    run.blocked.any && !run.blocked_by_steps
+                        ? Far_Ends_Of(run.placements[Utils::Index(key)], run.blocked)
+                        : Far_Ends{}};
   std::size_t count = 0;
-  for (std::size_t g = 0; g < groups.of_movements.size(); ++g) {
-    const std::span<const Graph::Group_Key> keys = groups.of_movements[g];
-    if (keys.empty()) continue;
-    count += keys.size();
-    const int movements = static_cast<int>(g) + 1;
-    if (u.check_blocked ? Visit_Keys<true>(run, u, keys, movements)
-                        : Visit_Keys<false>(run, u, keys, movements))
-      return true;
+  for (const std::span<const Graph::Group_Key> codes : groups.lists->codes) count += codes.size();
+  run.met_start = false;
+  bool stop = false;
+  if (run.blocked.invalid || u.far_ends != Far_Ends{}) {
+    stop = Visit_Groups<Blocked_Test::Places>(run, u, groups, count);
+  } else if ((groups.lists->transitions & run.blocked_steps) != 0) {
+    stop = Visit_Groups<Blocked_Test::Flags>(run, u, groups, count);
+  } else {
+    stop = Visit_Groups<Blocked_Test::None>(run, u, groups, count);
   }
-  if (!run.met_start) {
+  if (!stop && !run.met_start) {
     run.visited_with_f[Utils::Index(key)] = v.F;
     run.successors_visited[Utils::Index(key)] = static_cast<std::uint16_t>(count);
   }
-  return false;
+  return stop;
 }
 
 // Distance_Sum towards the current marking for a successor under `key` whose vehicles stand on
@@ -505,7 +628,7 @@ Cost Heuristic_Of(Run& run, Key_CPN key, const Placement& placement) {
 bool Visit_List(Run& run, Key_CPN key) {
   if (Graph::Successors_Empty(key)) Graph::Expand_Vertex(key);
   const Graph::CPN_Vertex v = Graph::Get_Vertex(key);
-  const Expanding u{key, v.G, planner.key_modifier + v.G, false, {}};
+  const Expanding u{key, v.G, planner.key_modifier + v.G, {}};
   Watched watched;
   bool check_blocked = false;
   if (run.blocked.any) {
@@ -559,7 +682,8 @@ void Report(const Run& run) {
   stats.RAM_Usage = Graph::Graph_RAM_Usage();
   stats.Queue_Size = static_cast<std::int32_t>(planner.queue.Size());
   Log_Parts(Severity::DEBUG, "Search Evaluations: ", stats.Evaluations);
-  Log_Parts(Severity::DEBUG, "Search CPU time: ", Utils::Duration_Image(stats.CPU_Time));
+  if (Utils::Logger::Due(Severity::DEBUG))
+    Log_Parts(Severity::DEBUG, "Search CPU time: ", Utils::Duration_Image(stats.CPU_Time));
 }
 
 }  // namespace
@@ -631,10 +755,10 @@ CPN_Marking Get_Next_Marking() {
 CPN_Marking Get_Step_Marking(std::int64_t step) {
   if (step < 0) return planner.current;
   const Key_CPN start = Graph::Compute_Key_CPN(planner.current);
-  const std::int64_t vertices = Graph::Graph_Length();
+  const std::int64_t vertices = Graph::Vertex_Bound();
   if (step <= vertices) return Walk_Links(start, step).marking;
-  // More links than vertices go round a loop, which the walk has entered after as many links as
-  // there are vertices: the rest of the way is taken modulo the loop's length.
+  // More links than the graph can hold vertices go round a loop, which the walk has entered after
+  // that many links: the rest of the way is taken modulo the loop's length.
   const Walk_End on_loop = Walk_Links(start, vertices);
   const Walk_End round = Walk(on_loop.parent, vertices,
                               [&on_loop](const Walk_End& at) { return at.key == on_loop.key; });

@@ -2,7 +2,9 @@
 // operations (Init_Vertex, Successors_Empty, Expand_Vertex, Get_Vertex, Replace_Vertex) and a
 // queue that orders by priority and insertion: on random networks, with obstacles and roads from
 // a place to itself, from an empty graph and again on top of the first computation, both leave
-// the same answer, evaluations, queue, next marking and graph.
+// the same answer, evaluations, queue, next marking and graph; so does a computation after a
+// reset that follows one at once, and a net rebuilt with a road less keeps the graph a
+// computation left.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -115,6 +117,21 @@ void Expect_Same(const Outcome& defined, const Outcome& planned, const std::stri
   EXPECT_TRUE(planned.graph == defined.graph) << when << ": the graphs differ";
 }
 
+// The roads but the last built anew, with the planner and its graph as they are.
+void Rebuild_Without_Last_Road(const std::vector<Testing::Road>& roads) {
+  Mova::Environment_Clean();
+  for (std::size_t i = 0; i + 1 < roads.size(); ++i) {
+    const Testing::Road& r = roads[i];
+    if (r.kind == Testing::Road_Kind::One_Way)
+      Mova::Environment_Add_One_Way_Road(r.first, r.second);
+    if (r.kind == Testing::Road_Kind::One_Lane)
+      Mova::Environment_Add_Two_Way_Road_One_Lane(r.first, r.second);
+    if (r.kind == Testing::Road_Kind::Two_Lanes)
+      Mova::Environment_Add_Two_Way_Road_Two_Lanes(r.first, r.second);
+  }
+  Mova::Environment_Build();
+}
+
 int Uniform(std::mt19937& rng, int low, int high) {
   return std::uniform_int_distribution<int>(low, high)(rng);
 }
@@ -158,6 +175,18 @@ TEST(PlannerModel, EveryComputationLeavesWhatTheDefinitionLeaves) {
     const Outcome planned_again = Plan(obstacles);
     Expect_Same(defined, planned, when);
     Expect_Same(defined_again, planned_again, when + ", again");
+
+    // Straight after a computation, before anything asks which vertices it added: a reset
+    // leaves an empty graph for the next one, and a rebuilt net leaves the graph as it was.
+    Planner::Reset_Search();
+    Planner::Compute_Solution(obstacles);
+    Planner::Reset_Search();
+    EXPECT_EQ(Graph::Graph_Length(), 0) << when;
+    Expect_Same(defined, Plan(obstacles), when + ", after a reset");
+    Planner::Reset_Search();
+    Planner::Compute_Solution(obstacles);
+    Rebuild_Without_Last_Road(roads);
+    EXPECT_TRUE(Graph_Text() == defined.graph) << when << ": the graph changed with the rebuild";
     if (HasFailure()) return;
   }
   Mova::Reset_All();

@@ -5,6 +5,11 @@ namespace Utils {
 
 Priority_Queue::Priority_Queue() : buckets_(new Bucket[Priorities]) {}
 
+std::int32_t Priority_Queue::Add_Node(std::int32_t content) {
+  nodes_.push_back({content, -1});
+  return static_cast<std::int32_t>(nodes_.size() - 1);
+}
+
 void Priority_Queue::Empty_Bucket(std::size_t bucket) {
   std::uint64_t& word = filled_[bucket / 64];
   word &= ~(std::uint64_t{1} << (bucket % 64));

@@ -82,10 +82,7 @@ class Priority_Queue {
   static constexpr std::size_t Words = Priorities / 64;
 
   std::int32_t New_Node(std::int32_t content) {
-    if (free_ < 0) {
-      nodes_.push_back({content, -1});
-      return static_cast<std::int32_t>(nodes_.size() - 1);
-    }
+    if (free_ < 0) return Add_Node(content);
     const std::int32_t node = free_;
     Node& n = nodes_[Index(node)];
     free_ = n.next;
@@ -98,6 +95,8 @@ class Priority_Queue {
     filled_words_[bucket / 64 / 64] |= std::uint64_t{1} << (bucket / 64 % 64);
   }
   void Empty_Bucket(std::size_t bucket);
+  // A node at the end of the storage, when no freed node is left.
+  std::int32_t Add_Node(std::int32_t content);
   // The lowest filled bucket; the queue must not be empty. Mostly it is in the word of the
   // lowest one, or the lowest itself.
   std::size_t Lowest_Filled() const {

@@ -26,13 +26,9 @@ from ..plans import Plan
 from ..protocol import VEHICLES
 from ..roads import Road
 from ..scenario import parse_scenario, scenario_to_json
-from . import fields
 from .link import ControllerLink
-from .model import Design
+from .model import Design, limits_of
 from .transcript import Entry, Transcript
-
-MAX_TIMEOUT_MS = 600_000  # the planning time limit the page may set
-MAX_MEMORY_MB = 1 << 20  # the memory limit the page may set
 
 
 class WorkbenchSession:
@@ -271,11 +267,7 @@ class WorkbenchSession:
         self.message = "No road is blocked now." + (" Confirm to plan again." if self.plan is not None else "")
 
     def settings(self, data: Mapping[str, Any], action: str = "settings") -> None:
-        timeout, memory = data.get("timeout_ms"), data.get("memory_mb")
-        if timeout is not None:
-            timeout = fields.whole(timeout, "the planning time limit (ms)", 0, MAX_TIMEOUT_MS)
-        if memory is not None:
-            memory = fields.whole(memory, "the memory limit (MB)", 0, MAX_MEMORY_MB)
+        timeout, memory = limits_of(data)
         with self._controller(action) as client:
             if timeout is not None:
                 client.set_timeout(timeout)

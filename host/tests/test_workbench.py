@@ -571,7 +571,7 @@ class SessionTest(ServerCase):
         self.assertEqual(self.server.sessions.count(), 1)
 
     def test_sessions_are_bounded_and_kept_apart(self):
-        self.start(max_sessions=2)
+        self.start(max_sessions=2, sessions_per_client=2)
         first, second = self.new_session(), self.new_session()
         self.assertNotEqual(first["controller"]["pid"], second["controller"]["pid"])
         status, text = self.request("POST", "/api/sessions", {})

@@ -47,6 +47,7 @@ class WorkbenchSession:
         self.distances: list[list[int]] | None = None
         self.message = ""
         self.restarts = 0
+        self.closed = False  # ended: it answers no more requests and starts no controller
         try:
             self._start()
         except BaseException:
@@ -99,9 +100,10 @@ class WorkbenchSession:
         self.message = "A new controller is running" + (" and holds the network again." if was_built else ".")
 
     def close(self) -> None:
-        """Ends the controller child and removes the working directory."""
-        self.link.stop()
-        self.link.down = "the session has ended"
+        """Ends the controller child and removes the working directory, for good: the session
+        starts no controller after this (a restart that was waiting raises ControllerDown)."""
+        self.closed = True
+        self.link.close()
 
     # ----- the network ---------------------------------------------------------------------
 

@@ -32,6 +32,7 @@ traceback.
 from __future__ import annotations
 
 import collections
+import contextlib
 import io
 import ipaddress
 import json
@@ -254,7 +255,7 @@ class JsonRequestHandler(BaseHTTPRequestHandler):
             self.close_connection = True
             self.answer.pending.clear()  # whatever was begun is not sent
             self._text(HTTPStatus.INTERNAL_SERVER_ERROR,
-                       "the workbench failed on this request; the server's console tells more")
+                       sentence("the workbench failed on this request; the server's console tells more"))
 
     def _check_host(self) -> None:
         values = self.headers.get_all("Host") or []
@@ -497,6 +498,7 @@ class WorkbenchServer:
                 self._close(connection)
         for _ in self._workers:
             self._jobs.put(None)
+        self._take_back()  # the answered ones are closed now
         self._selector.close()
         for sock in (self.socket, self._wake_reader, self._waker):
             sock.close()
@@ -689,6 +691,10 @@ class WorkbenchServer:
                 return
             connection, data = job
             keep = self._answer(connection, data)
+            if self._closed:  # nobody takes connections back any more
+                with contextlib.suppress(OSError):
+                    connection.sock.close()
+                continue
             self._returned.put((connection, keep))
             self._wake()
 

@@ -93,7 +93,8 @@ class InputError(ValueError):
 
     def __init__(self, problem: Problem, value: object, low: float | None = None,
                  high: float | None = None):
-        super().__init__(f"{problem.value}: {value!r}")
+        huge = isinstance(value, int) and value.bit_length() > 4096  # too long to write out
+        super().__init__(f"{problem.value}: {'a whole number too long to write' if huge else repr(value)}")
         self.problem = problem
         self.value = value
         self.low = low

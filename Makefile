@@ -87,7 +87,7 @@ sanitize:
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
 
 fuzz:
-	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
+	FUZZ_SECONDS=$(FUZZ_SECONDS) PYTHON=$(PYTHON) fuzz/run.sh
 
 memcheck:
 	VALGRIND_BUILD=$(abspath $(MEMCHECK_BUILD)) fuzz/valgrind.sh

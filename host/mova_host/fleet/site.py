@@ -215,6 +215,15 @@ def parse_site(data: object, source: str = "site") -> Site:
     return Site(interface, map_id, nodes, _vehicles(r, r.list(top["vehicles"], "vehicles")))
 
 
+def loads_site(text: str | bytes, source: str = "site") -> Site:
+    """The site of a JSON text, read strictly (at most 1 MiB)."""
+    try:
+        data = checks.read_json(text, checks.MAX_FILE_BYTES)
+    except JsonError as error:
+        raise SiteError(error.place, error.problem, source) from None
+    return parse_site(data, source)
+
+
 def load_site(path: str | os.PathLike[str]) -> Site:
     """The site of a file, read strictly (at most 1 MiB)."""
     try:

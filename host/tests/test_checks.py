@@ -60,6 +60,7 @@ class ChecksTest(unittest.TestCase):
         self.assertEqual(checks.shown(10**5000), "a whole number of 5001 digits")
         self.assertEqual(checks.shown(-(10**400) + 1), "a whole number of 400 digits")
         self.assertEqual(checks.shown(math.nan), "NaN")
+        self.assertTrue(checks.shown({1, 2}).startswith("<set object at 0x"))  # what JSON cannot write
 
 
 class StrictJsonTest(unittest.TestCase):
@@ -102,6 +103,7 @@ class StrictJsonTest(unittest.TestCase):
 
     def test_sizes_are_bounded(self):
         self.assertEqual(self.refused(b"[" + b"1," * 600 + b"1]", 1024), "larger than 1 KiB (1,203 bytes)")
+        self.assertEqual(self.refused("[" + "1," * 600 + "1]", 1024), "larger than 1 KiB (1,203 characters)")
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "big.json")
             with open(path, "w") as handle:

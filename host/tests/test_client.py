@@ -5,13 +5,11 @@ import signal
 import tempfile
 import time
 import unittest
-from pathlib import Path
 from unittest import mock
 
 from support import ClientCase, binary, write_script
 
 from mova_host import ChildExited, CommandDropped, MovaClient, MovaTimeout, ProtocolError, Timeouts, find_binary
-from mova_host.process import ControllerProcess
 from mova_host.protocol import COMMANDS
 
 
@@ -207,18 +205,6 @@ class BinaryLookupTest(unittest.TestCase):
             with self.assertRaises(FileNotFoundError):
                 find_binary()
             self.assertEqual(str(find_binary(real)), real)
-
-    def test_a_controller_that_cannot_start_leaves_no_folder(self):
-        with tempfile.TemporaryDirectory() as folder:
-            not_executable = Path(folder, "mova")
-            not_executable.write_text("#!/bin/sh\n")
-            temporary = Path(folder, "tmp")
-            temporary.mkdir()
-            with mock.patch.object(tempfile, "tempdir", str(temporary)):
-                for path in (not_executable, Path(folder, "missing")):
-                    with self.subTest(path=path.name), self.assertRaises(OSError):
-                        ControllerProcess(path, None)
-            self.assertEqual(list(temporary.iterdir()), [])
 
     def test_client_uses_the_working_directory_given(self):
         with tempfile.TemporaryDirectory() as folder:

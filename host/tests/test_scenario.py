@@ -41,6 +41,16 @@ class ReadingTest(unittest.TestCase):
             s = random_scenario(rng)
             self.assertEqual(parse_scenario(json.loads(json.dumps(scenario_to_json(s)))), s)
 
+    def test_coordinates_only_when_every_position_used_has_them(self):
+        data = changed("positions", [{"position": 0, "x": 1, "y": 2}, {"position": 1, "name": "one"},
+                                     {"position": 2, "x": 5, "y": 6}])
+        s = parse_scenario(data)
+        self.assertIsNone(s.coordinates())  # position 1 is used and has none
+        self.assertEqual(scenario_to_json(s)["positions"][1], {"position": 1, "name": "one"})
+        data["positions"][1].update(x=3, y=4)
+        data["positions"].append({"position": 5, "x": 7, "y": 8})
+        self.assertEqual(parse_scenario(data).coordinates(), {0: (1, 2), 1: (3, 4), 2: (5, 6), 5: (7, 8)})
+
     def test_malformed_files_name_the_place(self):
         cases = [
             (changed("format", "mova"), "format:"),
@@ -81,6 +91,10 @@ class ReadingTest(unittest.TestCase):
             (changed("comment", [math.inf]), "comment: holds Infinity, which is not plain JSON"),
             (changed("expect", {"mine": {1: 2}}), "expect.mine: holds 1, which is not plain JSON"),
             (changed("roads[0].a b", 1), 'roads[0]."a b": unknown field'),
+            (changed("roads", None), "roads: must be a list, not null"),
+            (changed("positions", "all"), 'positions: must be a list, not a text'),
+            (changed("positions[0].name", 5), "positions[0].name: must be a text, not 5"),
+            (changed("expect", [True]), "expect: must be an object, not a list"),
         ]
         for data, message in cases:
             with self.subTest(message):

@@ -210,6 +210,21 @@ class PlanMarksTest(unittest.TestCase):
                         self.assertFalse(overlap(a, b), f"{layout}: {a} covers {b} in {plan.steps}")
 
 
+class PartialLayoutTest(unittest.TestCase):
+    def test_coordinates_that_miss_positions(self):
+        # Drawn on coordinates of positions 0, 1 and 4 only: roads and obstacles to the others are
+        # left out; a plan that uses the others is drawn on the grid instead.
+        layout = {0: (100.0, 100.0), 1: (300.0, 100.0), 4: (100.0, 300.0)}
+        root = parse(svg.render_network(ROADS, ((4, 5), (0, 1)), layout=layout))
+        drawn = {(int(g.get("data-from")), int(g.get("data-to"))) for g in root.findall(".//s:g[@id='roads']/s:g", NS)}
+        self.assertEqual(drawn, {(0, 1), (4, 0)})
+        self.assertEqual([(o.get("data-from"), o.get("data-to")) for o in root.findall(".//s:g[@class='obstacle']", NS)],
+                         [("0", "1")])
+        for picture in (svg.render_plan(PLAN, layout=layout), svg.render_animation(PLAN, layout=layout)):
+            positions = parse(picture).findall(".//s:g[@class='position']", NS)
+            self.assertEqual(len(positions), 12)
+
+
 class HostileTextTest(unittest.TestCase):
     """Texts from outside in every picture: control characters, halves of characters and the
     characters XML gives a meaning."""

@@ -88,6 +88,20 @@ class DesignTest(unittest.TestCase):
         design.move_position({"position": 3, "x": 400.04, "y": 300, "name": " dock\x01 "})
         self.assertEqual((design.coords[3], design.names[3]), ((400.0, 300), "dock"))
 
+    def test_clearing_the_roads_and_a_scenario_made_in_python(self):
+        design = Design()
+        design.add_road({"kind": "two-lanes", "from": 0, "to": 1})
+        design.obstacles.append(design.new_obstacle({"from": 0, "to": 1}))
+        design.move_position({"position": 0, "x": 100, "y": 100})
+        self.assertEqual((design.coords[0], design.names[0]), ((100, 100), None))
+        design.clear_roads()
+        self.assertEqual((design.roads, design.obstacles), ([], []))
+        many = parse_scenario(BASE)
+        many.roads = many.roads * 8  # not read from a file: never checked against the 15 roads
+        with self.assertRaisesRegex(Refused, "16 roads; the controller holds at most 15"):
+            design.load(many)
+        self.assertEqual(design.roads, [])
+
     def test_a_scenario_over_the_pages_limits_changes_nothing(self):
         design = Design()
         design.add_road({"kind": "two-lanes", "from": 0, "to": 1})

@@ -16,10 +16,14 @@ import threading
 import time
 from pathlib import Path
 
-from support import LIBRARY
+import unittest.mock
+
+from support import LIBRARY, binary
 from test_workbench import JSON, ServerCase, gone
 
 from mova_host import Timeouts
+from mova_host.cli import main
+from mova_host.workbench import routes
 from mova_host.workbench.http import ClientLimits, host_name
 
 
@@ -188,6 +192,125 @@ class HostileNumberTest(ServerCase):
                                                                           "name": 5}))
         after = self.request("GET", f"/api/sessions/{ident}", headers={})[1]["positions"][3]
         self.assertEqual(after, before)
+
+
+class PlumbingTest(ServerCase):
+    def exchange(self, data: bytes, answers: int = 1) -> list[bytes]:
+        """The raw answers to bytes sent on one connection, and whether the server then closed it."""
+        with socket.create_connection(("127.0.0.1", self.server.server_address[1]), timeout=20) as sock:
+            sock.sendall(data)
+            received = b""
+            while received.count(b"HTTP/1.1 ") < answers or not received.endswith((b"\n", b"}")):
+                chunk = sock.recv(65536)
+                if not chunk:
+                    break
+                received += chunk
+        return [b"HTTP/1.1 " + part for part in received.split(b"HTTP/1.1 ")[1:]]
+
+    def test_methods_bodies_and_requests_in_a_row(self):
+        self.start()
+        head = b"Host: 127.0.0.1\r\n"
+        (answer,) = self.exchange(b"HEAD /api/config HTTP/1.1\r\n" + head + b"\r\n")
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer)
+        self.assertTrue(answer.endswith(b"\r\n\r\n"), answer)  # the headers, no body
+        self.assertIn(b"Content-Length: ", answer)
+        self.assertEqual(self.request("PATCH", "/api/sessions", {})[0], 405)
+        status, state = self.request("POST", "/api/sessions", b"")  # no body: an empty object
+        self.assertEqual(status, 201, state)
+        # Two requests in one packet: two answers, in order, on the one connection.
+        two = (b"GET /api/config HTTP/1.1\r\n" + head + b"\r\n" +
+               f"GET /api/sessions/{state['id']} HTTP/1.1\r\n".encode() + head + b"\r\n")
+        first, second = self.exchange(two, answers=2)
+        self.assertIn(b'"max_roads": 15', first)
+        self.assertIn(state["id"].encode(), second)
+        # A client that waits for "100 Continue" gets the answer itself.
+        (answer,) = self.exchange(f"POST /api/sessions/{state['id']}/build HTTP/1.1\r\n".encode() + head +
+                                  b"Expect: 100-continue\r\nContent-Type: application/json\r\n"
+                                  b"Content-Length: 2\r\n\r\n{}")
+        self.assertTrue(answer.startswith(b"HTTP/1.1 400"), answer)
+        self.assertIn(b"Add at least one road", answer)
+
+    def test_a_body_too_large_on_a_get_and_a_head_too_large(self):
+        self.start()
+        (answer,) = self.exchange(b"GET /api/config HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 999999999\r\n\r\n")
+        self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer)
+        self.assertIn(b"Connection: close", answer)
+        (answer,) = self.exchange(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + b"X-Padding: " + b"x" * 70_000)
+        self.assertTrue(answer.startswith(b"HTTP/1.1 431"), answer)
+        self.assertIn(b"larger than 64 KiB", answer)
+
+    def test_connections_waiting_in_the_backlog_are_all_answered(self):
+        self.start()
+        self.server.shutdown()  # the taking thread pauses: connections wait in the listen backlog
+        port = self.server.server_address[1]
+        waiting = []
+        for _ in range(120):
+            sock = socket.create_connection(("127.0.0.1", port), timeout=30)
+            self.addCleanup(sock.close)
+            sock.sendall(b"GET /api/config HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+            waiting.append(sock)
+        thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        thread.start()
+        for sock in waiting:
+            self.assertTrue(sock.recv(64).startswith(b"HTTP/1.1 200"))
+
+    def test_out_of_file_descriptors_the_longest_waiting_connection_makes_room(self):
+        self.start()
+        port = self.server.server_address[1]
+        idle = socket.create_connection(("127.0.0.1", port), timeout=10)
+        self.addCleanup(idle.close)
+        time.sleep(0.3)
+        listening = self.server.socket
+        calls = []
+
+        class Exhausted:
+            """The listening socket, out of file descriptors at the first accept."""
+
+            def accept(self):
+                calls.append(1)
+                if len(calls) == 1:
+                    raise OSError(24, "Too many open files")
+                return listening.accept()
+
+            def __getattr__(self, name):
+                return getattr(listening, name)
+
+        self.server.socket = Exhausted()
+        self.addCleanup(setattr, self.server, "socket", listening)
+        self.assertEqual(self.request("GET", "/api/config", headers={})[0], 200)
+        self.assertEqual(idle.recv(10), b"")  # closed to make room
+        self.assertGreaterEqual(len(calls), 2)
+
+    def test_a_port_in_use_is_reported(self):
+        server = self.start()
+        port = str(server.server_address[1])
+        status, out, err = self.serve("--port", port)
+        self.assertEqual(status, 1)
+        self.assertIn(f"error: cannot listen on 127.0.0.1 port {port}: Address already in use", err)
+        for options, words in ((["--port", "70000"], "port 70000 is not 0 to 65535"),
+                               (["--max-sessions", "0"], "--max-sessions must be 1 to 1000"),
+                               (["--max-sessions", "4", "--sessions-per-client", "5"],
+                                "--sessions-per-client must be 1 to --max-sessions")):
+            with self.subTest(options=options):
+                self.assertTrue(self.serve(*options)[2].startswith(f"serve: {words}"))
+
+    def serve(self, *options: str) -> tuple[int, str, str]:
+        out, err = io.StringIO(), io.StringIO()
+        with contextlib.redirect_stderr(err):
+            try:
+                status = main(["serve", "--binary", str(binary()), *options], out)
+            except SystemExit as stop:
+                return 1, out.getvalue(), str(stop.code)
+        return status, out.getvalue(), err.getvalue()
+
+    def test_a_request_that_waits_too_long_for_its_session_is_told_so(self):
+        self.start()
+        ident = self.new_session()["id"]
+        lock = self.server.sessions.use(ident)[1]
+        with unittest.mock.patch.object(routes, "BUSY_SECONDS", 0.2), lock:
+            text = self.refused(ident, "build", {}, 503)
+        self.assertIn("still busy with an earlier request", text)
+        self.assertEqual(self.request("DELETE", "/api/sessions/nobody", headers={}), (404, "No such session.\n"))
 
 
 class LimitTest(ServerCase):

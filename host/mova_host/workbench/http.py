@@ -124,16 +124,13 @@ def host_name(value: str) -> tuple[str, int | None] | None:
     return name, int(port) if port is not None else None
 
 
-class _Writer(io.RawIOBase):
-    """The answer of one request, sent to the client in one piece when flushed."""
+class _Writer:
+    """The answer of one request, sent to the client in one piece when flushed (all that the
+    request handler asks of its output file)."""
 
     def __init__(self, sock: socket.socket):
-        super().__init__()
         self.sock = sock
         self.pending = bytearray()
-
-    def writable(self) -> bool:
-        return True
 
     def write(self, data: Any) -> int:
         self.pending += data
@@ -194,6 +191,8 @@ class JsonRequestHandler(BaseHTTPRequestHandler):
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Cache-Control", "no-store")
+        if self.close_connection:
+            self.send_header("Connection", "close")
         for key, value in {**SECURITY_HEADERS, **(headers or {})}.items():
             self.send_header(key, value)
         self.end_headers()
@@ -303,10 +302,7 @@ class JsonRequestHandler(BaseHTTPRequestHandler):
             self.close_connection = True
             raise HTTPProblem(HTTPStatus.REQUEST_ENTITY_TOO_LARGE,
                               f"the request body is too large: at most {MAX_BODY // 1024} KiB")
-        data = self.rfile.read(length) if length else b""
-        if len(data) != length:
-            self.close_connection = True
-            raise HTTPProblem(HTTPStatus.BAD_REQUEST, "the request body ended early")
+        data = self.rfile.read(length)  # all there: the request was read whole before it came here
         content_type = (self.headers.get("Content-Type") or "").split(";")[0].strip().lower()
         if content_type != "application/json":
             raise HTTPProblem(HTTPStatus.UNSUPPORTED_MEDIA_TYPE,
@@ -513,11 +509,8 @@ class WorkbenchServer:
         if data == "listen":
             self._accept()
         elif data == "wake":
-            try:
-                while self._wake_reader.recv(4096):
-                    pass
-            except OSError:
-                pass
+            with contextlib.suppress(OSError):
+                self._wake_reader.recv(4096)  # what is left wakes the next round
         else:
             self._receive(data)
 

@@ -41,11 +41,12 @@ import coverage
 coverage.process_startup()
 # The system's own sitecustomize, which this one stands in front of.
 import importlib.machinery as _machinery
+import importlib.util as _util
 import sys as _sys
 _paths = [p for p in _sys.path if not p.startswith({here!r})]
 _spec = _machinery.PathFinder.find_spec("sitecustomize", _paths)
 if _spec is not None and _spec.loader is not None:
-    _spec.loader.exec_module(type(_sys)("_system_sitecustomize"))
+    _spec.loader.exec_module(_util.module_from_spec(_spec))
 """
 
 

@@ -72,6 +72,9 @@ class ExplanationTest(unittest.TestCase):
              "Vehicles 1 and 2 meet head-on on the one-lane roads 0-1-2"),
             ([Road(L, 0, 1), Road(L, 1, 2), Road(L, 2, 3), Road(T, 5, 6)], (0, 3, 9), (3, 0, 9), [(5, 6)],
              "No plan exists. Vehicles 1 and 2 meet head-on on the one-lane roads 0-1-2-3"),
+            ([Road(L, 0, 1), Road(L, 1, 2), Road(L, 1, 3)], (0, 2, 3), (2, 3, 0), (),
+             "Any two of the vehicles could get past each other, but not all three: their ways use positions "
+             "0, 1, 2, 3, and there is no room for all of them to give way."),
         ]
         for roads, starts, goals, obstacles, words in cases:
             with self.subTest(words=words[:40]):

@@ -367,21 +367,71 @@ class LimitTest(ServerCase):
         self.assertIn("at most 2 a second", body)
 
     def test_connections_cost_no_thread_and_the_oldest_make_room(self):
-        self.start(limits=ClientLimits(connections=40, connections_per_client=30, workers=3))
-        threads = threading.active_count()
+        # The client's own share (30) makes room first; with a share above the server's limit
+        # (40), the server's limit does.
+        for per_client, total in ((30, 40), (50, 20)):
+            with self.subTest(per_client=per_client, total=total):
+                self.start(limits=ClientLimits(connections=total, connections_per_client=per_client, workers=3))
+                threads = threading.active_count()
+                port = self.server.server_address[1]
+                idle = [socket.create_connection(("127.0.0.1", port)) for _ in range(60)]
+                for sock in idle:
+                    self.addCleanup(sock.close)
+                self.assertLessEqual(threading.active_count(), threads)
+                status, _ = self.request("GET", "/api/config", headers={})
+                self.assertEqual(status, 200)
+                room = min(per_client, total)
+                closed = 0
+                for sock in idle[:60 - room]:  # the first ones made room for the later ones
+                    sock.settimeout(5)
+                    with contextlib.suppress(OSError):
+                        closed += sock.recv(1) == b""
+                self.assertGreaterEqual(closed, 60 - room - 1)
+
+    def test_connections_at_work_are_never_dropped_to_make_room(self):
+        self.start(limits=ClientLimits(connections=3, workers=4))
+        ident = self.new_session()["id"]
+        lock = self.server.sessions.use(ident)[1]
         port = self.server.server_address[1]
-        idle = [socket.create_connection(("127.0.0.1", port)) for _ in range(60)]
-        for sock in idle:
-            self.addCleanup(sock.close)
-        self.assertLessEqual(threading.active_count(), threads)
-        status, _ = self.request("GET", "/api/config", headers={})
-        self.assertEqual(status, 200)
-        closed = 0
-        for sock in idle[:30]:  # the first ones made room for the later ones: closed by the server
-            sock.settimeout(5)
-            with contextlib.suppress(OSError):
-                closed += sock.recv(1) == b""
-        self.assertGreaterEqual(closed, 29)
+        answers: dict[int, object] = {}
+
+        def ask(n: int) -> None:
+            try:
+                answers[n] = self.request("GET", f"/api/sessions/{ident}", headers={})[0]
+            except (OSError, http.client.HTTPException) as error:
+                answers[n] = type(error).__name__
+
+        with lock:  # the session is busy: two requests at work, the third waits its turn
+            asking = [threading.Thread(target=ask, args=(n,)) for n in range(3)]
+            for thread in asking:
+                thread.start()
+                time.sleep(0.2)
+            newcomer = socket.create_connection(("127.0.0.1", port), timeout=10)
+            self.addCleanup(newcomer.close)
+            time.sleep(0.2)
+            asking[2].join(10)  # the waiting one made room for the newcomer
+            self.assertEqual(answers, {2: "RemoteDisconnected"})
+            last = socket.create_connection(("127.0.0.1", port), timeout=10)
+            self.addCleanup(last.close)
+            self.assertEqual(newcomer.recv(10), b"")  # then the newcomer for the last one
+            last.close()
+            time.sleep(0.2)
+            # Now every connection the server holds is at work: a new one finds no room.
+            self.server.limits = ClientLimits(connections=2, workers=4)
+            refused = socket.create_connection(("127.0.0.1", port), timeout=10)
+            self.addCleanup(refused.close)
+            self.assertEqual(refused.recv(10), b"")
+        for thread in asking[:2]:
+            thread.join(10)
+        self.assertEqual((answers[0], answers[1]), (200, 200))
+
+    def test_idle_connections_are_closed(self):
+        self.start(limits=ClientLimits(idle_seconds=0.3))
+        sock = socket.create_connection(("127.0.0.1", self.server.server_address[1]), timeout=10)
+        self.addCleanup(sock.close)
+        self.assertEqual(sock.recv(10), b"")
+        self.server.server_close()
+        self.server.server_close()  # once closed, closing again does nothing
 
 
 class SlowClientTest(ServerCase):
@@ -418,6 +468,39 @@ class SlowClientTest(ServerCase):
             sock.close()
             self.assertEqual(self.request("GET", f"/api/sessions/{ident}", headers={})[0], 200)
         self.assertNotIn("Traceback", console.getvalue())
+
+    def test_a_client_that_resets_before_its_answer_costs_nothing(self):
+        with contextlib.redirect_stderr(io.StringIO()) as console:
+            self.start(limits=ClientLimits(workers=2))
+            ident = self.new_session()["id"]
+            lock = self.server.sessions.use(ident)[1]
+            port = self.server.server_address[1]
+            with lock:
+                for data in (f"GET /api/sessions/{ident} HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n".encode(),
+                             b"GET /api/config HTTP/1.1\r\nHost: 127.0.0"):  # the whole request, or a part
+                    sock = socket.create_connection(("127.0.0.1", port))
+                    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+                    sock.sendall(data)
+                    time.sleep(0.2)
+                    sock.close()  # a reset
+            for _ in range(4):  # every worker is still there
+                self.assertEqual(self.request("GET", f"/api/sessions/{ident}", headers={})[0], 200)
+        self.assertNotIn("Traceback", console.getvalue())
+
+    def test_a_fault_in_answering_costs_no_worker(self):
+        self.start(limits=ClientLimits(workers=1))
+        handler = self.server.handler_class
+
+        def faulty(*args):
+            raise RuntimeError("a fault of the server")
+
+        self.server.handler_class = faulty
+        with contextlib.redirect_stderr(io.StringIO()) as console:
+            with self.assertRaises(http.client.RemoteDisconnected):
+                self.request("GET", "/api/config", headers={})
+        self.assertIn("RuntimeError: a fault of the server", console.getvalue())
+        self.server.handler_class = handler
+        self.assertEqual(self.request("GET", "/api/config", headers={})[0], 200)
 
     def test_one_busy_session_does_not_hold_every_worker(self):
         self.start(limits=ClientLimits(workers=4),

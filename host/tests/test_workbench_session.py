@@ -8,10 +8,11 @@ import unittest
 from pathlib import Path
 from unittest import mock
 
-from support import binary, temporary_folder
+from support import binary, temporary_folder, write_script
 
 from mova_host import Timeouts
 from mova_host.errors import Conflict, ControllerDown, HTTPProblem, Refused
+from mova_host.protocol import COMMANDS
 from mova_host.workbench import registry, transcript
 from mova_host.workbench.registry import Sessions
 from mova_host.workbench.session import WorkbenchSession
@@ -75,6 +76,49 @@ class SessionTest(SessionCase):
         session.clear_roads()
         self.assertEqual((session.design.roads, session.design.obstacles, session.plan), ([], [], None))
         self.assertEqual(session.message, "Removed every road.")
+
+
+FAKE = """\
+import sys
+QUERIES = {queries!r}
+for line in sys.stdin:
+    word = line.split()[0] if line.split() else ""
+    if word == "INFORMATION_GET_WATERMARK":
+        print("a stand-in controller", flush=True)
+    elif word == "SETTINGS_SET_TIMEOUT":
+        sys.exit(3)
+    elif word == "OBSTACLES_ADD_OBSTACLE":
+        print("something unexpected", flush=True)
+    elif word in QUERIES and word != "VEHICLE_GET_DIS_TO_POS":
+        print(" 0", flush=True)  # every vehicle on 0, every count 0
+"""
+
+
+class MisbehavingControllerTest(SessionCase):
+    """A stand-in controller that drops the distance queries, holds every vehicle on 0, answers
+    an obstacle with a line where none belongs and exits when given a time limit."""
+
+    def test_each_fault_is_reported_in_words(self):
+        queries = sorted(name for name, command in COMMANDS.items() if command.answers)
+        fake = Path(write_script(temporary_folder(self), FAKE.format(queries=queries)))
+        self.root = Path(temporary_folder(self))
+        session = WorkbenchSession("fake", fake, timeouts=Timeouts(answer=5.0), root=self.root)
+        self.addCleanup(session.close)
+        for a, b in ((0, 1), (1, 2)):
+            session.add_road({"kind": "two-lanes", "from": a, "to": b})
+        with self.assertRaisesRegex(Conflict, "dropped VEHICLE_GET_DIS_TO_POS without an answer"):
+            session.distance_table()
+        session.set_vehicles({"starts": [1, 2, 5], "goals": [0, 1, 5]})
+        with self.assertRaisesRegex(Conflict, r"does not hold what the workbench sent: the controller holds the "
+                                              r"vehicles on \(0, 0, 0\), not \(1, 2, 5\)"):
+            session.run_plan()
+        with self.assertRaisesRegex(ControllerDown, "wrote something unexpected .* and was stopped"):
+            session.add_obstacle({"from": 0, "to": 1})
+        self.assertFalse(session.built)
+        session.restart()
+        with self.assertRaisesRegex(ControllerDown, r"exited during SETTINGS_SET_TIMEOUT \(exit status 3\)"):
+            session.settings({"timeout_ms": 5})
+        self.assertIn("exit status 3", session.link.down)
 
 
 class TranscriptTest(unittest.TestCase):

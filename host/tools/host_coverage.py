@@ -16,6 +16,7 @@ Usage: host_coverage.py --binary PATH --out DIR [--fail-under PERCENT]
 from __future__ import annotations
 
 import argparse
+import importlib.util
 import json
 import os
 import shutil
@@ -86,6 +87,8 @@ def report(out: Path) -> dict[str, float]:
 
 
 def main() -> int:
+    if importlib.util.find_spec("coverage") is None:
+        raise SystemExit(f"host coverage needs coverage.py for {sys.executable} (apt-get install python3-coverage)")
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--binary", required=True, type=Path)
     parser.add_argument("--out", required=True, type=Path)

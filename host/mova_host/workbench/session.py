@@ -285,7 +285,8 @@ class WorkbenchSession:
         try:
             scenario = parse_scenario(data, "the scenario file")
         except ScenarioError as error:
-            raise Refused(f"the scenario file cannot be used: {error}") from None
+            where = f"{error.place}: " if error.place else ""
+            raise Refused(f"the scenario file cannot be used: {where}{error.problem}") from None
         scaled = self.design.load(scenario)
         self._network_changed()
         # Limits the file leaves out are the controller's own defaults.

@@ -9,6 +9,8 @@ BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 # needed); the build's output is shown only when it fails.
 DEMO_BUILD ?= $(BUILD)-demo
 DEMO_OUT = $(abspath $(DEMO_BUILD))/demo
+# The same folder as the demo names it (relative to the top of the source tree by default).
+DEMO_PICTURES = $(DEMO_BUILD)/demo
 # The installable product and its Debian packages, in a folder of their own with the tests off.
 RELEASE_BUILD ?= $(BUILD)-release
 # The builds that CMake runs through make say nothing about the folders they enter and leave.
@@ -30,10 +32,25 @@ demo:
 	   cmake --build $(DEMO_BUILD) -j2 --target mova; } > $(DEMO_BUILD)/build.log 2>&1 || \
 	 { cat $(DEMO_BUILD)/build.log; echo "make demo: the build failed"; exit 1; }
 	@rm -rf $(DEMO_OUT) && mkdir -p $(DEMO_OUT)
-	@cd host && $(PYTHON) -m mova_host plan ../examples/mission.txt --trace \
-	  --binary $(abspath $(DEMO_BUILD))/mova --workdir $(DEMO_OUT) \
-	  --svg $(DEMO_OUT)/plan.svg --animate $(DEMO_OUT)/plan-animated.svg \
-	  --frames $(DEMO_OUT)/frames
+	@echo "MOVA demo: the example mission examples/mission.txt, played through the host client"
+	@echo "(mova-host plan --trace): each line sent to the controller beside its answer (\"dropped\""
+	@echo "when it wrote none), the file's comments where they stand, each plan as a table and the"
+	@echo "moves; then a road is blocked and the vehicles are planned around it."
+	@echo
+	@PYTHONPATH=$(CURDIR)/host $(PYTHON) -m mova_host plan examples/mission.txt --trace \
+	  --binary $(DEMO_BUILD)/mova --workdir $(DEMO_PICTURES) \
+	  --svg $(DEMO_PICTURES)/plan.svg --animate $(DEMO_PICTURES)/plan-animated.svg \
+	  --frames $(DEMO_PICTURES)/frames
+	@echo
+	@echo "The pictures are in $(DEMO_PICTURES)/: plan.svg (the first plan), plan-2.svg (the plan"
+	@echo "around the blocked road), their animations and one picture per step in frames/. Open"
+	@echo "them in a browser."
+	@echo
+	@echo "Next, from the top of the source tree:"
+	@echo "  make test    # builds everything in $(BUILD)/ and runs the whole test suite"
+	@echo "  export PYTHONPATH=host MOVA_BINARY=$(DEMO_BUILD)/mova"
+	@echo "  $(PYTHON) -m mova_host explain examples/mission.txt   # the first plan beside the fewest steps"
+	@echo "  $(PYTHON) -m mova_host serve                          # the workbench, a page to design and plan"
 
 # The fleet demo: the controller built as for `make demo`, then a local Mosquitto, three simulated
 # VDA 5050 vehicles and the bridge on examples/fleet/ (needs mosquitto and python3-paho-mqtt).

@@ -16,7 +16,8 @@
      model           checks (input checks), roads, vehicles, plans, logrecords
      exact search    exact
      pictures        geometry, svg
-     scenario files  scenario, scenario_check
+     scenario files  scenario, scenario_stream (command streams read as scenarios),
+                     scenario_check
      explanations    explain
      controller      process, exchange, client
      mission API     mission, runner
@@ -27,8 +28,8 @@
                      .registry; .http; .routes; .server, one layer each in this order
      entry           cli, __main__ and the package's own exports (mova_host/__init__.py)
 
-   Workbench page (JavaScript modules of mova_host/web, JS_LAYERS): api.js; canvas.js and
-   panels.js; app.js.
+   Workbench page (JavaScript modules of mova_host/web, JS_LAYERS): api.js; canvas.js,
+   panels.js and history.js; app.js.
 
    A Python module of the package that no layer names is a breach: a new module takes its
    place in the order first.
@@ -56,7 +57,7 @@ PYTHON_LAYERS: list[tuple[str, list[str]]] = [
     ("model", ["checks", "roads", "vehicles", "plans", "logrecords"]),
     ("exact search", ["exact"]),
     ("pictures", ["geometry", "svg"]),
-    ("scenario files", ["scenario", "scenario_check"]),
+    ("scenario files", ["scenario", "scenario_stream", "scenario_check"]),
     ("explanations", ["explain"]),
     ("controller", ["process", "exchange", "client"]),
     ("mission API", ["mission", "runner"]),
@@ -77,7 +78,7 @@ PYTHON_LAYERS: list[tuple[str, list[str]]] = [
 ]
 JS_LAYERS: list[tuple[str, list[str]]] = [
     ("requests", ["api.js"]),
-    ("picture and panels", ["canvas.js", "panels.js"]),
+    ("picture, panels and the edit history", ["canvas.js", "panels.js", "history.js"]),
     ("page", ["app.js"]),
 ]
 # Words that open a brace block holding declarations rather than statements.

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -463,6 +464,21 @@ void Expect_Diagnostic(const std::string& errors, const std::string& what,
   EXPECT_EQ(Count_Lines(errors), 1u) << errors;
   EXPECT_NE(errors.find(what), std::string::npos) << errors;
   EXPECT_NE(errors.find(reason), std::string::npos) << errors;
+}
+
+// A block device in the log's place is never written over. (A loop device's node: no disk of
+// the machine is at risk should the check fail.)
+TEST(Faults, BlockDeviceInPlaceOfTheLogIsRefusedNotWrittenOver) {
+  bool made = false;
+  const auto t = Run_Mova(
+      Lines({"VEHICLE_GET_CURRENT_POS 1", "SETTINGS_ENABLE_LOGGING", "VEHICLE_GET_CURRENT_POS 2"}),
+      Prepared([&made](const std::string& dir) {
+        made = mknod((dir + "/mova.log").c_str(), S_IFBLK | 0600, makedev(7, 255)) == 0;
+      }));
+  if (!made) GTEST_SKIP() << "a device node cannot be made here";
+  EXPECT_EQ(t.status, 1);
+  EXPECT_EQ(t.out, "-1\n");
+  EXPECT_EQ(t.err, "mova: cannot open log file mova.log: it is a block device\n");
 }
 
 TEST(Faults, LogFifoWithoutReaderFailsAtOnceAndDeliversTheEarlierAnswer) {

@@ -227,7 +227,7 @@ TEST(Logger, ATornRecordIsTheStartOfARecordCutAnywhereAndNothingElse) {
   for (const std::string foreign :
        {"kept by the operator", "2024-03-01 16:03:07 : NOBODY : ERROR : x",
         "2024-03-01 16:03:07 : DAEMON : LOUD : x", "2024-03-0x", "2024-03-01 16:03:07 - DAEMON",
-        "2024-03-01 16:03:07 : DAEMON :  ERROR"})
+        "2024-03-01 16:03:07 : DAEMON :  ERROR", "2024-03-01 16:03:07 : DAEMON : ERROR : a\nb"})
     EXPECT_FALSE(Utils::Logger::Begins_A_Record(foreign)) << foreign;
 }
 
@@ -282,6 +282,22 @@ TEST(Logger, ALinkToAMissingFileEndsTheProgramAndCreatesNothing) {
             "mova: cannot open log file mova.log: it is a symbolic link to a missing file\n");
   EXPECT_FALSE(std::filesystem::exists(t.directory + "/missing.log"));
   std::filesystem::remove_all(t.directory);
+}
+
+TEST(Logger, AWorkingFolderRemovedUnderTheProgramIsAFailureToOpenTheLog) {
+  Testing::Scratch_Directory directory(Testing::Scratch_Directory::Mode::Enter);
+  std::filesystem::create_directory("gone");
+  ASSERT_EQ(chdir("gone"), 0);
+  std::filesystem::remove(directory.File("gone"));
+  Mova::Reset_All();
+  Utils::Logger::Enable();
+  try {
+    Utils::Logger::Log(Severity::ERROR, "nowhere to go");
+    ADD_FAILURE() << "logged into a removed folder";
+  } catch (const Utils::Fatal_Error& error) {
+    EXPECT_EQ(error.message, "cannot open log file mova.log: No such file or directory");
+  }
+  Utils::Logger::Reset();
 }
 
 }  // namespace

@@ -113,30 +113,33 @@ struct Mend {
   bool line_feed;
 };
 
-// The mend for the log `file` as the writer opened it: its last bytes after the last line feed,
-// when they are the start of one of this logger's records, are cut. A reader that cannot open or
-// read that same file leaves it alone.
-Mend Mend_Of(const struct stat& file) {
-  Mend mend{file.st_size, false};
+// The last bytes of the log `file` (at most Longest_Fragment of them), read through a
+// descriptor of its own; empty when they cannot be read from that same file.
+std::string_view Read_End(const struct stat& file, char (&buffer)[Longest_Fragment]) {
   const int fd = ::open(Log_File, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return mend;
   struct stat read_side {};
-  if (::fstat(fd, &read_side) == 0 && read_side.st_dev == file.st_dev &&
-      read_side.st_ino == file.st_ino) {
-    char buffer[Longest_Fragment];
-    const off_t begin = std::max<off_t>(file.st_size - Longest_Fragment, 0);
-    const ssize_t n = ::pread(fd, buffer, Index(file.st_size - begin), begin);
-    const std::string_view tail(buffer, n > 0 ? Index(n) : 0);
-    const std::size_t last = tail.rfind('\n');
-    const std::size_t after = last == std::string_view::npos ? 0 : last + 1;
-    if (n == file.st_size - begin && after < tail.size()) {
-      const bool torn =
-          (last != std::string_view::npos || begin == 0) && Begins_A_Record(tail.substr(after));
-      mend = torn ? Mend{begin + static_cast<off_t>(after), false} : Mend{file.st_size, true};
-    }
-  }
-  ::close(fd);
-  return mend;
+  const bool same = fd >= 0 && ::fstat(fd, &read_side) == 0 && read_side.st_ino == file.st_ino &&
+                    read_side.st_dev == file.st_dev;
+  const off_t begin = std::max<off_t>(file.st_size - Longest_Fragment, 0);
+  const ssize_t n = same ? ::pread(fd, buffer, Index(file.st_size - begin), begin) : -1;
+  if (fd >= 0) ::close(fd);
+  return n == file.st_size - begin ? std::string_view(buffer, Index(n)) : std::string_view();
+}
+
+// The mend for the log `file` as the writer opened it: what follows its last line feed is cut
+// when it is the start of one of this logger's records, and ended with a line feed otherwise. A
+// log whose end cannot be read is left as it is.
+Mend Mend_Of(const struct stat& file) {
+  char buffer[Longest_Fragment];
+  const std::string_view end = Read_End(file, buffer);
+  const std::size_t last = end.rfind('\n');
+  if (end.empty() || last == end.size() - 1) return {file.st_size, false};
+  // The last line is in view when a line feed precedes it or the whole file was read.
+  const bool in_view = last != std::string_view::npos || Index(file.st_size) == end.size();
+  const std::string_view last_line = end.substr(last == std::string_view::npos ? 0 : last + 1);
+  if (in_view && Begins_A_Record(last_line))
+    return {file.st_size - static_cast<off_t>(last_line.size()), false};
+  return {file.st_size, true};
 }
 
 // Mends the end of the log before a record is appended (see Mend). The kernel may stop a write
@@ -162,40 +165,28 @@ std::string_view Mend_Tail(int fd, struct stat& file, std::string_view record,
 // missing file is a failure. Returns the descriptor, or -1 with errno set.
 int Open_Log() {
   constexpr int Open_Flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    int fd = ::open(Log_File, Open_Flags);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    // O_EXCL creates no file through a link: a link, even to a missing file, is EEXIST.
-    fd = ::open(Log_File, Open_Flags | O_CREAT | O_EXCL, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-    struct stat link {};
-    struct stat target {};
-    if (::lstat(Log_File, &link) == 0 && S_ISLNK(link.st_mode) && ::stat(Log_File, &target) != 0)
-      Fail("open", "it is a symbolic link to a missing file");
-    // Another process created the file between the two opens: open it again.
-  }
-  errno = EAGAIN;
-  return -1;
+  int fd = ::open(Log_File, Open_Flags);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  // O_EXCL creates no file through a link: a link, even to a missing file, is EEXIST.
+  fd = ::open(Log_File, Open_Flags | O_CREAT | O_EXCL, 0666);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  // The name is there now: a link that leads nowhere, or a log another controller just created.
+  struct stat target {};
+  if (::stat(Log_File, &target) != 0) Fail("open", "it is a symbolic link to a missing file");
+  return ::open(Log_File, Open_Flags);
 }
 
-// Holds an exclusive lock on the open log until the descriptor is closed, so that the look at
-// its end, the cut and the append of one controller are not interleaved with another's.
-int Lock(int fd) {
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) return errno;
-  }
-  return 0;
-}
-
-// Appends `record` to a regular log file, locked, whole or not at all.
+// Appends `record` to a regular log file whole or not at all, under an exclusive lock held until
+// the descriptor is closed, so that the look at its end, the cut and the append of one
+// controller are not interleaved with another's. (The program catches no signal, so the wait
+// for the lock is not interrupted.)
 int Append_To_File(int fd, std::string_view record) {
-  int error = Lock(fd);
-  if (error != 0) return error;
+  if (::flock(fd, LOCK_EX) != 0) return errno;
   struct stat file {};
   ::fstat(fd, &file);  // cannot fail for an open descriptor
   std::string with_line_feed;
   record = Mend_Tail(fd, file, record, with_line_feed);
-  error = Write_All(fd, record);
+  const int error = Write_All(fd, record);
   if (error != 0) {
     // Back to the size before the record; should that fail too, the write error is reported.
     [[maybe_unused]] const int cut = ::ftruncate(fd, file.st_size);

@@ -5,8 +5,8 @@
 // tests hold in any order. Screenshots go to $ARTEFACTS (default: ./artefacts).
 import { after, afterEach, before, beforeEach, test } from "node:test";
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
-import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { spawn, spawnSync } from "node:child_process";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -29,9 +29,9 @@ const NETWORK = [["two-lanes", 0, 1], ["two-lanes", 1, 2], ["two-lanes", 4, 5], 
 const ROAD_STEPS = NETWORK.map(([kind, from, to]) => ["road", { kind, from, to }]);
 const PLACED = ["vehicles", { starts: [0, 6, 2], goals: [6, 0, 4] }];
 
-function startServer() {
+function startServer(options = []) {
   return new Promise((resolveStart, reject) => {
-    const child = spawn(python, ["-m", "mova_host", "serve", "--port", "0", "--binary", binary],
+    const child = spawn(python, ["-m", "mova_host", "serve", "--port", "0", "--binary", binary, ...options],
       { cwd: hostDir, stdio: ["ignore", "pipe", "pipe"], env: { ...process.env, PYTHONDONTWRITEBYTECODE: "1" } });
     let out = "";
     const timer = setTimeout(() => reject(new Error(`the server did not start: ${out}`)), 20000);
@@ -125,7 +125,7 @@ before(async () => {
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
     headless: true,
     args: ARGS,
-    viewport: { width: 1400, height: 1000 },
+    viewport: { width: 1400, height: 900 },
     acceptDownloads: true,
   });
 });
@@ -198,6 +198,14 @@ test("builds a network by clicks and drags, with every refusal in words", async 
   assert.equal(await cell(0, 6).textContent(), "3");
   assert.equal(await cell(7, 6).textContent(), "3");
   assert.equal(await cell(0, 8).textContent(), "–");
+  // The table's 144 queries are one folded entry of the transcript, not 144 lines in sight.
+  const group = page.locator("#transcript > details").last();
+  assert.match(await group.locator("summary").first().textContent(), /^distance table/);
+  const folded = group.locator('li.folded[data-command="VEHICLE_GET_DIS_TO_POS"]');
+  assert.equal(await folded.locator("summary").textContent(), "VEHICLE_GET_DIS_TO_POS ×144");
+  assert.equal(await folded.locator("details").getAttribute("open"), null);
+  const inSight = await group.locator("li:visible").count();
+  assert.ok(inSight < 10, `${inSight} entries of the distance table in sight`);
   await shot("1-network");
 });
 
@@ -222,21 +230,27 @@ test("places vehicles by dragging, plans and plays the plan", async () => {
   assert.match(answer, /MOVA_START_MISSION answered TRUE: a plan of \d+ steps/);
   const steps = Number(answer.match(/plan of (\d+) steps/)[1]);
   assert.ok(steps >= 2);
-  for (const v of [1, 2, 3]) assert.equal(await page.locator(`#canvas path.path[data-vehicle="${v}"]`).count(), 1);
+  for (const v of [1, 2, 3]) {
+    assert.equal(await page.locator(`#canvas path.path[data-vehicle="${v}"]`).count(), 1);
+    assert.ok(await page.locator(`#canvas path.direction[data-vehicle="${v}"]`).count() >= 1, `vehicle ${v}'s direction`);
+  }
   assert.equal(await page.locator("table.steps tbody tr").count(), steps + 1);
   assert.match(await page.locator("#why").textContent(), /The controller answered TRUE/);
   assert.match(await page.locator("#transcript").textContent(), /MOVA_START_MISSION→TRUE|MOVA_START_MISSION\s*→\s*TRUE/);
   assert.match(await page.locator("#transcript").textContent(), /Solution computed TRUE/);
   await shot("2-plan");
 
-  // Playback: play to the end, step back, slider to the start.
+  // Playback: play to the end, step back, slider to the start. Play and pause are drawn as
+  // shapes, not as characters a font may lack.
+  assert.equal((await page.locator("#play").textContent()).trim(), "Play");
+  assert.equal(await page.locator("#play svg.icon.play path").count(), 1);
   assert.equal(await stepLabel(), `step 0 of ${steps}`);
   await page.click("#play");
   await page.waitForFunction((n) => document.getElementById("step-label").textContent === `step ${n} of ${n}`,
     steps, { timeout: 20000 });
   const at = await page.locator("#canvas g.vehicle").evaluateAll((nodes) => nodes.map((n) => Number(n.dataset.pos)));
   assert.deepEqual(at, [6, 0, 4]);
-  assert.equal(await page.locator("#play").textContent(), "▶ Play");
+  assert.equal((await page.locator("#play").textContent()).trim(), "Play");
   await page.click("#step-back");
   assert.equal(await stepLabel(), `step ${steps - 1} of ${steps}`);
   assert.equal(await page.locator("table.steps tr.current").getAttribute("data-step"), String(steps - 1));
@@ -271,8 +285,18 @@ test("moves on the real controller, blocks a road and plans again around it", as
   await waitMessage(/is blocked/);
   assert.equal(await page.locator("#canvas g.obstacle").count(), 1);
   assert.match(await page.locator("#obstacle-list").textContent(), new RegExp(`${road.from}–${road.to}`));
+  // The Why panel and the hint no longer speak of the plan made before the road was blocked.
+  assert.doesNotMatch(await page.locator("#why").textContent(), /answered TRUE/);
+  assert.match(await page.locator("#why").textContent(), /The obstacles changed after this plan/);
+  assert.match(await page.locator("#mode-hint").textContent(), /Confirm obstacles/);
+  assert.equal(await page.locator("tr.made td").first().textContent(), "made 1");
+  await page.click("#mode-network");
+  assert.match(await page.locator("#mode-hint").textContent(), /Mission/);
+  assert.equal(await message(), "");
+  await page.click("#mode-mission");
   await page.click("#confirm");
   await waitMessage(/OBSTACLES_CONFIRM answered/);
+  assert.match(await page.locator("#why").textContent(), /The controller answered TRUE/);
   s = await state();
   assert.ok(s.plan.answer, "a plan around the obstacle exists");
   const key = `${Math.min(road.from, road.to)}-${Math.max(road.from, road.to)}`;
@@ -282,9 +306,13 @@ test("moves on the real controller, blocks a road and plans again around it", as
   }));
   assert.equal(await page.locator("#canvas path.travelled").count(), 3, "the part driven stays visible");
   assert.equal(s.plan.history.length, 1);
+  assert.equal(await page.locator("tr.made td").first().textContent(), "made 1");
   await shot("4-replan");
+});
 
-  // The command stream and the picture can be saved.
+test("saves the command stream, the picture with its legend and a named scenario that passes the check", async () => {
+  await open([...ROAD_STEPS, PLACED, ["plan"], ["move"], ["obstacle", { from: 0, to: 4 }], ["confirm"]]);
+  await page.click("#mode-mission");
   const [download] = await Promise.all([page.waitForEvent("download"), page.click("#export-commands")]);
   const commands = readFileSync(await download.path(), "utf-8");
   for (const line of ["ENVIRONMENT_BUILD", "MOVA_START_MISSION", "VEHICLE_MOVED_FORWARD", "OBSTACLES_CONFIRM"]) {
@@ -292,9 +320,24 @@ test("moves on the real controller, blocks a road and plans again around it", as
   }
   const [picture] = await Promise.all([page.waitForEvent("download"), page.click("#save-picture")]);
   const svgText = readFileSync(await picture.path(), "utf-8");
+  writeFileSync(join(artefacts, "picture.svg"), svgText);
   assert.match(svgText, /^<\?xml/);
   assert.match(svgText, /class="obstacle"/);
-  assert.doesNotMatch(svgText, /road-target/);
+  assert.match(svgText, /<g id="legend"/);
+  assert.match(svgText, /class="direction"/);
+  assert.doesNotMatch(svgText, /road-target|id="tray"/);
+
+  // Save scenario asks for a name; the file lists the positions in use and passes the check.
+  await page.click("#save-scenario");
+  await page.fill("#scenario-name", "two loops");
+  const [saved] = await Promise.all([page.waitForEvent("download"), page.click("#save-form button[type=submit]")]);
+  const file = await saved.path();
+  const scenario = JSON.parse(readFileSync(file, "utf-8"));
+  assert.equal(scenario.name, "two loops");
+  assert.deepEqual(scenario.positions.map((p) => p.position), [0, 1, 2, 3, 4, 5, 6, 7]);
+  const checked = spawnSync(python, ["-m", "mova_host", "check", file], { cwd: hostDir, encoding: "utf-8" });
+  assert.equal(checked.status, 0, checked.stdout + checked.stderr);
+  await waitMessage(/“two loops” is saved/);
 });
 
 test("loads a scenario, says why there is no plan, and refuses a sixteenth road", async () => {
@@ -373,4 +416,168 @@ test("reports a controller that died and restarts it", async () => {
   assert.equal(await page.locator("#restart").isVisible(), false);
   await page.click("#plan");
   await waitMessage(/MOVA_START_MISSION answered/);
+});
+
+// A page of its own on `server` (another than the shared one), its errors counted with the rest.
+async function pageOn(serverUrl) {
+  const other = await context.newPage();
+  other.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
+  await other.goto(serverUrl);
+  await other.waitForSelector("body[data-ready=yes]");
+  return other;
+}
+
+test("ends its session as the page goes away, keeps it over a reload; a full server is a sentence and Retry, no script error", async () => {
+  const { child: small, url: smallUrl } = await startServer(["--max-sessions", "1"]);
+  try {
+    const first = await pageOn(smallUrl);
+    const id = await first.evaluate(() => sessionStorage.getItem("mova-session"));
+    await first.click("#mode-mission");
+    await first.reload();
+    await first.waitForSelector("body[data-ready=yes]");
+    assert.equal(await first.evaluate(() => sessionStorage.getItem("mova-session")), id, "a reload keeps the session");
+    assert.match(await first.locator("#message").textContent(), /Welcome back/);
+
+    // A second page finds the server full: a sentence and Retry, and every button says so.
+    const second = await pageOn(smallUrl);
+    assert.match(await second.locator("#message").textContent(), /runs 1 session, its limit.*Retry when/);
+    assert.equal(await second.locator("#retry").isVisible(), true);
+    assert.equal(await second.locator("#controller").textContent(), "No controller");
+    for (const button of ["#build", "#save-scenario", "#export-commands"]) assert.ok(await second.locator(button).isDisabled());
+    await second.click("#mode-mission");
+    assert.ok(await second.locator("#plan").isDisabled());
+    await second.keyboard.press("Control+z");
+    await second.locator("#canvas").click();
+    await second.screenshot({ path: join(artefacts, "9-server-full.png") });
+
+    // The first page goes away; Retry on the second finds room.
+    await first.close({ runBeforeUnload: true });
+    await second.click("#retry");
+    await second.waitForFunction(() => /Controller running/.test(document.getElementById("controller").textContent));
+    assert.equal(await second.locator("#retry").isHidden(), true);
+    assert.notEqual(await second.evaluate(() => sessionStorage.getItem("mova-session")), id);
+    // A server that went away is a sentence too.
+    small.kill();
+    await second.click("#plan");
+    await second.waitForFunction(() => /does not answer/.test(document.getElementById("message").textContent));
+    await second.close();
+  } finally {
+    small.kill();
+  }
+});
+
+test("undoes and redoes edits of the network and the vehicles, by buttons and keys", async () => {
+  await open(ROAD_STEPS);
+  const roads = async () => (await state()).roads.map((r) => `${r.kind} ${r.from}-${r.to}`).sort();
+  const initial = await roads();
+  assert.equal(await page.locator("#undo").isDisabled(), true);
+  await joinByClicks("one-lane", 8, 9);
+  await page.locator('#road-list li[data-road="0"] button').click();
+  await waitMessage(/^Removed/);
+  const [x, y] = await centre(position(11));
+  await dragTo(position(11), [x - 40, y - 30]);
+  await page.waitForFunction(() => document.getElementById("undo").title.startsWith("Undo moving position 11"));
+  const moved = (await state()).positions[11];
+
+  await page.keyboard.press("Control+z");
+  await waitMessage(/^Undone: moving position 11/);
+  assert.deepEqual([(await state()).positions[11].x, (await state()).positions[11].y], [780, 490]);
+  await page.click("#undo");
+  await waitMessage(/^Undone: removing the road 0–1/);
+  await page.keyboard.press("Control+z");
+  await waitMessage(/^Undone: adding the road 8–9/);
+  assert.deepEqual(await roads(), initial);
+  assert.equal(await page.locator("#undo").isDisabled(), true);
+
+  await page.keyboard.press("Control+y");
+  await waitMessage(/^Redone: adding the road 8–9/);
+  await page.keyboard.press("Control+Shift+z");
+  await waitMessage(/^Redone: removing the road 0–1/);
+  await page.click("#redo");
+  await waitMessage(/^Redone: moving position 11/);
+  assert.deepEqual((await state()).positions[11], moved);
+  assert.deepEqual(await roads(), [...initial.filter((r) => r !== "two-lanes 0-1"), "one-lane 8-9"].sort());
+
+  // A start placed from its list is taken back the same way.
+  await page.click("#mode-mission");
+  await page.selectOption('select[aria-label="start of vehicle 2"]', "5");
+  await waitMessage(/^$/);
+  assert.equal((await state()).starts[1], 5);
+  await page.locator("#canvas").click({ position: { x: 5, y: 5 } });
+  await page.keyboard.press("Control+z");
+  await waitMessage(/^Undone: placing the start of vehicle 2/);
+  assert.equal((await state()).starts[1], null);
+});
+
+test("plays, pauses and steps by keys", async () => {
+  await open([...ROAD_STEPS, PLACED, ["plan"]]);
+  await page.click("#mode-mission");
+  const n = (await state()).plan.steps;
+  await page.locator("#canvas").click({ position: { x: 5, y: 5 } });
+  await page.keyboard.press("ArrowRight");
+  assert.equal(await stepLabel(), `step 1 of ${n}`);
+  await page.keyboard.press("End");
+  assert.equal(await stepLabel(), `step ${n} of ${n}`);
+  await page.keyboard.press("ArrowLeft");
+  assert.equal(await stepLabel(), `step ${n - 1} of ${n}`);
+  await page.keyboard.press("Home");
+  assert.equal(await stepLabel(), `step 0 of ${n}`);
+  await page.keyboard.press("k");
+  assert.equal(await page.locator("#play").getAttribute("aria-label"), "pause");
+  assert.equal(await page.locator("#play svg.icon.pause path").count(), 1);
+  const box = await page.locator("#play svg.icon").boundingBox();
+  assert.ok(box.width >= 10 && box.height >= 10, "the pause mark is drawn");
+  await page.keyboard.press("Space");
+  assert.equal(await page.locator("#play").getAttribute("aria-label"), "play");
+  await page.keyboard.press("Space");
+  await page.waitForFunction((last) => document.getElementById("step-label").textContent === `step ${last} of ${last}`,
+    n, { timeout: 20000 });
+  assert.equal(await page.locator("#play").getAttribute("aria-label"), "play");
+});
+
+// Whether an element lies wholly on the screen of the page's present size.
+async function onScreen(selector) {
+  const { width, height } = page.viewportSize();
+  const box = await page.locator(selector).boundingBox();
+  return box !== null && box.x >= 0 && box.y >= 0 && box.x + box.width <= width && box.y + box.height <= height;
+}
+
+test("shows the picture, its legend and the Plan button together at 1400x900 and 1024x768", async () => {
+  await open([...ROAD_STEPS, PLACED, ["plan"], ["move"], ["obstacle", { from: 1, to: 2 }], ["confirm"]]);
+  await page.click("#mode-mission");
+  await page.click("#step-forward");
+  for (const [width, height] of [[1400, 900], [1024, 768]]) {
+    await page.setViewportSize({ width, height });
+    const legend = await page.locator("#legend").textContent();
+    for (const words of ["one-way", "two-way, one lane", "two-way, two lanes", "blocked road", "vehicle 3"]) {
+      assert.ok(legend.includes(words), `the legend names ${words}`);
+    }
+    for (const what of ["#canvas", "#legend", "#plan", "#playback"]) {
+      assert.ok(await onScreen(what), `${what} is on the screen at ${width}x${height}`);
+    }
+    assert.equal(await page.locator("header").evaluate((node) => node.getBoundingClientRect().height < 50), true,
+      `the header is one line at ${width}x${height}`);
+    await page.screenshot({ path: join(artefacts, `workbench-${width}x${height}.png`) });
+  }
+  // Every road of the list in sight, no scroll box of its own.
+  await page.click("#mode-network");
+  assert.equal(await page.locator("#road-list li").count(), NETWORK.length);
+  const [scrolled, shown] = await page.locator("#road-list").evaluate((node) => [node.scrollHeight, node.clientHeight]);
+  assert.equal(scrolled, shown);
+});
+
+test("keeps the tray's words clear of the starts and goals in it, at both sizes", async () => {
+  await open([...ROAD_STEPS, ["vehicles", { starts: [0, null, 2], goals: [null, 0, null] }]]);
+  await page.click("#mode-mission");
+  const overlap = (a, b) => a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+  for (const [width, height] of [[1400, 900], [1024, 768]]) {
+    await page.setViewportSize({ width, height });
+    const words = await page.locator("#canvas text.tray-caption").boundingBox();
+    const badges = await page.locator("#canvas #badges g.badge").all();
+    assert.equal(badges.length, 6);
+    for (const badge of badges) {
+      assert.ok(!overlap(words, await badge.boundingBox()), `${await badge.getAttribute("data-badge")} covers the tray's words`);
+    }
+    await page.screenshot({ path: join(artefacts, `tray-${width}x${height}.png`) });
+  }
 });

@@ -1,7 +1,8 @@
 """Every error the host package raises, in one place.
 
-- About the controller process: `MovaError` and its kinds (`CommandDropped`, `MovaTimeout`,
-  `ChildExited`, `ControllerFailed`); `ProtocolError` for a line the protocol does not allow.
+- About the controller process: `MovaError` and its kinds (`ControllerNotFound`,
+  `CommandDropped`, `MovaTimeout`, `ChildExited`, `ControllerFailed`); `ProtocolError` for a
+  line the protocol does not allow.
 - About a mission: `MissionError`, and `PlanCheckError` for a plan that does not hold together.
 - About input: `InputError` from the input checks (what was wrong with a value, for the caller
   to put in its own words), `JsonError` from the strict JSON reader (a document that is not
@@ -22,6 +23,11 @@ from http import HTTPStatus
 
 class MovaError(Exception):
     """Base of the errors the client raises about the controller."""
+
+
+class ControllerNotFound(MovaError, FileNotFoundError):
+    """No controller executable where it was looked for; the message names every place
+    searched. It is also a FileNotFoundError, as the lookup raised before."""
 
 
 class CommandDropped(MovaError):

@@ -40,7 +40,9 @@ class Timeouts:
 
 @dataclass(frozen=True)
 class Exchange:
-    """One command line and what came back for it."""
+    """One command line and what came back for it: the command word (None when no command
+    matched), whether the command is a query, the answer line (None for none), and whether the
+    line was dropped (a query that wrote nothing, or a line the console refuses outright)."""
 
     line: str
     command: str | None  # the command word, or None when no command matched
@@ -63,7 +65,8 @@ class CommandChannel:
 
     `request(line)` sends any line as it is and returns the Exchange; it raises only for
     time-outs (MovaTimeout), a dead child (ChildExited) and lines the protocol does not allow
-    (ProtocolError). `on_exchange` is told of every exchange.
+    (ProtocolError). `on_exchange` is told of every exchange. The lines on the wire are logged
+    on the logger `mova_host.wire` at DEBUG (see `mova_host.process`).
     """
 
     def __init__(self, binary: str | os.PathLike[str] | None = None,
@@ -86,10 +89,12 @@ class CommandChannel:
 
     @property
     def pid(self) -> int:
+        """The controller's process id."""
         return self._child.pid
 
     @property
     def workdir(self) -> Path:
+        """The controller's working directory (where its log, mova.log, goes)."""
         return self._child.workdir
 
     def _time_out_for(self, command: Command | None) -> float:

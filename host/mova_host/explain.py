@@ -32,8 +32,30 @@ from .roads import KIND_WORDS, Obstacle, Road, RoadKind
 Causes = tuple[str, list[str]]  # the reason in words and the short codes of what it names
 
 
+@dataclass(frozen=True)
+class Cut:
+    """A vehicle that obstacles cut off from its goal: every way of it runs over one of `roads`
+    (blocked roads by their two ends, as the obstacles give them; empty when none of them could
+    be singled out)."""
+
+    vehicle: int
+    start: int
+    goal: int
+    roads: tuple[tuple[int, int], ...]
+
+    def to_json(self) -> dict[str, Any]:
+        """{"vehicle": 1, "start": 0, "goal": 2, "roads": [[1, 2]]}"""
+        return {"vehicle": self.vehicle, "start": self.start, "goal": self.goal,
+                "roads": [list(road) for road in self.roads]}
+
+
 @dataclass
 class Explanation:
+    """The explanation of one computation: the controller's answer and plan beside the exact
+    search's (whether a plan exists, the fewest steps and moves, a plan of the fewest steps);
+    the `category` (plan, missed, unreachable, obstacles, blocked), the `reason` in words, the
+    short codes of its `causes`, and the vehicles obstacles `cut` off."""
+
     answer: bool
     plan_exists: bool
     optimal_steps: int | None
@@ -47,8 +69,11 @@ class Explanation:
     plan: list[Placement] | None = None  # the controller's plan
     optimal_plan: list[Placement] | None = None  # a plan with the fewest steps
     evaluations: int | None = None
+    cut: list[Cut] = field(default_factory=list)  # the vehicles obstacles cut off (category obstacles)
 
     def to_json(self) -> dict[str, Any]:
+        """The JSON object `mova-host explain --json` prints (its keys are described in
+        host/README.md)."""
         return {
             "answer": self.answer,
             "plan_exists": self.plan_exists,
@@ -63,9 +88,11 @@ class Explanation:
             "plan": None if self.plan is None else [list(p) for p in self.plan],
             "optimal_plan": None if self.optimal_plan is None else [list(p) for p in self.optimal_plan],
             "evaluations": self.evaluations,
+            "cut": [c.to_json() for c in self.cut],
         }
 
     def text(self) -> str:
+        """The answer and the reason, in words."""
         return f"Answer {'TRUE' if self.answer else 'FALSE'}. {self.reason}"
 
     def picture_title(self) -> str:
@@ -150,9 +177,9 @@ def explain(roads: Iterable[Road], starts: Sequence[int], goals: Sequence[int],
     steps, moves, waits = plan_figures(plan) if plan else (None, None, None)
     exact = case.exact
 
-    def explanation(category: str, reason: str, causes: list[str]) -> Explanation:
+    def explanation(category: str, reason: str, causes: list[str], cut: list[Cut] | None = None) -> Explanation:
         return Explanation(answer, exact.plan_exists, exact.optimal_steps, exact.optimal_moves, steps, moves,
-                           waits, category, reason, causes, plan, exact.plan, evaluations)
+                           waits, category, reason, causes, plan, exact.plan, evaluations, cut or [])
 
     if answer:
         return explanation("plan", *_found(case, plan))
@@ -278,21 +305,21 @@ def _wrapped_estimates(case: _Case, table: list[list[int]]) -> list[tuple[str, s
 # ----- no plan at all --------------------------------------------------------------------------
 
 
-def _no_plan(case: _Case) -> tuple[str, str, list[str]]:
+def _no_plan(case: _Case) -> tuple[str, str, list[str], list[Cut]]:
     roads, obstacles, start, goal, words = case.roads, case.obstacles, case.start, case.goal, case.words
     free = Network(roads)
     cut_off = [v for v in range(len(start)) if goal[v] != start[v] and goal[v] not in free.reachable_from(start[v])]
     if cut_off:
         parts = [_unreachable(free, roads, v, start[v], goal[v], words) for v in cut_off]
-        return "unreachable", "No plan exists. " + " ".join(parts), ["unreachable"]
+        return "unreachable", "No plan exists. " + " ".join(parts), ["unreachable"], []
     if obstacles:
         without = solve(roads, start, goal)
         if without.plan_exists:
-            text, causes = _cut_by_obstacles(roads, obstacles, start, goal, words)
+            text, causes, cut = _cut_by_obstacles(roads, obstacles, start, goal, words)
             text += f" Without the obstacles a plan of {_plural(without.optimal_steps, 'step')} exists."
-            return "obstacles", "No plan exists with the obstacles. " + text, causes
+            return "obstacles", "No plan exists with the obstacles. " + text, causes, cut
     text, causes = _stuck(free, start, goal, words)
-    return "blocked", "No plan exists. " + text, causes
+    return "blocked", "No plan exists. " + text, causes, []
 
 
 def _unreachable(free: Network, roads: Sequence[Road], v: int, s: int, g: int, words: _Words) -> str:
@@ -322,9 +349,10 @@ def _unreachable(free: Network, roads: Sequence[Road], v: int, s: int, g: int, w
 
 
 def _cut_by_obstacles(roads: Sequence[Road], obstacles: Sequence[Obstacle], start: Placement, goal: Placement,
-                      words: _Words) -> Causes:
+                      words: _Words) -> tuple[str, list[str], list[Cut]]:
     free, net = Network(roads), Network(roads, obstacles)
     parts: list[str] = []
+    cuts: list[Cut] = []
     for v in range(len(start)):
         s, g = start[v], goal[v]
         if g == s or g in net.reachable_from(s):
@@ -336,14 +364,17 @@ def _cut_by_obstacles(roads: Sequence[Road], obstacles: Sequence[Obstacle], star
             way = free.route(s, g) or []
             legs = {frozenset(leg) for leg in zip(way, way[1:])}
             cut = [(a, b) for a, b in obstacles if frozenset((a, b)) in legs]
-        roads_text = _listing([f"{a}-{b}" for a, b in dict.fromkeys(cut)]) or "the blocked roads"
+        distinct = tuple(dict.fromkeys(cut))
+        roads_text = _listing([f"{a}-{b}" for a, b in distinct]) or "the blocked roads"
         parts.append(f"Every way of vehicle {v + 1} from {words.pos(s)} to its goal {words.pos(g)} runs over a "
                      f"blocked road ({roads_text}).")
+        cuts.append(Cut(v + 1, s, g, distinct))
     if parts:
-        return " ".join(parts), ["cut"]
+        return " ".join(parts), ["cut"], cuts
     blocked = _listing([f"{a}-{b}" for a, b in obstacles])
     text, causes = _stuck(net, start, goal, words)
-    return f"Each vehicle alone could still reach its goal past the blocked roads ({blocked}), but not all together. " + text, ["obstacles-block", *causes]
+    return (f"Each vehicle alone could still reach its goal past the blocked roads ({blocked}), but not all together. "
+            + text, ["obstacles-block", *causes], [])
 
 
 def _stuck(net: Network, start: Placement, goal: Placement, words: _Words) -> Causes:

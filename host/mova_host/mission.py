@@ -47,7 +47,13 @@ def read_distances(client: MovaClient, back: Sequence[int | None]) -> list[list[
 
 
 class Mission:
-    """Drives one mission through a client. It assumes it is the only one setting goals."""
+    """Drives one mission through a client: `Mission(client)`. Describe the roads (`add_road`)
+    and `build`, `place` the vehicles and their goals, `plan`, then `advance` step by step;
+    `add_obstacle` and `replan` plan around a blocked road. Each plan read is checked (its start,
+    its goals, the roads and obstacles, no two vehicles on one position); PlanCheckError when it
+    does not hold together, MissionError when the mission cannot go on as asked. It assumes it is
+    the only one setting goals on the client.
+    """
 
     def __init__(self, client: MovaClient):
         self.client = client
@@ -65,6 +71,9 @@ class Mission:
     # ----- the network ---------------------------------------------------------------------
 
     def add_road(self, kind: RoadKind | str, a: int, b: int) -> Road:
+        """Adds a road of a kind ("one-way", "one-lane", "two-lanes" or a RoadKind) between
+        positions a and b (a one-way road leads from a to b); it is sent by `build`. MissionError
+        beyond 15 roads, ValueError for a bad kind or position."""
         if len(self.roads) >= MAX_ROADS:
             raise MissionError(f"the controller holds at most {MAX_ROADS} roads")
         road = Road(RoadKind(kind), a, b)
@@ -73,7 +82,7 @@ class Mission:
         return road
 
     def build(self) -> None:
-        """Sends the roads and builds the environment."""
+        """Sends the roads and builds the environment; MissionError without roads."""
         if not self.roads:
             raise MissionError("no roads to build")
         self.client.environment_clean()
@@ -90,7 +99,10 @@ class Mission:
     # ----- vehicles and goals --------------------------------------------------------------
 
     def place(self, starts: Sequence[int] | Mapping[int, int], goals: Sequence[int] | Mapping[int, int]) -> None:
-        """Puts the three vehicles on their positions and gives them their goals."""
+        """Puts the three vehicles on their positions and gives them their goals (three
+        different positions each, as a list or a map by vehicle; ValueError otherwise), moving
+        goals through a free position where the controller would refuse them. MissionError when
+        the controller then holds the vehicles elsewhere."""
         starts_ = positions(starts, "starts")
         goals_ = positions(goals, "goals")
         for v in VEHICLES:
@@ -138,7 +150,10 @@ class Mission:
     # ----- planning ------------------------------------------------------------------------
 
     def plan(self) -> Plan:
-        """Computes a plan from scratch (MOVA_START_MISSION) and reads it step by step.
+        """Computes a plan from scratch (MOVA_START_MISSION) and reads it step by step; a plan
+        that was not found has `found` False and its one step where the vehicles stand.
+        MissionError before `build` and `place`, PlanCheckError for a plan that does not hold
+        together.
 
         A search left over from an earlier plan is ended first (MOVA_END_MISSION): its values
         belong to other goals and would mix with the new search.
@@ -150,7 +165,8 @@ class Mission:
         return self._read_plan(self.client.start_mission())
 
     def add_obstacle(self, a: int, b: int) -> None:
-        """Reports a blocked road (either direction); `replan` plans around it."""
+        """Reports a blocked road (either direction); `replan` plans around it. MissionError
+        when no road joins a and b."""
         if not any(road.joins(a, b) for road in self.roads):
             raise MissionError(f"no road joins {a} and {b}")
         self.client.add_obstacle(a, b)
@@ -165,7 +181,8 @@ class Mission:
     def advance(self) -> tuple[list[Move], bool]:
         """Reports that the vehicles made the next step of the plan.
 
-        Returns the moves made and whether the vehicles now stand on their goals.
+        Returns the moves made and whether the vehicles now stand on their goals. MissionError
+        without a plan, or when the controller moved the vehicles elsewhere than the plan said.
         """
         plan = self.plan_
         if plan is None or not plan.found:
@@ -189,6 +206,7 @@ class Mission:
         return enumerate(self.plan_.steps)
 
     def end(self) -> None:
+        """Ends the mission on the controller (MOVA_END_MISSION): it forgets the search."""
         self.client.end_mission()
 
     def _ready(self) -> None:

@@ -16,6 +16,8 @@ Placement = tuple[int, ...]  # position of vehicle 1, 2, (3): the exact search a
 
 @dataclass(frozen=True)
 class Move:
+    """One vehicle going from `origin` to `destination` in one step; shown as "V1 0->4"."""
+
     vehicle: int
     origin: int
     destination: int
@@ -63,9 +65,11 @@ class Plan:
 
     @property
     def num_steps(self) -> int:
+        """The number of steps from where the vehicles stand to their goals (0 without a plan)."""
         return len(self.steps) - 1
 
     def path(self, vehicle: int) -> list[int]:
+        """The positions of one vehicle (1 to 3), step by step."""
         return [step[vehicle - 1] for step in self.steps]
 
     def moves(self, step: int) -> list[Move]:

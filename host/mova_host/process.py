@@ -1,9 +1,16 @@
 """The controller as a child process: finding the executable, starting it in a working
 directory, writing lines to it, reading its lines against a deadline, and ending it.
+
+Every line written to the child and every line read from it is logged at DEBUG on the logger
+`mova_host.wire` ("mova[PID] > LINE" and 'mova[PID] < "LINE"', the quotes showing the blanks
+of an answer), sentinels included. Nothing is shown unless the program switches it on, e.g.
+`logging.basicConfig(level=logging.DEBUG)` or
+`logging.getLogger("mova_host.wire").setLevel(logging.DEBUG)` with a handler.
 """
 
 from __future__ import annotations
 
+import logging
 import os
 import queue
 import shutil
@@ -13,37 +20,58 @@ import threading
 import time
 from pathlib import Path
 
-from .errors import ChildExited, MovaTimeout
+from .errors import ChildExited, ControllerNotFound, MovaTimeout
 
+WIRE = logging.getLogger("mova_host.wire")
 _EOF = object()
 _STDERR_LINES = 100  # the diagnostic kept of a child that exits
+_ROOT = Path(__file__).resolve().parents[2]  # the source tree, when the package runs from one
 
 
-def _project_binary() -> Path:
-    return Path(__file__).resolve().parents[2] / "build" / "mova"
+def _project_binary() -> Path | None:
+    """build/mova of the source tree the package runs from; None for an installed package."""
+    if (_ROOT / "CMakeLists.txt").is_file() and (_ROOT / "host" / "mova_host").is_dir():
+        return _ROOT / "build" / "mova"
+    return None
 
 
 def find_binary(binary: str | os.PathLike[str] | None = None) -> Path:
     """The controller executable: the one named, else $MOVA_BINARY, else the project's own
-    build (build/mova at the top of the repository), else `mova` on the PATH."""
+    build (build/mova at the top of the source tree the package runs from), else `mova` on the
+    PATH.
+
+    Raises ControllerNotFound (a FileNotFoundError) naming the places searched when there is
+    none: the file named, or $MOVA_BINARY, or the build folder and every folder of the PATH.
+    """
     if binary is not None:
         path = Path(binary)
         if not path.is_file():
-            raise FileNotFoundError(f"no controller executable at {path}")
+            raise ControllerNotFound(f"no controller executable at {path}")
         return path
     from_environment = os.environ.get("MOVA_BINARY")
     if from_environment:
         path = Path(from_environment)
         if not path.is_file():
-            raise FileNotFoundError(f"MOVA_BINARY names {path}, which does not exist")
+            raise ControllerNotFound(f"MOVA_BINARY names {path}, which does not exist")
         return path
     own = _project_binary()
-    if own.is_file() and os.access(own, os.X_OK):
+    if own is not None and own.is_file() and os.access(own, os.X_OK):
         return own
     on_path = shutil.which("mova")
     if on_path:
         return Path(on_path)
-    raise FileNotFoundError("no controller executable: name one, set MOVA_BINARY or build the project")
+    raise ControllerNotFound(_not_found(own))
+
+
+def _not_found(own: Path | None) -> str:
+    """Where the controller was looked for, and how to give it one."""
+    search_path = os.environ.get("PATH", os.defpath)
+    places = ["MOVA_BINARY is not set"]
+    if own is not None:
+        places.append(f"there is no build of the source tree ({own})")
+    places.append(f"no mova is on the PATH ({search_path or 'empty'})")
+    return ("no controller executable found: " + ", ".join(places[:-1]) + " and " + places[-1] +
+            "; name one (--binary), set MOVA_BINARY or put mova on the PATH")
 
 
 class ControllerProcess:
@@ -71,6 +99,7 @@ class ControllerProcess:
 
     @property
     def pid(self) -> int:
+        """The child's process id."""
         return self._process.pid
 
     def _read_stdout(self) -> None:
@@ -108,6 +137,9 @@ class ControllerProcess:
             self._process.stdin.flush()
         except (BrokenPipeError, OSError, ValueError):
             raise self.exited(command) from None
+        if WIRE.isEnabledFor(logging.DEBUG):
+            for line in text.split("\n"):
+                WIRE.debug("mova[%d] > %s", self.pid, line)
 
     def read(self, command: str, deadline: float, seconds: float) -> str:
         """One line, waiting until `deadline` at most (MovaTimeout naming `seconds` after it)."""
@@ -124,6 +156,7 @@ class ControllerProcess:
             if item is _EOF:
                 raise self.exited(command)
             assert isinstance(item, str)
+            WIRE.debug('mova[%d] < "%s"', self.pid, item)
             return item
 
     def close(self, seconds: float) -> int | None:
@@ -151,6 +184,7 @@ class ControllerProcess:
         self.cleanup()
 
     def cleanup(self) -> None:
+        """Closes the child's input and removes the temporary working directory, if it is ours."""
         stream = self._process.stdin
         if stream is not None and not stream.closed:
             try:

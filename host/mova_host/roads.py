@@ -15,6 +15,9 @@ Obstacle = tuple[int, int]  # a blocked road, by its two ends (blocked in both d
 
 
 class RoadKind(Enum):
+    """The three kinds of road: one-way (from its first end to its second), two-way with one
+    lane (two vehicles never pass each other on it) and two-way with two lanes."""
+
     ONE_WAY = "one-way"
     ONE_LANE = "one-lane"
     TWO_LANES = "two-lanes"
@@ -49,6 +52,9 @@ ROAD_KIND_OF_COMMAND = {command: kind for kind, command in ROAD_COMMANDS.items()
 
 @dataclass(frozen=True)
 class Road:
+    """A road of a kind between positions `a` and `b` (0 to 11; a one-way road leads from a to
+    b). ValueError for an end outside 0 to 11."""
+
     kind: RoadKind
     a: int  # origin of a one-way road
     b: int  # destination of a one-way road
@@ -62,6 +68,7 @@ class Road:
 
     @property
     def command(self) -> str:
+        """The command word that adds a road of this kind."""
         return ROAD_COMMANDS[self.kind]
 
     @property
@@ -70,9 +77,11 @@ class Road:
         return f"{self.command} {self.a} {self.b}"
 
     def allows(self, origin: int, destination: int) -> bool:
+        """Whether a vehicle may go along this road from `origin` to `destination`."""
         if (origin, destination) == (self.a, self.b):
             return True
         return self.kind is not RoadKind.ONE_WAY and (origin, destination) == (self.b, self.a)
 
     def joins(self, first: int, second: int) -> bool:
+        """Whether the road joins the two positions, in either direction."""
         return {first, second} == {self.a, self.b}

@@ -48,6 +48,7 @@ class Run:
 
     @property
     def steps(self) -> int | None:
+        """The number of steps of the plan, None without a plan."""
         return None if self.plan is None else len(self.plan) - 1
 
     def as_plan(self) -> Plan:

@@ -28,6 +28,7 @@ import json
 import os
 import re
 from dataclasses import dataclass, field
+from pathlib import Path
 from typing import Any, Sequence
 
 from . import checks
@@ -53,6 +54,8 @@ _PLAIN_KEY = re.compile(r"[A-Za-z0-9_-]{1,40}")
 
 @dataclass(frozen=True)
 class PositionInfo:
+    """What a scenario says of a position: a name, and picture coordinates (both or neither)."""
+
     name: str | None = None
     x: float | None = None
     y: float | None = None
@@ -60,6 +63,11 @@ class PositionInfo:
 
 @dataclass
 class Scenario:
+    """A mission as a scenario file holds it: the roads, the starts and goals of vehicles 1, 2
+    and 3, obstacles known beforehand, the positions' names and coordinates, a name and a
+    description, the planner's limits (None: the controller's default) and the expected outcome
+    (`expect`, the tests' own). Read one with `load_scenario`, write one with `dumps_scenario`."""
+
     roads: list[Road]
     starts: Positions
     goals: Positions
@@ -77,6 +85,7 @@ class Scenario:
 
     @property
     def limits(self) -> Limits:
+        """The planner's time and memory limits (None where the scenario sets none)."""
         return Limits(self.timeout_ms, self.memory_mb)
 
     def names(self) -> dict[int, str]:
@@ -98,6 +107,7 @@ class Scenario:
         return given
 
     def used_positions(self) -> set[int]:
+        """The positions the roads, the starts and the goals use."""
         used = {p for road in self.roads for p in (road.a, road.b)}
         return used | set(self.starts) | set(self.goals)
 
@@ -336,7 +346,9 @@ def parse_scenario(data: object, source: str = "scenario") -> Scenario:
 
 
 def loads_scenario(text: str | bytes, source: str = "scenario") -> Scenario:
-    """The scenario of a JSON text, read strictly (at most 1 MiB)."""
+    """The scenario in a JSON text, read strictly (at most 1 MiB, `checks.read_json`);
+    ScenarioError naming `source` and the place (a line and column when the text is not JSON or
+    holds what the reader refuses)."""
     try:
         data = checks.read_json(text, checks.MAX_FILE_BYTES)
     except JsonError as error:
@@ -345,12 +357,27 @@ def loads_scenario(text: str | bytes, source: str = "scenario") -> Scenario:
 
 
 def load_scenario(path: str | os.PathLike[str]) -> Scenario:
-    """The scenario of a file, read strictly (at most 1 MiB)."""
+    """The scenario in a file, read strictly (at most 1 MiB); ScenarioError naming the file and
+    the place (also for a file that cannot be read). A command stream is read with `load_stream`
+    or `load_mission`."""
     try:
         data = checks.load_json_file(path)
     except JsonError as error:
         raise ScenarioError(error.place, error.problem, str(path)) from None
     return parse_scenario(data, str(path))
+
+
+def read_scenario_text(path: str | os.PathLike[str]) -> str:
+    """The text of a command stream (or a scenario file); ScenarioError when it cannot be read."""
+    source = str(path)
+    try:
+        return Path(path).read_text(encoding="utf-8")
+    except FileNotFoundError:
+        raise ScenarioError("", "no such file", source) from None
+    except UnicodeDecodeError as error:
+        raise ScenarioError(f"byte {error.start}", "not UTF-8 text", source) from None
+    except OSError as error:
+        raise ScenarioError("", f"cannot be read ({error.strerror or error})", source) from None
 
 
 # ----- writing ---------------------------------------------------------------------------------
@@ -392,6 +419,7 @@ def scenario_to_json(s: Scenario) -> dict[str, Any]:
 
 
 def dumps_scenario(s: Scenario) -> str:
+    """The scenario as the text of a scenario file (indented, strict JSON)."""
     return json.dumps(scenario_to_json(s), indent=2, allow_nan=False) + "\n"
 
 

@@ -24,6 +24,7 @@ class Finding:
         return f"{self.place}: {self.message}"
 
     def to_json(self) -> dict[str, str]:
+        """{"place": ..., "message": ...}"""
         return {"place": self.place, "message": self.message}
 
 

@@ -2,9 +2,11 @@
 
 from __future__ import annotations
 
+import argparse
 import io
 import json
 import os
+import socket
 import subprocess
 import sys
 import unittest
@@ -12,10 +14,12 @@ import unittest.mock
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
-from support import LIBRARY, NS, binary, temporary_folder, write_file, write_script
+from support import EXAMPLES, LIBRARY, NS, binary, temporary_folder, write_file, write_script
 
-from mova_host.cli import main
+from mova_host.cli import main, parser
 from mova_host.scenario import command_lines, load_scenario
+
+MISSION = str(EXAMPLES / "mission.txt")
 
 
 class CommandLineCase(unittest.TestCase):
@@ -211,6 +215,112 @@ class OutputTest(CommandLineCase):
         circle = root.find(".//s:g[@data-pos='4']/s:circle", NS)
         self.assertEqual((circle.get("cx"), circle.get("cy")), ("380", "460"))
         self.assertEqual(root.find("s:title", NS).text, "one-way loops: Plan: 16 steps (fewest 6)")
+
+
+class StreamInputTest(CommandLineCase):
+    """A command stream goes wherever a scenario goes: it is explained, checked and converted as
+    the mission its first planning command plans."""
+
+    def test_a_stream_is_explained_as_the_plan_it_asks_for_first(self):
+        status, out, err = self.call("explain", MISSION, "--json", *self.common)
+        explained = json.loads(out)
+        played = json.loads(self.call("plan", MISSION, "--json", *self.common)[1])["plans"][0]
+        self.assertEqual((status, explained["answer"], explained["plan"]), (0, True, played["plan"]))
+        self.assertIn(f"note: {MISSION}: the scenario is the mission as line 32 (MOVA_START_MISSION) plans it", err)
+        self.assertIn("left out: VEHICLE_MOVED_FORWARD (9 lines from line 35)", err)
+
+    def test_scenario_writes_the_mission_of_a_stream(self):
+        target = os.path.join(self.folder, "mission.json")
+        status, out, _ = self.call("scenario", MISSION, "-o", target)
+        self.assertEqual((status, out), (0, ""))
+        self.assertEqual(command_lines(load_scenario(target)), self.call("commands", MISSION)[1].splitlines())
+        written = json.loads(self.call("scenario", MISSION)[1])  # to standard output without -o
+        self.assertEqual(written, json.loads(Path(target).read_text()))
+        self.assertIn("as line 32 (MOVA_START_MISSION) plans it", written["description"])
+        text = Path(MISSION).read_text()
+        copy = self.file("stream.txt", text)
+        status, _, err = self.call("scenario", copy, "-o", copy)
+        self.assertEqual((status, Path(copy).read_text()), (2, text))
+        self.assertIn("would overwrite the file it reads", err)
+
+    def test_a_stream_no_scenario_stands_for_is_bad_input_naming_the_line(self):
+        dying = write_script(self.folder, DYING)
+        stream = self.file("late.txt", "ENVIRONMENT_CLEAN\nENVIRONMENT_BUILD\nENVIRONMENT_ADD_ONE_WAY_ROAD 0 1\n")
+        for argv in (["explain", stream, "--binary", dying, "--workdir", self.work], ["check", stream],
+                     ["commands", stream], ["scenario", stream]):
+            with self.subTest(argv[0]):
+                status, out, err = self.call(*argv)
+                self.assertEqual((status, out), (2, ""))
+                self.assertIn(f"{stream}: line 3: ENVIRONMENT_ADD_ONE_WAY_ROAD 0 1: the environment is locked", err)
+        self.assertFalse(os.path.exists(os.path.join(self.work, "started")))
+        report = json.loads(self.call("check", stream, "--json")[1])
+        self.assertEqual((report["valid"], report["errors"][0]["place"]), (False, "line 3"))
+
+    def test_check_names_the_line_behind_each_finding(self):
+        stream = self.file("doubtful.txt", "\n".join([
+            "ENVIRONMENT_CLEAN", "ENVIRONMENT_ADD_ONE_WAY_ROAD 0 1", "ENVIRONMENT_ADD_ONE_WAY_ROAD 0 1",
+            "ENVIRONMENT_ADD_TWO_WAY_ROAD_TWO_LANES 1 2", "ENVIRONMENT_BUILD", "VEHICLE_SET_CURRENT_POS 1 0",
+            "VEHICLE_SET_CURRENT_POS 2 1", "VEHICLE_SET_CURRENT_POS 3 2", "VEHICLE_SET_GOAL_POS 1 1",
+            "VEHICLE_SET_GOAL_POS 2 0", "VEHICLE_SET_GOAL_POS 3 2"]) + "\n")
+        status, out, _ = self.call("check", stream)
+        self.assertEqual(status, 1)
+        self.assertIn(f"{stream}: line 3 (roads[1]): repeats roads[0]", out)
+        self.assertIn(f"{stream}: line 10 (vehicles[1].goal): vehicle 2 cannot reach its goal 0", out)
+        warnings = json.loads(self.call("check", stream, "--json")[1])["warnings"]
+        self.assertEqual([w["line"] for w in warnings], [3, 10])
+
+    def test_the_fleet_reads_a_stream_as_its_scenario(self):
+        lines = command_lines(load_scenario(EXAMPLES / "fleet" / "zone.json"))
+        stream = self.file("zone.txt", "\n".join(["BOGUS", *lines]) + "\n")
+        status, _, err = self.call("fleet", stream, "--site", str(EXAMPLES / "fleet" / "site.json"),
+                                   "--broker", "mqtt://127.0.0.1:1")
+        self.assertEqual(status, 2)
+        self.assertIn(f"{stream}: line 1: BOGUS: unknown command word", err)
+        Path(stream).write_text("\n".join(lines) + "\n")
+        status, _, err = self.call("fleet", stream, "--site", self.file("site.json", "{}"), "--broker",
+                                   "mqtt://127.0.0.1:1")
+        self.assertEqual(status, 2)  # the stream read, the site is refused
+        self.assertIn("site.json", err)
+
+
+class TraceTest(CommandLineCase):
+    def test_plan_trace_shows_the_streams_comments_where_they_stand(self):
+        status, out, _ = self.call("plan", MISSION, "--trace", *self.common)
+        lines = out.splitlines()
+        self.assertEqual(status, 0)
+        comment = lines.index("# No plan yet: the controller drops this query and writes nothing.")
+        self.assertEqual(lines[comment + 1].split(" | "), ["VEHICLE_GET_STEP_POS 1 0".ljust(44), "dropped"])
+        self.assertEqual(lines[0], (EXAMPLES / "mission.txt").read_text().splitlines()[0])
+        self.assertNotIn("#", self.call("run", MISSION, *self.common)[1])  # run keeps one row per command
+
+
+class HelpTest(CommandLineCase):
+    def test_every_argument_of_every_action_is_described_with_examples_and_statuses(self):
+        actions = next(a for a in parser()._actions if isinstance(a, argparse._SubParsersAction))
+        self.assertGreaterEqual(len(actions.choices), 9)
+        for name, sub in actions.choices.items():
+            with self.subTest(name):
+                for argument in sub._actions:
+                    self.assertTrue(argument.help, f"{name}: {argument.option_strings or argument.dest}")
+                text = sub.format_help()
+                self.assertIn("\nexamples:\n", text)
+                self.assertIn("\nexit statuses:\n  0  ", text)
+        with unittest.mock.patch("sys.stdout", io.StringIO()) as out:
+            self.assertEqual(self.call("--help")[0], 0)
+        self.assertIn("\n  4  serve: the address and port cannot be listened on", out.getvalue())
+
+    def test_serve_statuses(self):
+        with socket.socket() as busy:
+            busy.bind(("127.0.0.1", 0))
+            busy.listen()
+            port = busy.getsockname()[1]
+            status, _, err = self.call("serve", "--port", str(port), "--binary", str(binary()))
+        self.assertEqual(status, 4)
+        self.assertIn(f"cannot listen on 127.0.0.1 port {port}", err)
+        self.assertEqual(self.call("serve", "--port", "70000")[0], 2)
+        status, _, err = self.call("serve", "--port", "0", "--binary", os.path.join(self.folder, "nothing"))
+        self.assertEqual(status, 3)
+        self.assertIn("no controller executable at", err)
 
 
 if __name__ == "__main__":

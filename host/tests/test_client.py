@@ -1,15 +1,28 @@
 from __future__ import annotations
 
+import logging
 import os
+import shutil
 import signal
 import tempfile
 import time
 import unittest
+from pathlib import Path
 from unittest import mock
 
 from support import ClientCase, binary, write_script
 
-from mova_host import ChildExited, CommandDropped, MovaClient, MovaTimeout, ProtocolError, Timeouts, find_binary
+from mova_host import (
+    ChildExited,
+    CommandDropped,
+    ControllerNotFound,
+    MovaClient,
+    MovaError,
+    MovaTimeout,
+    ProtocolError,
+    Timeouts,
+    find_binary,
+)
 from mova_host.protocol import COMMANDS
 
 
@@ -205,6 +218,38 @@ class BinaryLookupTest(unittest.TestCase):
             with self.assertRaises(FileNotFoundError):
                 find_binary()
             self.assertEqual(str(find_binary(real)), real)
+
+    def test_none_found_names_every_place_searched(self):
+        empty = tempfile.mkdtemp(prefix="mova-no-binary-")
+        self.addCleanup(os.rmdir, empty)
+        tree = Path(empty)  # a "source tree" without a build: its build/mova is one of the places
+        (tree / "host" / "mova_host").mkdir(parents=True)
+        (tree / "CMakeLists.txt").write_text("")
+        self.addCleanup(shutil.rmtree, tree / "host")
+        self.addCleanup((tree / "CMakeLists.txt").unlink)
+        environment = {k: v for k, v in os.environ.items() if k != "MOVA_BINARY"}
+        with mock.patch.dict(os.environ, {**environment, "PATH": f"{empty}:/nonexistent"}, clear=True), \
+                mock.patch("mova_host.process._ROOT", tree):
+            with self.assertRaises(ControllerNotFound) as caught:
+                MovaClient()
+        message = str(caught.exception)
+        self.assertIsInstance(caught.exception, MovaError)
+        self.assertIsInstance(caught.exception, FileNotFoundError)  # as the lookup raised before
+        for place in ("MOVA_BINARY is not set", f"({tree / 'build' / 'mova'})", f"on the PATH ({empty}:/nonexistent)"):
+            self.assertIn(place, message)
+
+
+class WireLogTest(ClientCase):
+    def test_each_line_sent_and_read_is_logged_at_debug(self):
+        client = self.new_client()
+        with self.assertLogs("mova_host.wire", logging.DEBUG) as logged:
+            client.request("MOVA_GENERATION")
+            client.request("VEHICLE_GET_STEP_POS 1 0")  # dropped: only the sentinel comes back
+        pid = client.pid
+        self.assertEqual([record.getMessage() for record in logged.records][:3],
+                         [f"mova[{pid}] > MOVA_GENERATION", f"mova[{pid}] > INFORMATION_GET_WATERMARK",
+                          f'mova[{pid}] < "2024"'])
+        self.assertEqual(len(logged.records), 7)  # two lines out, and two in or (dropped) one
 
     def test_client_uses_the_working_directory_given(self):
         with tempfile.TemporaryDirectory() as folder:

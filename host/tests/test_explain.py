@@ -123,11 +123,13 @@ class ExplanationTest(unittest.TestCase):
         self.assertEqual(cut.category, "obstacles")
         self.assertIn("Every way of vehicle 1 from 0 to its goal 1 runs over a blocked road (0-1 and 3-0)", cut.reason)
         self.assertIn("Without the obstacles a plan of 1 step exists", cut.reason)
+        self.assertEqual(cut.to_json()["cut"], [{"vehicle": 1, "start": 0, "goal": 1, "roads": [[0, 1], [3, 0]]}])
         one_lane = [Road(L, 0, 1), Road(L, 1, 2), Road(L, 2, 3)]
         squeezed = explain(one_lane + [Road(T, 1, 5)], (0, 1, 9), (2, 1, 9), [(1, 5)], answer=False,
                            controller_plan=None)
         self.assertEqual(squeezed.category, "obstacles")  # vehicle 2 could step aside without it
         self.assertIn("Vehicle 2 stays on position 1, which lies on every way of vehicle 1", squeezed.reason)
+        self.assertEqual(squeezed.cut, [])  # no vehicle is cut off: they only cannot pass
         head_on = explain(one_lane, (0, 3, 9), (3, 0, 9), answer=False, controller_plan=None)
         self.assertEqual((head_on.category, head_on.causes), ("blocked", ["head-on"]))
         self.assertIn("head-on on the one-lane roads 0-1-2-3", head_on.reason)
@@ -141,6 +143,7 @@ class ExplanationTest(unittest.TestCase):
             self.assertIn(key, data)
         self.assertIs(data["answer"], False)
         self.assertIsNone(data["steps"])
+        self.assertEqual(data["cut"], [])
         json.dumps(data)
 
 

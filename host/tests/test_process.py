@@ -35,7 +35,7 @@ class FindBinaryTest(unittest.TestCase):
                 with mock.patch.dict(os.environ, {"PATH": str(on_path)}):
                     self.assertEqual(find_binary(), on_path / "mova")
                 with mock.patch.dict(os.environ, {"PATH": str(folder / "empty")}):
-                    with self.assertRaisesRegex(FileNotFoundError, "name one, set MOVA_BINARY or build"):
+                    with self.assertRaisesRegex(FileNotFoundError, r"name one \(--binary\), set MOVA_BINARY"):
                         find_binary()
 
 

@@ -131,7 +131,7 @@ class PageTest(ServerCase):
             self.assertEqual(response.getheader("X-Content-Type-Options"), "nosniff")
             connection.close()
             pending += [m for m in re.findall(r'from "\./([a-z-]+\.js)"', source) if m not in seen]
-        self.assertEqual(seen, {"app.js", "api.js", "canvas.js", "panels.js"})
+        self.assertEqual(seen, {"app.js", "api.js", "canvas.js", "panels.js", "history.js"})
         for path in ("/static/style.css", "/static/icon.svg"):
             self.assertEqual(self.request("GET", path, headers={})[0], 200, path)
         for path in ("/static/..%2Fserver.py", "/static/../server.py", "/static/nothing.js", "/static/.hidden.js",

@@ -281,26 +281,25 @@ class PlumbingTest(ServerCase):
         self.assertEqual(idle.recv(10), b"")  # closed to make room
         self.assertGreaterEqual(len(calls), 2)
 
-    def test_a_port_in_use_is_reported(self):
+    def test_a_port_in_use_and_bad_options_are_reported(self):
         server = self.start()
         port = str(server.server_address[1])
         status, out, err = self.serve("--port", port)
-        self.assertEqual(status, 1)
+        self.assertEqual(status, 4)
         self.assertIn(f"error: cannot listen on 127.0.0.1 port {port}: Address already in use", err)
         for options, words in ((["--port", "70000"], "port 70000 is not 0 to 65535"),
                                (["--max-sessions", "0"], "--max-sessions must be 1 to 1000"),
                                (["--max-sessions", "4", "--sessions-per-client", "5"],
                                 "--sessions-per-client must be 1 to --max-sessions")):
             with self.subTest(options=options):
-                self.assertTrue(self.serve(*options)[2].startswith(f"serve: {words}"))
+                status, _, err = self.serve(*options)
+                self.assertEqual(status, 2)
+                self.assertTrue(err.startswith(f"error: serve: {words}"), err)
 
     def serve(self, *options: str) -> tuple[int, str, str]:
         out, err = io.StringIO(), io.StringIO()
         with contextlib.redirect_stderr(err):
-            try:
-                status = main(["serve", "--binary", str(binary()), *options], out)
-            except SystemExit as stop:
-                return 1, out.getvalue(), str(stop.code)
+            status = main(["serve", "--binary", str(binary()), *options], out)
         return status, out.getvalue(), err.getvalue()
 
     def test_a_request_that_waits_too_long_for_its_session_is_told_so(self):

@@ -7,7 +7,7 @@
                                                made to BEFORE's workbench answers
 
 `record` runs every command of the command line (run, plan, check, explain, commands,
---version and the help texts, with --json where it exists) on examples/mission.txt and on
+scenario, --version and the help texts, with --json where it exists) on examples/mission.txt and on
 every scenario of examples/scenarios/, and drives the workbench's HTTP interface through one
 scripted session (a network edited by hand, a plan, moves, a blocked road, a re-plan, every
 example scenario loaded and planned, bad requests, a killed and restarted controller).
@@ -83,7 +83,7 @@ def cli_cases(files: Path) -> list[tuple[str, list[str]]]:
         ("version", ["--version"]), ("help", ["--help"]), ("no-arguments", []),
         ("unknown-action", ["fly"]),
     ]
-    for action in ("run", "plan", "check", "explain", "commands", "serve"):
+    for action in ("run", "plan", "check", "explain", "commands", "scenario", "serve", "fleet", "fleet-sim"):
         cases.append((f"help-{action}", [action, "--help"]))
     pictures = lambda name: ["--svg", f"{files}/{name}/plan.svg", "--animate", f"{files}/{name}/anim.svg",
                              "--frames", f"{files}/{name}/frames"]  # noqa: E731
@@ -95,6 +95,7 @@ def cli_cases(files: Path) -> list[tuple[str, list[str]]]:
         ("plan-mission-circle", ["plan", mission, "--layout", "circle", "--svg", f"{files}/circle/plan.svg"]),
         ("check-mission", ["check", mission]), ("check-mission-json", ["check", mission, "--json"]),
         ("commands-mission", ["commands", mission]), ("explain-mission", ["explain", mission]),
+        ("explain-mission-json", ["explain", mission, "--json"]), ("scenario-mission", ["scenario", mission]),
         ("missing-file", ["plan", f"{files}/nothing.txt"]), ("missing-scenario", ["check", f"{files}/nothing.json"]),
     ]
     flags = ["--road", "two-lanes", "0", "1", "--road", "one-lane", "1", "2", "--road", "two-lanes", "2", "3",

@@ -7,11 +7,12 @@ import argparse
 import json
 import signal
 import sys
+import textwrap
 import threading
 from typing import Any, TextIO
 
 from .bridge import BAD_INPUT, Bridge
-from .core import ScenarioError, load_scenario
+from .core import ScenarioError, load_mission
 from .link import PAHO_MISSING, LinkError, paho_available, parse_broker
 from .output import Report
 from .sim import Simulator
@@ -38,27 +39,73 @@ def _road(text: str) -> tuple[int, int]:
     return int(parts[0]), int(parts[1])
 
 
+_HELP = argparse.RawDescriptionHelpFormatter
+
+
+def _describe(text: str) -> str:
+    return textwrap.fill(text, 78)
+
+
+_SCENARIO = ("scenario file (JSON) or command stream (read as `mova-host scenario` reads it): the roads, the "
+             "goals, obstacles known beforehand, the planner's settings")
+_FLEET_EPILOG = """\
+examples:
+  mova-host fleet examples/fleet/zone.json --site examples/fleet/site.json --broker mqtt://127.0.0.1:1883
+  make fleet-demo      (a local broker, three simulated vehicles and the bridge)
+
+exit statuses:
+  0  every vehicle stands on its goal
+  1  no plan, at the start or after a blocked road; the last line explains why
+  2  bad input: a scenario or site file that cannot be used, a bad broker address, a vehicle on a node
+     the site does not hold, the MQTT client missing
+  3  the controller failed and restarts did not mend it
+  4  a fleet failure: the broker or a vehicle gone longer than --wait-s, vehicles not where the plan
+     has them, a vehicle that keeps refusing orders (docs/fleet.md tells each)"""
+_SIM_EPILOG = """\
+examples:
+  mova-host fleet-sim examples/fleet/zone.json --site examples/fleet/site.json --broker mqtt://127.0.0.1:1883
+  mova-host fleet-sim examples/fleet/zone.json --site examples/fleet/site.json --broker mqtt://127.0.0.1:1883 \\
+      --refuse 5-6
+
+exit statuses:
+  0  stopped with Ctrl+C or SIGTERM
+  2  bad input: a scenario or site file that cannot be used, a bad broker address or road, the MQTT
+     client missing"""
+
+
 def register(sub: Any) -> None:
-    fleet = sub.add_parser("fleet", help="the master control of one zone: vehicles that speak VDA 5050 2.0.0 "
-                           "over MQTT follow the controller's plan")
-    fleet.add_argument("file", metavar="SCENARIO", help="scenario file (JSON): roads, goals, obstacles")
-    fleet.add_argument("--site", required=True, help="site file (JSON): nodes of the positions, the vehicles")
-    fleet.add_argument("--broker", required=True, help="mqtt://HOST:PORT")
-    fleet.add_argument("--binary", help="controller executable (default: $MOVA_BINARY, the project build, "
-                       "or mova on the PATH)")
+    """Adds the actions `fleet` and `fleet-sim`."""
+    fleet = sub.add_parser("fleet", formatter_class=_HELP, epilog=_FLEET_EPILOG,
+                           help="the master control of one zone: vehicles that speak VDA 5050 2.0.0 "
+                           "over MQTT follow the controller's plan",
+                           description=_describe("Plans with the controller from where the vehicles report they stand, sends "
+                           "each moving vehicle its order for each joint step, reports each step to the controller "
+                           "and plans again around a road a vehicle finds blocked."))
+    fleet.add_argument("file", metavar="SCENARIO", help=_SCENARIO)
+    fleet.add_argument("--site", metavar="FILE", required=True, help="site file (JSON): the nodes of the "
+                       "positions, the vehicles")
+    fleet.add_argument("--broker", metavar="URL", required=True, help="the MQTT broker, mqtt://HOST:PORT (port "
+                       "1883 when left out)")
+    fleet.add_argument("--binary", metavar="FILE", help="the controller executable (default: $MOVA_BINARY, else "
+                       "build/mova of the source tree, else mova on the PATH)")
     fleet.add_argument("--json", action="store_true", help="one JSON object per event and line")
-    fleet.add_argument("--wait-s", type=_seconds, default=60.0, help="seconds to wait for the broker and the "
-                       "vehicles' states at the start, and for a vehicle or the broker that went away (60)")
-    fleet.add_argument("--silence-s", type=_seconds, default=40.0, help="a vehicle without a state for this "
-                       "long counts as offline (40; vehicles publish at least every 30 s)")
-    sim = sub.add_parser("fleet-sim", help="three simulated vehicles that speak VDA 5050 2.0.0")
-    sim.add_argument("file", metavar="SCENARIO", help="scenario file (JSON): the vehicles start on its starts")
-    sim.add_argument("--site", required=True, help="site file (JSON)")
-    sim.add_argument("--broker", required=True, help="mqtt://HOST:PORT")
-    sim.add_argument("--speed", type=_seconds, default=1.0, help="driving speed in m/s (1)")
+    fleet.add_argument("--wait-s", metavar="SECONDS", type=_seconds, default=60.0, help="seconds to wait for the "
+                       "broker and the vehicles' states at the start, and for a vehicle or the broker that went "
+                       "away (60)")
+    fleet.add_argument("--silence-s", metavar="SECONDS", type=_seconds, default=40.0, help="a vehicle without a "
+                       "state for this long counts as offline (40; vehicles publish at least every 30 s)")
+    sim = sub.add_parser("fleet-sim", formatter_class=_HELP, epilog=_SIM_EPILOG,
+                         help="three simulated vehicles that speak VDA 5050 2.0.0",
+                         description=_describe("Three simulated vehicles on the site's nodes that take orders over MQTT and "
+                         "drive them, until Ctrl+C or SIGTERM."))
+    sim.add_argument("file", metavar="SCENARIO", help=_SCENARIO + "; the vehicles start on its starts")
+    sim.add_argument("--site", metavar="FILE", required=True, help="site file (JSON)")
+    sim.add_argument("--broker", metavar="URL", required=True, help="the MQTT broker, mqtt://HOST:PORT")
+    sim.add_argument("--speed", metavar="M_PER_S", type=_seconds, default=1.0, help="driving speed in m/s (1)")
     sim.add_argument("--refuse", type=_road, action="append", default=[], metavar="A-B",
                      help="refuse every order over the road between positions A and B (repeatable)")
-    sim.add_argument("--start", type=int, nargs=3, metavar="P", help="start on these positions instead")
+    sim.add_argument("--start", type=int, nargs=3, metavar="P", help="start vehicles 1, 2 and 3 on these "
+                     "positions instead")
 
 
 def dispatch(args: argparse.Namespace, out: TextIO) -> int:
@@ -66,7 +113,9 @@ def dispatch(args: argparse.Namespace, out: TextIO) -> int:
         if not paho_available():
             raise LinkError(PAHO_MISSING)
         parse_broker(args.broker)
-        scenario = load_scenario(args.file)
+        scenario, read = load_mission(args.file)
+        for note in read.notes if read else ():
+            print(f"note: {args.file}: {note}", file=sys.stderr)
         site = load_site(args.site)
         check_fit(site, scenario, args.site)
         starts = tuple(args.start) if getattr(args, "start", None) else scenario.starts

@@ -30,6 +30,7 @@ from ..protocol import MAX_POS, VEHICLES
 from ..roads import Road, RoadKind
 from ..scenario import Scenario, load_scenario
 from ..scenario_check import check_scenario
+from ..scenario_stream import load_mission
 
 __all__ = [
     "MAX_POS",
@@ -57,5 +58,6 @@ __all__ = [
     "check_scenario",
     "checks",
     "explain",
+    "load_mission",
     "load_scenario",
 ]

@@ -20,11 +20,23 @@ async function call(method, url, body) {
     throw new Refusal(0, "The workbench server does not answer. Is `mova-host serve` still running?");
   }
   const type = response.headers.get("Content-Type") || "";
-  if (!response.ok) {
-    const text = (await response.text()).trim();
-    throw new Refusal(response.status, text || `The server answered ${response.status}.`);
+  try {
+    if (!response.ok) {
+      const text = (await response.text()).trim();
+      throw new Refusal(response.status, text || `The server answered ${response.status}.`);
+    }
+    return type.startsWith("application/json") ? await response.json() : await response.text();
+  } catch (error) {
+    if (error instanceof Refusal) throw error;
+    throw new Refusal(0, "The answer of the workbench server broke off. Is `mova-host serve` still running?");
   }
-  return type.startsWith("application/json") ? response.json() : response.text();
+}
+
+// The page's farewell, sent as the page goes away: the server ends the session a few seconds
+// later unless a page takes it up again (a reload does). A beacon outlives the page.
+function leave(id) {
+  const body = new Blob(["{}"], { type: "application/json" });
+  return navigator.sendBeacon(`/api/sessions/${encodeURIComponent(id)}/leave`, body);
 }
 
 export const api = {
@@ -34,5 +46,6 @@ export const api = {
   act: (id, action, body = {}) => call("POST", `/api/sessions/${encodeURIComponent(id)}/${action}`, body),
   loadScenario: (id, text) => call("POST", `/api/sessions/${encodeURIComponent(id)}/scenario`, text),
   saveScenario: (id) => call("GET", `/api/sessions/${encodeURIComponent(id)}/scenario`),
+  leave,
   commands: (id) => call("GET", `/api/sessions/${encodeURIComponent(id)}/commands.txt`),
 };

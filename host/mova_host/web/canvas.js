@@ -5,6 +5,7 @@
 
 const SVG_NS = "http://www.w3.org/2000/svg";
 export const NODE_RADIUS = 22;
+// Below the network: the tray of the starts and goals not placed yet (in the mission only).
 export const TRAY_TOP = 648;
 export const VIEW_HEIGHT = 700;
 const ROAD_TRIM = NODE_RADIUS + 2;
@@ -53,6 +54,22 @@ export class Geometry {
     if (!c) return [pa[0] + t * (pb[0] - pa[0]), pa[1] + t * (pb[1] - pa[1])];
     const u = 1 - t;
     return [u * u * pa[0] + 2 * u * t * c[0] + t * t * pb[0], u * u * pa[1] + 2 * u * t * c[1] + t * t * pb[1]];
+  }
+
+  // The unit direction of travel from a to b at fraction t.
+  direction(a, b, t) {
+    const p = this.point(a, b, Math.max(0, t - 0.01)), q = this.point(a, b, Math.min(1, t + 0.01));
+    const length = Math.hypot(q[0] - p[0], q[1] - p[1]) || 1;
+    return [(q[0] - p[0]) / length, (q[1] - p[1]) / length];
+  }
+
+  length(a, b) {
+    let total = 0;
+    for (let k = 1; k <= 16; k++) {
+      const p = this.point(a, b, (k - 1) / 16), q = this.point(a, b, k / 16);
+      total += Math.hypot(q[0] - p[0], q[1] - p[1]);
+    }
+    return total;
   }
 
   // Path data from a to b along the course between them, shifted.
@@ -164,12 +181,30 @@ function stepNumber(geometry, key, steps, v, colour) {
   ]);
 }
 
-// One vehicle's path over consecutive positions, with the step number of every move.
+// An arrowhead on a vehicle's path, pointing where it goes, just before it arrives.
+function arrowHead(geometry, v, a, b, colour) {
+  const length = geometry.length(a, b) || 1;
+  const t = Math.max(0.55, 1 - (NODE_RADIUS + 17) / length);
+  let [x, y] = geometry.point(a, b, t);
+  x += PATH_SHIFT[v][0];
+  y += PATH_SHIFT[v][1];
+  const [dx, dy] = geometry.direction(a, b, t);
+  const [nx, ny] = [-dy, dx];
+  const points = [[x + 7.5 * dx, y + 7.5 * dy], [x - 6 * dx + 6.5 * nx, y - 6 * dy + 6.5 * ny],
+    [x - 6 * dx - 6.5 * nx, y - 6 * dy - 6.5 * ny]];
+  return el("path", { class: "direction", "data-vehicle": v, "data-from": a, "data-to": b,
+    d: `M${points.map(([px, py]) => `${fmt(px)},${fmt(py)}`).join(" L")} z`, fill: colour, stroke: "#ffffff",
+    "stroke-width": 1 });
+}
+
+// One vehicle's path over consecutive positions, with the step number and the direction of
+// every move.
 function vehiclePath(geometry, positions, v, colour, { css, opacity, numbers, dashed, firstStep = 1 }) {
   const shift = PATH_SHIFT[v];
   const [x0, y0] = geometry.coords[positions[0]];
   const d = [`M${fmt(x0 + shift[0])},${fmt(y0 + shift[1])}`];
   const labels = new Map();
+  const moves = new Map();
   for (let k = 1; k < positions.length; k++) {
     const a = positions[k - 1], b = positions[k];
     if (a === b) continue;
@@ -177,11 +212,13 @@ function vehiclePath(geometry, positions, v, colour, { css, opacity, numbers, da
     const key = pairKey(a, b);
     if (!labels.has(key)) labels.set(key, []);
     labels.get(key).push(k - 1 + firstStep);
+    moves.set(`${a}>${b}`, [a, b]);
   }
   const out = [el("path", { class: css, "data-vehicle": v, "data-positions": positions.join(" "), d: d.join(" "),
     fill: "none", stroke: colour, "stroke-width": 4, "stroke-linejoin": "round", "stroke-linecap": "round",
     opacity, "stroke-dasharray": dashed ? "3 5" : null })];
   if (numbers) {
+    for (const [a, b] of moves.values()) out.push(arrowHead(geometry, v, a, b, colour));
     for (const [key, steps] of labels) out.push(stepNumber(geometry, key, steps, v, colour));
   }
   return out;
@@ -273,8 +310,9 @@ export function badgeSpot(coords, p, kind, v) {
   return [x + (NODE_RADIUS + 14) * Math.cos(angle), y + (NODE_RADIUS + 14) * Math.sin(angle)];
 }
 
+// The tray: its words on the left, the starts and goals not placed on the right, clear of them.
 export function traySpot(kind, v) {
-  return [560 + (v - 1) * 40 + (kind === "goal" ? 150 : 0), TRAY_TOP + 26];
+  return [590 + (v - 1) * 36 + (kind === "goal" ? 140 : 0), TRAY_TOP + 28];
 }
 
 function trayLayer(view, config) {
@@ -282,9 +320,75 @@ function trayLayer(view, config) {
   if (view.mode !== "mission") return tray;
   tray.append(el("rect", { x: 10, y: TRAY_TOP, width: config.width - 20, height: VIEW_HEIGHT - TRAY_TOP - 6, rx: 8,
     fill: "#eef1f5", stroke: "#d5dae1" }));
-  tray.append(el("text", { x: 26, y: TRAY_TOP + 31, "font-size": 14, fill: "#4a525c" },
-    ["Drag the starts (S) and goals (G) onto positions; drag one off to take it back."]));
+  tray.append(el("text", { class: "tray-caption", x: 24, y: TRAY_TOP + 20, "font-size": 14.5, fill: "#4a525c" }, [
+    el("tspan", { x: 24 }, ["Drag the starts (S) and goals (G) onto"]),
+    el("tspan", { x: 24, dy: 18 }, ["positions; drag one back here to take it off."]),
+  ]));
+  for (const [x, words, list] of [[590, "starts", view.starts], [730, "goals", view.goals]]) {
+    if (!list.some((p) => p === null || p === undefined)) continue;
+    tray.append(el("text", { x: x + 36, y: TRAY_TOP + 12, "text-anchor": "middle", "font-size": 10, fill: "#7a838e" },
+      [words]));
+  }
   return tray;
+}
+
+// What the picture's marks mean: each a small drawing (LEGEND_MARK wide, 16 high) and its
+// words. The page shows them below the picture; a saved picture has them in a row at its foot.
+export const LEGEND_MARK = 34;
+
+function legendRoad(kind, config) {
+  const d = "M1,8 L33,8";
+  if (kind === "two-lanes") {
+    return [el("path", { d, stroke: config.road_colour, "stroke-width": 13 }),
+      el("path", { d, stroke: "#ffffff", "stroke-width": 1.4, "stroke-dasharray": "6 5" })];
+  }
+  if (kind === "one-lane") return [el("path", { d, stroke: config.road_colour, "stroke-width": 6 })];
+  return [el("path", { d: "M1,8 L26,8", stroke: ARROW, "stroke-width": 2.5, "stroke-dasharray": "7 4" }),
+    el("path", { d: "M24,3 L33,8 L24,13 z", fill: ARROW })];
+}
+
+function legendPill(text, attrs, textFill) {
+  return [el("rect", { x: 4, y: 0, width: 26, height: 16, ...attrs }),
+    el("text", { x: 17, y: 12, "text-anchor": "middle", "font-size": 11, "font-weight": "bold", fill: textFill }, [text])];
+}
+
+export function legendItems(config) {
+  const [first] = config.vehicles;
+  const blue = config.colours[first];
+  const items = config.kinds.map((kind) => ({ marks: legendRoad(kind, config), words: config.kind_words[kind].label }));
+  const o = config.obstacle_colour;
+  items.push({ words: "blocked road", marks: [el("circle", { cx: 17, cy: 8, r: 7, fill: "#ffffff", stroke: o, "stroke-width": 2.2 }),
+    el("path", { d: "M13,4 L21,12 M13,12 L21,4", stroke: o, "stroke-width": 2.2 })] });
+  for (const v of config.vehicles) {
+    const c = config.colours[v];
+    items.push({ words: `vehicle ${v}`, marks: [el("path", { d: "M1,8 L24,8", stroke: c, "stroke-width": 4 }),
+      el("path", { d: "M22,3 L32,8 L22,13 z", fill: c, stroke: "#ffffff", "stroke-width": 1 })] });
+  }
+  items.push({ words: "step of a move", marks: [el("rect", { x: 8, y: 0, width: 18, height: 16, rx: 8, fill: blue }),
+    el("text", { x: 17, y: 12, "text-anchor": "middle", "font-size": 10, "font-weight": "bold", fill: "#ffffff" }, ["2"])] });
+  items.push({ words: "start", marks: legendPill(`S${first}`, { rx: 4, fill: blue }, "#ffffff") });
+  items.push({ words: "goal", marks: legendPill(`G${first}`, { rx: 8, fill: "#ffffff", stroke: blue, "stroke-width": 2.5 }, blue) });
+  items.push({ words: "where it stands", marks: [el("circle", { cx: 17, cy: 8, r: 6, fill: "none", stroke: blue, "stroke-width": 3.5 })] });
+  items.push({ words: "moves made", marks: [el("path", { d: "M1,8 L33,8", stroke: blue, "stroke-width": 3.5,
+    "stroke-dasharray": "3 5", "stroke-linecap": "round", opacity: 0.6 })] });
+  return items;
+}
+
+// The legend in rows at the foot of a saved picture, from `top` on; returns [group, height].
+function legendRows(config, top) {
+  const group = el("g", { id: "legend", "font-size": 12, fill: DARK });
+  let x = 20, y = top;
+  for (const item of legendItems(config)) {
+    const width = LEGEND_MARK + 6 + 6.7 * item.words.length + 16;
+    if (x + width > config.width - 10) {
+      x = 20;
+      y += 24;
+    }
+    group.append(el("g", { transform: `translate(${x},${y})`, fill: "none" }, item.marks),
+      el("text", { x: x + LEGEND_MARK + 6, y: y + 12 }, [item.words]));
+    x += width;
+  }
+  return [group, y - top + 24];
 }
 
 // Starts and goals, at their positions or in the tray below the picture.
@@ -317,23 +421,27 @@ export function draw(svg, config, view) {
   const [roads, targets] = roadLayers(geometry, view, config);
   svg.replaceChildren(
     defs(),
-    el("rect", { x: 0, y: 0, width: config.width, height: VIEW_HEIGHT, fill: "#f7f8fa" }),
+    el("rect", { id: "background", x: 0, y: 0, width: config.width, height: VIEW_HEIGHT, fill: "#f7f8fa" }),
     el("text", { id: "caption", x: 30, y: 34, "font-size": 20, "font-weight": "bold", fill: DARK }, [view.caption || ""]),
     roads, pathLayer(geometry, view, config), targets, obstacleLayer(geometry, view, config),
     positionLayer(view), vehicleLayer(view, config), trayLayer(view, config), badgeLayer(view, config),
   );
 }
 
-// A copy of the picture that stands alone as an SVG file.
+// A copy of the picture that stands alone as an SVG file: the network, then the legend.
 export function exportSvg(svg, config, title) {
   const copy = svg.cloneNode(true);
+  for (const node of copy.querySelectorAll("#road-targets, #tray, title")) node.remove();
+  const [legend, height] = legendRows(config, TRAY_TOP + 4);
+  copy.append(legend);
+  const total = TRAY_TOP + height + 10;
   copy.setAttribute("xmlns", SVG_NS);
   copy.setAttribute("width", config.width);
-  copy.setAttribute("height", TRAY_TOP);
-  copy.setAttribute("viewBox", `0 0 ${config.width} ${TRAY_TOP}`);
+  copy.setAttribute("height", total);
+  copy.setAttribute("viewBox", `0 0 ${config.width} ${total}`);
   copy.setAttribute("font-family", "DejaVu Sans, Arial, sans-serif");
   copy.removeAttribute("class");
-  for (const node of copy.querySelectorAll("#road-targets, #tray, title")) node.remove();
+  copy.querySelector("#background").setAttribute("height", total);
   copy.prepend(el("title", {}, [title]));
   return '<?xml version="1.0" encoding="UTF-8"?>\n' + new XMLSerializer().serializeToString(copy) + "\n";
 }

@@ -44,7 +44,7 @@ export function stepTable(container, state, step, colours, onPick) {
   const done = plan.history.length;
   plan.history.forEach((positions, k) => {
     const after = k + 1 < plan.history.length ? plan.history[k + 1] : plan.steps[0];
-    rows.push(h("tr", { class: "made" }, [h("td", { text: `−${done - k}` }),
+    rows.push(h("tr", { class: "made", "data-made": k + 1 }, [h("td", { text: `made ${k + 1}` }),
       ...positions.map((p) => h("td", { text: p })), h("td", { text: `made: ${moveText(positions, after)}` })]));
   });
   plan.steps.forEach((positions, k) => {
@@ -77,11 +77,18 @@ export function distanceTable(container, state) {
 }
 
 
-export function why(container, state, showing = false, onToggle = null) {
+// Why the controller answered as it did; nothing about a plan the obstacles have changed since.
+export function why(container, state, { showing = false, onToggle = null, outdated = false } = {}) {
   const e = state.explanation;
   if (!state.plan || !e) {
     container.replaceChildren(h("p", { class: "hint",
       text: "After a plan this panel tells why the controller answered as it did: on FALSE what the exact search found, on TRUE how good the plan is." }));
+    return;
+  }
+  if (outdated) {
+    const blocked = state.obstacles.map(([a, b]) => `${a}–${b}`).join(", ");
+    container.replaceChildren(h("p", { class: "verdict outdated" }, [h("strong", { text: "The obstacles changed after this plan." })]),
+      h("p", { class: "reason", text: `${blocked ? `Blocked now: ${blocked}.` : "No road is blocked now."} Confirm obstacles asks the controller to plan again from where the vehicles stand; this panel then tells why it answered as it did.` }));
     return;
   }
   if (e.error) {
@@ -116,6 +123,54 @@ export function why(container, state, showing = false, onToggle = null) {
   }
 }
 
+const FOLD = 8; // a command sent more often than this in one group is folded into one entry
+
+function entryItem(e) {
+  if (e.note) {
+    return h("li", { class: "note" }, [h("span", { text: e.note }),
+      ...(e.records.length ? [h("pre", { class: "records", text: e.records.join("\n") })] : [])]);
+  }
+  let result = "";
+  let css = "answer";
+  if (e.dropped) {
+    result = "dropped";
+    css = "dropped";
+  } else if (e.answer !== null) {
+    result = e.answer;
+  } else {
+    result = "(no answer expected)";
+    css = "quiet";
+  }
+  return h("li", { "data-seq": e.seq }, [
+    h("div", { class: "exchange" }, [h("code", { class: "line", text: e.line }),
+      h("span", { class: "arrow", text: "→" }), h("code", { class: css, text: result })]),
+    ...(e.records.length ? [h("pre", { class: "records", text: e.records.join("\n") })] : []),
+  ]);
+}
+
+// The entries of one group; the commands sent more than FOLD times there (the distance table's
+// 144 queries, a long plan's step queries) as one folded entry each, where the first was.
+function groupItems(entries) {
+  const count = new Map();
+  const word = (e) => (e.note ? null : e.line.split(" ")[0]);
+  for (const e of entries) count.set(word(e), (count.get(word(e)) || 0) + 1);
+  const folded = new Map();
+  const items = [];
+  for (const e of entries) {
+    const w = word(e);
+    if (w === null || count.get(w) <= FOLD) {
+      items.push(entryItem(e));
+    } else if (!folded.has(w)) {
+      const list = h("ol");
+      folded.set(w, list);
+      items.push(h("li", { class: "folded", "data-command": w }, [h("details", {}, [
+        h("summary", { text: `${w} ×${count.get(w)}` }), list])]));
+    }
+    if (folded.has(w)) folded.get(w).append(entryItem(e));
+  }
+  return items;
+}
+
 // The transcript, grouped by what the person did; the latest group stays open.
 export function transcript(container, entries) {
   const groups = [];
@@ -125,31 +180,10 @@ export function transcript(container, entries) {
     else groups.push({ action: entry.action, entries: [entry] });
   }
   const nodes = groups.map((group, index) => {
-    const items = group.entries.map((e) => {
-      if (e.note) {
-        return h("li", { class: "note" }, [h("span", { text: e.note }),
-          ...(e.records.length ? [h("pre", { class: "records", text: e.records.join("\n") })] : [])]);
-      }
-      let result = "";
-      let css = "answer";
-      if (e.dropped) {
-        result = "dropped";
-        css = "dropped";
-      } else if (e.answer !== null) {
-        result = e.answer;
-      } else {
-        result = "(no answer expected)";
-        css = "quiet";
-      }
-      return h("li", { "data-seq": e.seq }, [
-        h("div", { class: "exchange" }, [h("code", { class: "line", text: e.line }),
-          h("span", { class: "arrow", text: "→" }), h("code", { class: css, text: result })]),
-        ...(e.records.length ? [h("pre", { class: "records", text: e.records.join("\n") })] : []),
-      ]);
-    });
     const count = group.entries.filter((e) => !e.note).length;
     return h("details", { open: index === groups.length - 1 }, [
-      h("summary", { text: `${group.action} — ${count} command${count === 1 ? "" : "s"}` }), h("ol", {}, items)]);
+      h("summary", { text: `${group.action} — ${count} command${count === 1 ? "" : "s"}` }),
+      h("ol", {}, groupItems(group.entries))]);
   });
   container.replaceChildren(...(nodes.length ? nodes : [h("p", { class: "hint", text: "No commands yet." })]));
   container.scrollTop = container.scrollHeight;

@@ -23,6 +23,7 @@ MAX_NAME = 40
 MAX_TEXT = 2000
 MAX_TIMEOUT_MS = 600_000  # the planning time limit the page may set
 MAX_MEMORY_MB = 1 << 20  # the memory limit the page may set
+DEFAULT_NAME = "workbench scenario"  # the name of a scenario saved before it was given one
 
 
 class Design:
@@ -137,16 +138,28 @@ class Design:
 
     # ----- scenario files ------------------------------------------------------------------
 
+    def rename(self, data: Mapping[str, Any]) -> str | None:
+        """Names the scenario (and describes it, when the request says how); the new name."""
+        name = fields.text(fields.field(data, "name", "the scenario's name"), "the scenario's name", MAX_TEXT)
+        description = self.description
+        if "description" in data:
+            description = fields.text(data["description"], "the description", MAX_TEXT)
+        self.scenario_name, self.description = name, description
+        return name
+
     def scenario(self) -> Scenario:
-        """The design as a scenario, to be saved; every vehicle must be placed."""
+        """The design as a scenario, to be saved; every vehicle must be placed. It lists the
+        positions a road, a vehicle or a name uses (where they are drawn), and has a name."""
         starts, goals = self.starts, self.goals
         if None in starts or None in goals:
             raise Conflict("place the start and goal of every vehicle before saving a scenario")
         placed = [p for p in [*starts, *goals] if p is not None]
-        positions = {p: PositionInfo(self.names[p], self.coords[p][0], self.coords[p][1]) for p in range(MAX_POS)}
+        used = {p for road in self.roads for p in (road.a, road.b)} | set(placed)
+        used |= {p for p, name in self.names.items() if name}
+        positions = {p: PositionInfo(self.names[p], self.coords[p][0], self.coords[p][1]) for p in sorted(used)}
         return Scenario(roads=list(self.roads), starts=(placed[0], placed[1], placed[2]),
                         goals=(placed[3], placed[4], placed[5]), obstacles=list(self.obstacles),
-                        positions=positions, name=self.scenario_name, description=self.description,
+                        positions=positions, name=self.scenario_name or DEFAULT_NAME, description=self.description,
                         timeout_ms=self.limits.timeout_ms, memory_mb=self.limits.memory_mb, expect=None)
 
     def load(self, scenario: Scenario) -> bool:

@@ -4,7 +4,8 @@ with their actions, their scenario files and their command streams.
     GET  /, /static/NAME, /api/config
     POST /api/sessions                        a new session (and its controller)
     GET  /api/sessions/ID?since=SEQ           its state, the transcript after SEQ
-    DELETE /api/sessions/ID
+    DELETE /api/sessions/ID                   end it now
+    POST /api/sessions/ID/leave               its page went away: end it soon (a beacon)
     POST /api/sessions/ID/ACTION              an action (see ACTIONS) with a JSON object
     POST /api/sessions/ID/scenario            load a scenario file; GET: save it
     GET  /api/sessions/ID/commands.txt        the commands sent, as a command file
@@ -40,6 +41,7 @@ ACTIONS_WITH_DATA: dict[str, Callable[[WorkbenchSession, dict[str, Any]], None]]
     "vehicles": WorkbenchSession.set_vehicles,
     "obstacle": WorkbenchSession.add_obstacle,
     "settings": WorkbenchSession.settings,
+    "name": WorkbenchSession.name_scenario,
 }
 ACTIONS: dict[str, Callable[[WorkbenchSession], None]] = {
     "clear-roads": WorkbenchSession.clear_roads,
@@ -91,6 +93,13 @@ class Handler(JsonRequestHandler):
         if not self.server.sessions.end(ident):
             raise HTTPProblem(HTTPStatus.NOT_FOUND, "no such session")
         self._text(200, "the session has ended")
+
+    def leave_session(self, body: Any, ident: str) -> None:
+        """The page's farewell (`navigator.sendBeacon` on `pagehide`): the session ends a few
+        seconds later unless a page takes it up again, as a reload does."""
+        if not self.server.sessions.leave(ident):
+            raise HTTPProblem(HTTPStatus.NOT_FOUND, "no such session")
+        self._text(HTTPStatus.ACCEPTED, "the session ends unless a page takes it up again")
 
     def _locked(self, ident: str) -> tuple[WorkbenchSession, threading.Lock]:
         """The session, its lock taken (released by the caller); 404 when the session ended
@@ -182,6 +191,7 @@ ROUTES: list[Route] = [
     ("POST", re.compile(r"/api/sessions"), Handler.new_session),
     (*_session_route("GET", ""), Handler.get_state),
     (*_session_route("DELETE", ""), Handler.end_session),
+    (*_session_route("POST", r"/leave"), Handler.leave_session),
     (*_session_route("POST", r"/scenario"), Handler.load_scenario),
     (*_session_route("GET", r"/scenario"), Handler.save_scenario),
     (*_session_route("GET", r"/commands\.txt"), Handler.commands),

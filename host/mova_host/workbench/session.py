@@ -303,6 +303,10 @@ class WorkbenchSession:
                         + ("The positions were scaled to fit the picture. " if scaled else "")
                         + "Plan to send the mission.")
 
+    def name_scenario(self, data: Mapping[str, Any]) -> None:
+        name = self.design.rename(data)
+        self.message = f"The scenario is called “{name}”." if name else "The scenario has no name now."
+
     def scenario_json(self) -> dict[str, Any]:
         """The design as a scenario file's JSON."""
         return scenario_to_json(self.design.scenario())

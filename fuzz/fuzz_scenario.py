@@ -7,7 +7,10 @@ digits, 1e308, 1e999, 5e-324, NaN, Infinity), lists and objects nested thousands
 of the wrong type, keys removed, unknown keys added, lists repeated, huge texts, control
 characters and halves of characters (lone surrogates), parts of other documents; now and then
 the text itself is cut or changed. Every input goes to both readers (`loads_scenario` and
-`loads_site`), as bytes or as a text. The only outcomes allowed:
+`loads_site`), as bytes or as a text. One input in four is a command stream instead (a scenario
+as a stream can be given where a scenario file can): the command streams of the examples with
+lines removed, repeated, swapped or added and arguments made hostile, read by `read_stream`. The
+only outcomes allowed:
 
 - the document is read: a scenario is then written back strictly and read again to the same
   scenario, its command stream, its doubtful points and its picture are made (the picture must
@@ -47,8 +50,10 @@ sys.path.insert(0, str(ROOT / "host"))
 from mova_host import svg  # noqa: E402
 from mova_host.errors import ScenarioError  # noqa: E402
 from mova_host.fleet.site import SiteError, loads_site  # noqa: E402
-from mova_host.scenario import command_lines, dumps_scenario, loads_scenario  # noqa: E402
+from mova_host.protocol import COMMANDS  # noqa: E402
+from mova_host.scenario import command_lines, dumps_scenario, loads_scenario, parse_scenario  # noqa: E402
 from mova_host.scenario_check import check_scenario  # noqa: E402
+from mova_host.scenario_stream import read_stream  # noqa: E402
 
 SOURCE = "fuzzed.json"
 POOL_LIMIT = 400
@@ -138,6 +143,35 @@ def mutate(rng: random.Random, tree: Any, pool: list[Any]) -> Any:
     return tree
 
 
+ARGUMENTS = ["0", "1", "2", "3", "5", "11", "12", "-1", "+3", "007", "2147483647", "2147483648", "1" * 5000,
+             "1.5", "0x1", "\u00b2", "", "a", "\x00", "\ud800"]
+
+
+def make_stream(rng: random.Random, streams: list[list[str]]) -> str:
+    """A command stream of the examples, changed line by line."""
+    lines = list(rng.choice(streams))
+    for _ in range(rng.randint(1, 4)):
+        index = rng.randrange(len(lines) + 1)
+        choice = rng.randrange(6)
+        if choice == 0 and lines:
+            del lines[min(index, len(lines) - 1)]
+        elif choice == 1 and lines:
+            lines[index:index] = [rng.choice(lines)] * rng.choice([1, 2, 20, 200])
+        elif choice == 2:
+            name = rng.choice(list(COMMANDS))
+            lines.insert(index, " ".join([name, *(rng.choice(ARGUMENTS) for _ in COMMANDS[name].args)]))
+        elif choice == 3 and lines:
+            words = lines[min(index, len(lines) - 1)].split(" ")
+            words[rng.randrange(len(words))] = rng.choice(ARGUMENTS)
+            lines[min(index, len(lines) - 1)] = " ".join(words)
+        elif choice == 4 and len(lines) > 1:
+            i, j = rng.randrange(len(lines)), rng.randrange(len(lines))
+            lines[i], lines[j] = lines[j], lines[i]
+        else:
+            lines.insert(index, rng.choice(["# a comment", "", "  ", "\t", "MOVA_START_MISSION", "\x00" * 3]))
+    return "\n".join(lines) + rng.choice(["\n", "", "\r\n"])
+
+
 def make_input(rng: random.Random, pool: list[Any]) -> str | bytes:
     tree = copy.deepcopy(rng.choice(pool))
     for _ in range(rng.randint(1, 4)):
@@ -181,6 +215,19 @@ def exercise_scenario(data: str | bytes) -> Any:
     return json.loads(dumps_scenario(scenario))
 
 
+def exercise_stream(text: str) -> bool:
+    try:
+        read = read_stream(text, SOURCE)
+    except ScenarioError as error:
+        check_error(error)
+        return False
+    again = parse_scenario(json.loads(dumps_scenario(read.scenario)), SOURCE)
+    if again != read.scenario:
+        raise Finding("the scenario of a stream written back does not read back the same")
+    command_lines(read.scenario)
+    return True
+
+
 def exercise_site(data: str | bytes) -> Any:
     try:
         site = loads_site(data, SOURCE)
@@ -194,14 +241,17 @@ class Timeout(Exception):
     pass
 
 
-def run_one(data: str | bytes, limit: float) -> list[Any]:
-    """The documents the input read as (for the pool); Finding for any other outcome."""
+def run_one(data: str | bytes, limit: float, stream: bool = False) -> tuple[bool, list[Any]]:
+    """Whether the input was read, and the documents it read as (for the pool); Finding for any
+    other outcome."""
     def expired(signum: int, frame: Any) -> None:
         raise Timeout()
 
     previous = signal.signal(signal.SIGALRM, expired)
     signal.setitimer(signal.ITIMER_REAL, limit)
     try:
+        if stream:
+            return exercise_stream(data if isinstance(data, str) else data.decode("utf-8", "surrogatepass")), []
         scenario = exercise_scenario(data)
         site = exercise_site(data)
     except Finding:
@@ -216,18 +266,22 @@ def run_one(data: str | bytes, limit: float) -> list[Any]:
     read = [scenario] if scenario is not None else []
     if site is not None:
         read.append(json.loads(data))
-    return read
+    return bool(read), read
 
 
 # ----- the campaign ----------------------------------------------------------------------------
 
 
-def seeds(corpus: Path) -> tuple[list[Any], list[tuple[str, bytes]]]:
-    """The documents to start from, and the corpus files to run first (by name)."""
-    documents = [json.loads(p.read_text()) for p in sorted((ROOT / "examples" / "scenarios").glob("*.json"))]
+def seeds(corpus: Path) -> tuple[list[Any], list[list[str]], list[tuple[str, bytes]]]:
+    """The documents and command streams to start from, and the corpus files to run first (by
+    name; a file whose name ends in .txt is a stream)."""
+    paths = sorted((ROOT / "examples" / "scenarios").glob("*.json"))
+    documents = [json.loads(p.read_text()) for p in paths]
+    streams = [command_lines(loads_scenario(p.read_bytes())) for p in paths]
+    streams.append((ROOT / "examples" / "mission.txt").read_text().splitlines())
     documents += [json.loads(p.read_text()) for p in sorted((ROOT / "examples" / "fleet").glob("*.json"))]
     files = [(p.name, p.read_bytes()) for p in sorted(corpus.glob("*")) if p.is_file()] if corpus.is_dir() else []
-    return documents, files
+    return documents, streams, files
 
 
 def save(findings: Path, data: str | bytes, reason: str, details: str) -> Path:
@@ -240,7 +294,7 @@ def save(findings: Path, data: str | bytes, reason: str, details: str) -> Path:
 
 
 def campaign(args: argparse.Namespace) -> int:
-    documents, files = seeds(Path(args.corpus))
+    documents, streams, files = seeds(Path(args.corpus))
     pool, rng = list(documents), random.Random(args.seed)
     counts = {"runs": 0, "read": 0, "refused": 0}
     started = time.monotonic()
@@ -249,15 +303,19 @@ def campaign(args: argparse.Namespace) -> int:
         item = next(inputs, None)
         if item is None and time.monotonic() - started >= args.seconds:
             break
-        name, data = item if item is not None else ("generated", make_input(rng, pool))
+        stream = item[0].endswith(".txt") if item is not None else rng.randrange(4) == 0
+        if item is not None:
+            name, data = item
+        else:
+            name, data = "generated", make_stream(rng, streams) if stream else make_input(rng, pool)
         try:
-            read = run_one(data, args.limit)
+            was_read, read = run_one(data, args.limit, stream)
         except Finding as finding:
             path = save(Path(args.findings), data, str(finding), traceback.format_exc())
             print(f"finding ({name}): {finding}\ninput: {path}")
             return report(args, counts, started, len(files), "FAILED")
         counts["runs"] += 1
-        counts["read" if read else "refused"] += 1
+        counts["read" if was_read else "refused"] += 1
         if read and len(pool) < POOL_LIMIT:
             pool += read
     return report(args, counts, started, len(files), "ok")

@@ -169,6 +169,11 @@ def cut(text: str, limit: int = SHOWN_LENGTH) -> str:
     return text if len(text) <= limit else text[:limit - 3] + "..."
 
 
+def one_line(text: str, limit: int = 80) -> str:
+    """A text from outside as a message quotes it: control characters as blanks, cut to `limit`."""
+    return cut(_CONTROL.sub(" ", text), limit)
+
+
 def _digits(value: int) -> int:
     """The number of decimal digits of a whole number (without writing it out)."""
     digits = max(1, int(abs(value).bit_length() * math.log10(2)))

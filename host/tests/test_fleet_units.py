@@ -113,6 +113,10 @@ class MessagesTest(unittest.TestCase):
     def test_a_state_that_breaks_the_schema_is_refused_with_the_field(self):
         cases = [
             (b"{", "not JSON"), (b"[]", "not a JSON object"),
+            # Messages anyone on the broker can send, which once ended the bridge with a traceback.
+            (b'{"a": ' + b"[" * 5000 + b"]" * 5000 + b"}", "not JSON: nested too deep"),
+            (b'{"headerId": ' + b"1" * 5000 + b"}", "not JSON: Exceeds the limit"),
+            (b'{"a": "' + b"x" * (1 << 20) + b'"}', "larger than 1024 KiB"),
             (state(driving=1), "driving must be bool"), (state(headerId=True), "headerId must be int"),
             (state(nodeStates=[1]), "nodeStates[0] must be an object"),
             (state(edgeStates=[{}]), "edgeStates[0].edgeId is missing"),

@@ -93,7 +93,7 @@ SANITIZE_BUILD ?= build-asan
 FUZZ_SECONDS ?= 60
 MEMCHECK_BUILD ?= build-valgrind
 
-.PHONY: sanitize fuzz memcheck coverage
+.PHONY: sanitize fuzz memcheck coverage host-coverage
 
 sanitize:
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -104,7 +104,7 @@ sanitize:
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
 
 fuzz:
-	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh
+	FUZZ_SECONDS=$(FUZZ_SECONDS) PYTHON=$(PYTHON) fuzz/run.sh
 
 memcheck:
 	VALGRIND_BUILD=$(abspath $(MEMCHECK_BUILD)) fuzz/valgrind.sh
@@ -126,3 +126,13 @@ coverage:
 	  --exclude-throw-branches --exclude-unreachable-branches \
 	  --txt $(COVERAGE_BUILD)/coverage.txt --print-summary \
 	  --fail-under-branch $(COVERAGE_MIN_BRANCHES)
+
+# Branch coverage of the host package (host/mova_host) by its unittest suite against the build's
+# controller, the package's child processes included (python3-coverage, `--branch`; see
+# host/tools/host_coverage.py). Fails when a test fails or branch coverage is below
+# HOST_COVERAGE_MIN_BRANCHES percent; the report is $(BUILD)/host-coverage/coverage.txt (and html/).
+HOST_COVERAGE_MIN_BRANCHES ?= 95
+
+host-coverage: build
+	$(PYTHON) host/tools/host_coverage.py --binary $(BUILD)/mova --out $(BUILD)/host-coverage \
+	  --fail-under $(HOST_COVERAGE_MIN_BRANCHES)

@@ -5,8 +5,10 @@
   line the protocol does not allow.
 - About a mission: `MissionError`, and `PlanCheckError` for a plan that does not hold together.
 - About input: `InputError` from the input checks (what was wrong with a value, for the caller
-  to put in its own words), `ScenarioError` naming the place in a scenario file, `UsageError`
-  for the command line.
+  to put in its own words), `JsonError` from the strict JSON reader (a document that is not
+  JSON, or holds what the reader refuses, with its line and column), `ScenarioError` naming the
+  place in a scenario file, `UsageError` for the command line, `OutputError` for a file that
+  cannot be written.
 - The workbench: `Refused` and `Conflict` (a request that cannot be done, with the reason),
   `ControllerDown` (the session's controller is gone), `HTTPProblem` (an answer with a status).
 """
@@ -97,11 +99,21 @@ class InputError(ValueError):
 
     def __init__(self, problem: Problem, value: object, low: float | None = None,
                  high: float | None = None):
-        super().__init__(f"{problem.value}: {value!r}")
+        huge = isinstance(value, int) and value.bit_length() > 4096  # too long to write out
+        super().__init__(f"{problem.value}: {'a whole number too long to write' if huge else repr(value)}")
         self.problem = problem
         self.value = value
         self.low = low
         self.high = high
+
+
+class JsonError(ValueError):
+    """A JSON document the strict reader refuses: not JSON, too large, nested too deep, or
+    holding a number or a text it does not take; `place` says where ("line 3, column 12")."""
+
+    def __init__(self, place: str, problem: str):
+        self.place, self.problem = place, problem
+        super().__init__(f"{place}: {problem}" if place else problem)
 
 
 class ScenarioError(ValueError):
@@ -115,6 +127,18 @@ class ScenarioError(ValueError):
 
 class UsageError(ValueError):
     """Bad options or input of the command line: the action runs nothing and ends with status 2."""
+
+
+class OutputError(OSError):
+    """A file that cannot be written (a picture); nothing of it is left behind. The message is
+    a sentence naming the file and the reason."""
+
+    def __init__(self, message: str):
+        super().__init__(message)
+        self.message = message
+
+    def __str__(self) -> str:
+        return self.message
 
 
 # ----- the workbench ---------------------------------------------------------------------------

@@ -29,6 +29,7 @@ TITLE_BOTTOM = 48
 NODE_BOX: Box = (50.0, 90.0, WIDTH - 50.0, LEGEND_TOP - 50.0)
 ROAD_BOX: Box = (12.0, TITLE_BOTTOM + 10.0, WIDTH - 12.0, LEGEND_TOP - 22.0)
 ROAD_TRIM = NODE_RADIUS + 2  # a road stops this short of the centres of its ends
+SMALLEST_SPAN = 1e-6  # coordinates closer than this together are not spread apart by scaling
 
 
 def grid_layout() -> dict[int, Point]:
@@ -56,18 +57,26 @@ def resolve_layout(layout: Layout) -> dict[int, Point]:
     if isinstance(layout, str):
         return LAYOUTS[layout]()
     points = {int(p): (float(x), float(y)) for p, (x, y) in layout.items()}
-    if not points:
-        return points
-    x0, y0, x1, y1 = NODE_BOX
-    xs, ys = [x for x, _ in points.values()], [y for _, y in points.values()]
-    if min(xs) >= x0 and max(xs) <= x1 and min(ys) >= y0 and max(ys) <= y1:
-        return points
+    return fit(points, NODE_BOX, NODE_BOX)[0]
+
+
+def fit(points: Mapping[int, Point], keep: Box, into: Box) -> tuple[dict[int, Point], bool]:
+    """The points as they are when all lie in `keep`; otherwise scaled evenly (one scale both
+    ways) and centred into `into`, and True. Coordinates must be finite (the input checks bound
+    them); a spread below SMALLEST_SPAN counts as none, so that no scale is infinite."""
+    given = dict(points)
+    if not given:
+        return given, False
+    xs, ys = [x for x, _ in given.values()], [y for _, y in given.values()]
+    if min(xs) >= keep[0] and max(xs) <= keep[2] and min(ys) >= keep[1] and max(ys) <= keep[3]:
+        return given, False
     w, h = max(xs) - min(xs), max(ys) - min(ys)
-    scale = min((x1 - x0) / w if w else math.inf, (y1 - y0) / h if h else math.inf)
-    scale = 1.0 if math.isinf(scale) else scale
+    scales = [(into[2] - into[0]) / w] if w >= SMALLEST_SPAN else []
+    scales += [(into[3] - into[1]) / h] if h >= SMALLEST_SPAN else []
+    scale = min(scales, default=1.0)
     cx, cy = (min(xs) + max(xs)) / 2, (min(ys) + max(ys)) / 2
-    mx, my = (x0 + x1) / 2, (y0 + y1) / 2
-    return {p: (mx + (x - cx) * scale, my + (y - cy) * scale) for p, (x, y) in points.items()}
+    mx, my = (into[0] + into[2]) / 2, (into[1] + into[3]) / 2
+    return {p: (mx + (x - cx) * scale, my + (y - cy) * scale) for p, (x, y) in given.items()}, True
 
 
 def fmt(value: float) -> str:

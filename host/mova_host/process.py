@@ -87,8 +87,13 @@ class ControllerProcess:
         self.dead = False
         self._stderr: list[bytes] = []
         self._lines: queue.Queue[object] = queue.Queue()
-        self._process = subprocess.Popen([str(binary)], cwd=self.workdir, stdin=subprocess.PIPE,
-                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            self._process = subprocess.Popen([str(binary)], cwd=self.workdir, stdin=subprocess.PIPE,
+                                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        except BaseException:  # the executable cannot be started at all: its folder goes too
+            if self.own_workdir:
+                shutil.rmtree(self.workdir, ignore_errors=True)
+            raise
         threading.Thread(target=self._read_stdout, daemon=True).start()
         threading.Thread(target=self._read_stderr, daemon=True).start()
 

@@ -137,8 +137,8 @@ class ParsedLine:
 def integer_word(word: str) -> int | None:
     """The console's reading of an argument word: optional sign, decimal digits, 32 bits."""
     word = word.strip(" ")
-    if not _INTEGER_WORD.fullmatch(word):
-        return None
+    if not _INTEGER_WORD.fullmatch(word) or len(word.lstrip("+-").lstrip("0")) > 10:
+        return None  # not a number, or more digits than 32 bits hold
     value = int(word)
     if value < -(2**31) or value > INT32_MAX:
         return None

@@ -15,18 +15,24 @@
 one of one-way, one-lane, two-lanes; a one-way road leads from `from` to `to`. An obstacle
 blocks the road between its two ends in both directions. Every error names the place in the
 file: `roads[3].kind: "two-lane" is not one of one-way, one-lane, two-lanes`.
+
+The file is read by the strict JSON reader (`checks.read_json`: at most 1 MiB, nesting, number
+literals, NaN and lone surrogates bounded or refused); its values are bounded as well:
+coordinates within 1,000,000 either way from 0, names of at most 200 characters, the
+description at most 10,000, at most 66 obstacles (one per pair of positions).
 """
 
 from __future__ import annotations
 
 import json
 import os
+import re
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Sequence
 
 from . import checks
-from .errors import InputError, Problem, ScenarioError
+from .errors import InputError, JsonError, Problem, ScenarioError
 from .limits import Limits
 from .protocol import INT32_MAX, MAX_POS, MAX_ROADS, VEHICLES
 from .roads import KIND_VALUES, Obstacle, Road, RoadKind
@@ -40,6 +46,10 @@ FORMAT = "mova-scenario"
 VERSION = 1
 CATEGORIES = ("plan", "missed", "unreachable", "obstacles", "blocked")
 _KINDS = ", ".join(KIND_VALUES)
+MAX_NAME_LENGTH = 200  # the scenario's name and the names of positions
+MAX_TEXT_LENGTH = 10_000  # the description, and the expected reason
+MAX_OBSTACLES = MAX_POS * (MAX_POS - 1) // 2  # one for each pair of positions
+_PLAIN_KEY = re.compile(r"[A-Za-z0-9_-]{1,40}")
 
 
 @dataclass(frozen=True)
@@ -113,6 +123,8 @@ class Scenario:
 def _join(place: str, key: str | int) -> str:
     if isinstance(key, int):
         return f"{place}[{key}]"
+    if not _PLAIN_KEY.fullmatch(key):
+        key = checks.shown(key)  # quoted and cut: a key may hold anything
     return f"{place}.{key}" if place else key
 
 
@@ -155,24 +167,26 @@ class _Reader:
         except InputError as error:
             if error.problem is Problem.TYPE:
                 raise self.fail(place, f"must be a whole number, not {checks.shown(value)}") from None
-            raise self.fail(place, f"{value} is outside {low} to {high}") from None
+            raise self.fail(place, f"{checks.shown(value)} is outside {low} to {high}") from None
 
     def position(self, value: Any, place: str) -> int:
         try:
             return checks.position(value)
         except InputError as error:
             if error.problem is Problem.RANGE:
-                raise self.fail(place, f"position {value} is outside 0 to {MAX_POS - 1}") from None
+                raise self.fail(place, f"position {checks.shown(value)} is outside 0 to {MAX_POS - 1}") from None
             raise self.fail(place, f"must be a whole number, not {checks.shown(value)}") from None
 
-    def text(self, value: Any, place: str) -> str:
+    def text(self, value: Any, place: str, limit: int = MAX_TEXT_LENGTH) -> str:
         try:
-            return checks.text(value)
-        except InputError:
+            return checks.text(value, limit)
+        except InputError as error:
+            if error.problem is Problem.LENGTH:
+                raise self.fail(place, f"a text of {len(value):,} characters; at most {limit:,}") from None
             raise self.fail(place, f"must be a text, not {checks.shown(value)}") from None
 
-    def optional_text(self, data: dict[str, Any], key: str, place: str) -> str | None:
-        return self.text(data[key], place) if data.get(key) is not None else None
+    def optional_text(self, data: dict[str, Any], key: str, place: str, limit: int = MAX_TEXT_LENGTH) -> str | None:
+        return self.text(data[key], place, limit) if data.get(key) is not None else None
 
     def flag(self, value: Any, place: str) -> bool:
         try:
@@ -180,11 +194,21 @@ class _Reader:
         except InputError:
             raise self.fail(place, f"must be true or false, not {checks.shown(value)}") from None
 
-    def number(self, value: Any, place: str) -> float:
+    def coordinate(self, value: Any, place: str) -> float:
         try:
-            return checks.number(value)
-        except InputError:
+            return checks.coordinate(value)
+        except InputError as error:
+            if error.problem is Problem.RANGE:
+                raise self.fail(place, f"{checks.shown(value)} is outside -{checks.COORDINATE_LIMIT:,.0f} to "
+                                f"{checks.COORDINATE_LIMIT:,.0f}") from None
             raise self.fail(place, f"must be a number, not {checks.shown(value)}") from None
+
+    def plain(self, value: Any, place: str) -> Any:
+        """A value kept as it is (unknown fields, the tests' own expectations): plain JSON."""
+        try:
+            return checks.json_value(value)
+        except InputError as error:
+            raise self.fail(place, f"holds {checks.shown(error.value)}, which is not plain JSON") from None
 
     # ----- the parts of a scenario -----------------------------------------------------------
 
@@ -211,9 +235,10 @@ class _Reader:
                 raise self.fail(_join(place, "position"), f"position {p} is described twice")
             if ("x" in entry) != ("y" in entry):
                 raise self.fail(place, "give both x and y, or neither")
-            x = self.number(entry["x"], _join(place, "x")) if "x" in entry else None
-            y = self.number(entry["y"], _join(place, "y")) if "y" in entry else None
-            positions[p] = PositionInfo(self.optional_text(entry, "name", _join(place, "name")), x, y)
+            x = self.coordinate(entry["x"], _join(place, "x")) if "x" in entry else None
+            y = self.coordinate(entry["y"], _join(place, "y")) if "y" in entry else None
+            name = self.optional_text(entry, "name", _join(place, "name"), MAX_NAME_LENGTH)
+            positions[p] = PositionInfo(name, x, y)
         return positions
 
     def roads(self, value: Any) -> list[Road]:
@@ -258,7 +283,11 @@ class _Reader:
 
     def obstacles(self, value: Any) -> list[Obstacle]:
         obstacles: list[Obstacle] = []
-        for i, item in enumerate(self.items_of(value, "obstacles")):
+        items = self.items_of(value, "obstacles")
+        if len(items) > MAX_OBSTACLES:
+            raise self.fail("obstacles", f"{len(items)} obstacles; 12 positions make at most {MAX_OBSTACLES} "
+                            "pairs to block")
+        for i, item in enumerate(items):
             place = _join("obstacles", i)
             entry = self.fields_of(item, place, ("from", "to"), ())
             a = self.position(entry["from"], _join(place, "from"))
@@ -291,7 +320,7 @@ class _Reader:
                 raise self.fail(place, f"{checks.shown(item)} is not one of {', '.join(CATEGORIES)}")
             if kind == "text":
                 self.text(item, place)
-        return dict(value)
+        return {key: self.plain(item, _join("expect", key)) for key, item in value.items()}
 
 
 def parse_scenario(data: object, source: str = "scenario") -> Scenario:
@@ -301,7 +330,8 @@ def parse_scenario(data: object, source: str = "scenario") -> Scenario:
     the tests' own), refused everywhere else."""
     r = _Reader(source)
     top, extra = r.top(data)
-    name = r.optional_text(top, "name", "name")
+    extra = {key: r.plain(value, _join("", key)) for key, value in extra.items()}
+    name = r.optional_text(top, "name", "name", MAX_NAME_LENGTH)
     description = r.optional_text(top, "description", "description")
     positions = r.positions(top.get("positions", []))
     roads = r.roads(top["roads"])
@@ -315,25 +345,30 @@ def parse_scenario(data: object, source: str = "scenario") -> Scenario:
                     limits.memory_mb, expect, tuple(seen), extra)
 
 
-def loads_scenario(text: str, source: str = "scenario") -> Scenario:
-    """The scenario in a JSON text; ScenarioError naming `source` and the place (a line and
-    column when the text is not JSON)."""
+def loads_scenario(text: str | bytes, source: str = "scenario") -> Scenario:
+    """The scenario in a JSON text, read strictly (at most 1 MiB, `checks.read_json`);
+    ScenarioError naming `source` and the place (a line and column when the text is not JSON or
+    holds what the reader refuses)."""
     try:
-        data = json.loads(text)
-    except json.JSONDecodeError as error:
-        raise ScenarioError(f"line {error.lineno}, column {error.colno}", f"not valid JSON: {error.msg}",
-                            source) from None
+        data = checks.read_json(text, checks.MAX_FILE_BYTES)
+    except JsonError as error:
+        raise ScenarioError(error.place, error.problem, source) from None
     return parse_scenario(data, source)
 
 
 def load_scenario(path: str | os.PathLike[str]) -> Scenario:
-    """The scenario in a file; ScenarioError naming the file and the place (also for a file
-    that cannot be read). A command stream is read with `load_stream` or `load_mission`."""
-    return loads_scenario(read_scenario_text(path), str(path))
+    """The scenario in a file, read strictly (at most 1 MiB); ScenarioError naming the file and
+    the place (also for a file that cannot be read). A command stream is read with `load_stream`
+    or `load_mission`."""
+    try:
+        data = checks.load_json_file(path)
+    except JsonError as error:
+        raise ScenarioError(error.place, error.problem, str(path)) from None
+    return parse_scenario(data, str(path))
 
 
 def read_scenario_text(path: str | os.PathLike[str]) -> str:
-    """The text of a scenario file (or a command stream); ScenarioError when it cannot be read."""
+    """The text of a command stream (or a scenario file); ScenarioError when it cannot be read."""
     source = str(path)
     try:
         return Path(path).read_text(encoding="utf-8")
@@ -384,8 +419,8 @@ def scenario_to_json(s: Scenario) -> dict[str, Any]:
 
 
 def dumps_scenario(s: Scenario) -> str:
-    """The scenario as the text of a scenario file (indented JSON)."""
-    return json.dumps(scenario_to_json(s), indent=2) + "\n"
+    """The scenario as the text of a scenario file (indented, strict JSON)."""
+    return json.dumps(scenario_to_json(s), indent=2, allow_nan=False) + "\n"
 
 
 def _number(value: float) -> int | float:

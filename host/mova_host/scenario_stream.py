@@ -34,6 +34,7 @@ import os
 from dataclasses import dataclass, field
 from typing import Any, Sequence
 
+from . import checks
 from .errors import ScenarioError
 from .protocol import MAX_POS, MAX_ROADS, PLANNING_COMMANDS, VEHICLES, ParsedLine, parse_line
 from .roads import ROAD_KIND_OF_COMMAND, Road
@@ -97,7 +98,7 @@ class _Player:
     def play(self, number: int, parsed: ParsedLine) -> None:
         """Takes one line before the plan."""
         if parsed.problem is not None or parsed.command is None:
-            raise self.fail(number, f"{parsed.text}: {parsed.problem}; the controller drops this line")
+            raise self.fail(number, f"{checks.one_line(parsed.text)}: {parsed.problem}; the controller drops this line")
         name, args = parsed.command.name, parsed.args
         if name in ROAD_KIND_OF_COMMAND:
             self.road(number, Road(ROAD_KIND_OF_COMMAND[name], args[0], args[1]), parsed.text)

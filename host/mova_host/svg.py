@@ -8,12 +8,22 @@ stands now. Positions and roads lie where `geometry` lays them out (a grid, a ci
 scenario's own x/y; roads bent around positions in their way). Step numbers of moves over one road are spread along it and
 never cover each other. Elements carry `data-*` attributes (position, road ends, vehicle, path,
 steps) so that a program can read the picture back.
+
+Every text from outside (titles, names) is made fit for XML 1.0 (`xml_text`): control
+characters other than tab, line feed and carriage return become blanks, halves of characters
+(lone surrogates) and the non-characters U+FFFE and U+FFFF become U+FFFD, then &, < and > are
+escaped. `write_svg` writes a picture whole or not at all.
 """
 
 from __future__ import annotations
 
+import contextlib
 import math
+import os
+import re
+import secrets
 from dataclasses import dataclass
+from pathlib import Path
 from typing import Mapping, Sequence
 from xml.sax.saxutils import escape, quoteattr
 
@@ -29,12 +39,14 @@ from .geometry import (
     grid_layout,
     resolve_layout,
 )
+from .errors import OutputError
 from .geometry import fmt as _fmt
 from .plans import Plan
 from .protocol import VEHICLES
 from .roads import KIND_WORDS, Obstacle, Road, RoadKind
 
-__all__ = ["COLOURS", "OBSTACLE_COLOUR", "ROAD_COLOUR", "render_animation", "render_network", "render_plan"]
+__all__ = ["COLOURS", "OBSTACLE_COLOUR", "ROAD_COLOUR", "render_animation", "render_network", "render_plan",
+           "write_svg", "xml_text"]
 
 COLOURS = {1: "#1f6fd1", 2: "#e8710a", 3: "#1e9e4a"}
 OBSTACLE_COLOUR = "#d0021b"
@@ -43,6 +55,37 @@ ROAD_COLOUR = "#9aa3ad"
 PATH_SHIFT = {1: (-7.0, -7.0), 2: (0.0, 0.0), 3: (7.0, 7.0)}
 # Where the start and goal badges of each vehicle sit around a position.
 BADGE_ANGLE = {1: -135.0, 2: -45.0, 3: 90.0}
+_CONTROL = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f]")
+_NOT_CHARACTER = re.compile("[\ud800-\udfff\ufffe\uffff]")
+
+
+def xml_text(text: str) -> str:
+    """A text as XML 1.0 allows it in an element (see the module's description)."""
+    return escape(_NOT_CHARACTER.sub("\ufffd", _CONTROL.sub(" ", text)))
+
+
+def write_svg(path: str | os.PathLike[str], text: str) -> Path:
+    """Writes a picture whole or not at all: into a new file beside it, then renamed over it;
+    its folder is made when missing. OutputError, a sentence naming the file, when it cannot
+    be written (nothing of it is left behind)."""
+    target = Path(path)
+    temporary = target.with_name(f".{target.name}.{secrets.token_hex(4)}.tmp")
+    try:
+        target.parent.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise OutputError(f"cannot write the picture {target}: its folder cannot be made "
+                          f"({error.strerror or error})") from None
+    try:
+        data = text.encode("utf-8")
+        with open(temporary, "xb") as handle:
+            handle.write(data)
+        os.replace(temporary, target)
+    except (OSError, UnicodeEncodeError) as error:
+        with contextlib.suppress(OSError):
+            temporary.unlink(missing_ok=True)
+        reason = error.strerror if isinstance(error, OSError) and error.strerror else str(error)
+        raise OutputError(f"cannot write the picture {target}: {reason}") from None
+    return target
 
 
 def _defs() -> list[str]:
@@ -100,7 +143,7 @@ def _positions(layout: dict[int, Point], used: set[int], names: Mapping[int, str
         stroke = "#2b3038" if p in used else "#b8bec6"
         name = (names or {}).get(p)
         label = (f'<text class="name" x="{_fmt(x)}" y="{_fmt(y + NODE_RADIUS + 15)}" text-anchor="middle" '
-                 f'font-size="12" fill="#4a525c">{escape(name)}</text>') if name else ""
+                 f'font-size="12" fill="#4a525c">{xml_text(name)}</text>') if name else ""
         out.append(
             f'<g class="position" data-pos="{p}"><circle cx="{_fmt(x)}" cy="{_fmt(y)}" '
             f'r="{_fmt(NODE_RADIUS)}" fill="#ffffff" stroke="{stroke}" stroke-width="2.5"/>'
@@ -304,9 +347,9 @@ def _header(title: str) -> list[str]:
         '<?xml version="1.0" encoding="UTF-8"?>',
         f'<svg xmlns="http://www.w3.org/2000/svg" width="{WIDTH}" height="{HEIGHT}" '
         f'viewBox="0 0 {WIDTH} {HEIGHT}" font-family="DejaVu Sans, Arial, sans-serif">',
-        f"<title>{escape(title)}</title>",
+        f"<title>{xml_text(title)}</title>",
         f'<rect width="{WIDTH}" height="{HEIGHT}" fill="#f7f8fa"/>',
-        f'<text id="caption" x="30" y="34" font-size="20" font-weight="bold" fill="#2b3038">{escape(title)}</text>',
+        f'<text id="caption" x="30" y="34" font-size="20" font-weight="bold" fill="#2b3038">{xml_text(title)}</text>',
         *_defs(),
     ]
 

@@ -7,7 +7,7 @@ from itertools import permutations
 from support import ClientCase
 
 from mova_host import Road, RoadKind
-from mova_host.exact import Network, check_plan, distance_table, legal_step, moved, solve
+from mova_host.exact import Network, check_plan, controller_plan_fault, distance_table, legal_step, moved, solve
 from mova_host.runner import ScenarioRunner
 from mova_host.scenario import Scenario
 
@@ -113,6 +113,27 @@ class OptimaTest(unittest.TestCase):
         self.assertIn("step 1", check_plan(line, (), [(0, 5, 9), (2, 5, 9)]))
         self.assertIn("ends on", check_plan(line, (), [(0, 5, 9), (1, 5, 9)], goal=(2, 5, 9)))
         self.assertIn("step 2", check_plan(line, [(1, 2)], [(0, 5, 9), (1, 5, 9), (2, 5, 9)]))
+        self.assertEqual(check_plan(line, (), []), "the plan is empty")
+        self.assertEqual(check_plan(line, (), [(1, 5, 9)], start=(0, 5, 9)), "the plan starts on (1, 5, 9), not on (0, 5, 9)")
+
+    def test_a_plan_read_from_the_controller_is_held_to_the_rules(self):
+        line = roads((L, 0, 1), (L, 1, 2), (T, 2, 3))
+        cases = [
+            ([(0, 2, 9), (1, 2, 9)], "the plan ends on (1, 2, 9), the goals are (1, 3, 9)"),
+            ([(0, 2, 9), (1, 1, 9), (1, 3, 9)], "step 1 puts two vehicles on one position: (1, 1, 9)"),
+            ([(0, 2, 9), (0, 2, 8), (1, 3, 9)], "step 1: vehicle 3 moves 9->8 where no road leads"),
+            ([(0, 2, 9), (0, 3, 9), (1, 3, 9)], "step 2: vehicle 1 moves 0->1 over an obstacle"),
+            ([(0, 2, 9), (0, 2, 9), (1, 3, 9)], "step 1 from (0, 2, 9) to (0, 2, 9) breaks the step rules"),
+            ([(0, 2, 9), (1, 3, 9)], None),
+        ]
+        for steps, fault in cases:
+            with self.subTest(fault=fault):
+                found = controller_plan_fault(line, [(1, 0)] if "obstacle" in str(fault) else [], (1, 3, 9), steps)
+                self.assertEqual(found if fault is None else (found or "")[:len(fault)], fault)
+        with self.assertRaisesRegex(ValueError, "starts and goals must name the same vehicles"):
+            solve(line, (0, 1), (1, 2, 3))
+        with self.assertRaisesRegex(ValueError, r"goals \(1, 12\) holds a position outside 0 to 11"):
+            solve(line, (0, 1), (1, 12))
 
 
 class StepRulesOnTheControllerTest(ClientCase):

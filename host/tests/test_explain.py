@@ -56,6 +56,40 @@ class ExplanationTest(unittest.TestCase):
         wrong = explain(LINE, (0, 2, 9), (2, 3, 3), answer=True, controller_plan=[(0, 2, 9), (2, 3, 3)])
         self.assertEqual(wrong.causes, ["wrong-answer"])
 
+    def test_why_no_plan_exists(self):
+        cases = [
+            ([Road(T, 0, 1)], (0, 5, 6), (7, 5, 6), (), "no road reaches position 7."),
+            ([Road(T, 0, 1)], (7, 5, 6), (0, 5, 6), (), "no road leaves position 7."),
+            ([Road(W, 1, 0), Road(T, 2, 3)], (0, 5, 6), (2, 5, 6), (), "every road at 0 leads into it, none out of it."),
+            ([Road(T, 0, 1), Road(W, 2, 3)], (0, 5, 6), (2, 5, 6), (), "every road at 2 leads out of it, none into it."),
+            ([Road(T, 0, 1), Road(W, 2, 1), Road(T, 3, 4)], (0, 5, 6), (4, 5, 6), (),
+             "from 0 it can reach only 0, 1, and no road leads from there towards 4 (the one-way road from 2 to 1 "
+             "leads only into that part)."),
+            ([Road(T, 0, 1), Road(W, 2, 1), Road(W, 7, 0), Road(T, 3, 4)], (0, 5, 6), (4, 5, 6), (),
+             "(the one-way road from 2 to 1 and the one-way road from 7 to 0 lead only into that part)."),
+            ([Road(L, 0, 1), Road(L, 1, 2), Road(T, 1, 4)], (0, 2, 9), (2, 0, 9), [(1, 4)],
+             "Each vehicle alone could still reach its goal past the blocked roads (1-4), but not all together. "
+             "Vehicles 1 and 2 meet head-on on the one-lane roads 0-1-2"),
+            ([Road(L, 0, 1), Road(L, 1, 2), Road(L, 2, 3), Road(T, 5, 6)], (0, 3, 9), (3, 0, 9), [(5, 6)],
+             "No plan exists. Vehicles 1 and 2 meet head-on on the one-lane roads 0-1-2-3"),
+            ([Road(L, 0, 1), Road(L, 1, 2), Road(L, 1, 3)], (0, 2, 3), (2, 3, 0), (),
+             "Any two of the vehicles could get past each other, but not all three: their ways use positions "
+             "0, 1, 2, 3, and there is no room for all of them to give way."),
+        ]
+        for roads, starts, goals, obstacles, words in cases:
+            with self.subTest(words=words[:40]):
+                result = explain(roads, starts, goals, obstacles, answer=False, controller_plan=None)
+                self.assertIn(words, result.reason)
+                self.assertFalse(result.plan_exists)
+
+    def test_a_true_answer_without_a_plan_or_with_more_moves(self):
+        unreadable = explain(LINE, (0, 5, 6), (1, 5, 6), answer=True, controller_plan=None)
+        self.assertEqual(unreadable.causes, ["unreadable"])
+        roads = [*LINE, Road(T, 5, 6)]
+        roundabout = explain(roads, (0, 5, 9), (2, 5, 9), answer=True, controller_plan=[(0, 5, 9), (1, 6, 9), (2, 5, 9)])
+        self.assertEqual(roundabout.causes, ["more-moves"])
+        self.assertIn("It takes 2 vehicle moves more than needed.", roundabout.reason)
+
     def test_waits(self):
         self.assertEqual(plan_figures([(0, 1, 2), (0, 1, 3), (4, 1, 3), (4, 5, 3)]), (3, 3, 3))
         self.assertEqual(plan_figures([(0, 1, 2)]), (0, 0, 0))

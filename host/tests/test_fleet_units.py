@@ -48,6 +48,16 @@ class SiteFileTest(unittest.TestCase):
             (lambda d: d["vehicles"][1].update(serial="T-1"), "s.json: vehicles[1].serial: Test T-1 is already vehicle 1"),
             (lambda d: d["vehicles"][2].update(serial="A B"), 's.json: vehicles[2].serial: "A B" may hold only'),
             (lambda d: d["vehicles"].pop(), "s.json: vehicles: must list vehicles 1, 2 and 3; missing 3"),
+            (lambda d: d["positions"][3].update(x=1e308), "s.json: positions[3].x: 1e+308 is outside -1,000,000 to "
+             "1,000,000 (metres)"),
+            (lambda d: d["positions"][3].update(y=10**400), "s.json: positions[3].y: a whole number of 401 digits "
+             "is outside"),
+            (lambda d: d["positions"][3].update(position=10**400), "s.json: positions[3].position: a whole number of "
+             "401 digits is outside 0 to 11"),
+            (lambda d: d.update(version=-(10**50)), "s.json: version: a whole number of 51 digits is outside 1 "
+             "to 2147483647"),
+            (lambda d: d.update(map="m" * 201), "s.json: map: a text of 201 characters; at most 200"),
+            (lambda d: d.update({"a.b\n" * 30: 1}), 's.json: "a.b\\na.b\\na.b\\na.b\\na.b\\na.b\\na.b\\na...: unknown field'),
             (lambda d: d["vehicles"].__setitem__(0, []), "s.json: vehicles[0]: must be an object, not a list"),
         ]
         for change, expected in cases:
@@ -57,7 +67,10 @@ class SiteFileTest(unittest.TestCase):
     def test_files_and_the_fit_with_a_scenario(self):
         with tempfile.TemporaryDirectory() as folder:
             path = Path(folder) / "site.json"
-            for text, expected in (("{", "line 1, column 2: not valid JSON"), (b"\xff", "byte 0: not UTF-8 text")):
+            for text, expected in (("{", "line 1, column 2: not valid JSON"), (b"\xff", "byte 0: not UTF-8 text"),
+                                   ('{"a": ' + "[" * 5000, "line 1, column 70: lists and objects nested more than 64"),
+                                   ('{"a": NaN}', "line 1, column 7: NaN is not a number JSON allows"),
+                                   ('{"a": "\\udc00"}', "line 1, column 8: \\udc00 is half of a character")):
                 path.write_bytes(text if isinstance(text, bytes) else text.encode())
                 with self.assertRaises(SiteError) as caught:
                     load_site(path)
@@ -100,6 +113,10 @@ class MessagesTest(unittest.TestCase):
     def test_a_state_that_breaks_the_schema_is_refused_with_the_field(self):
         cases = [
             (b"{", "not JSON"), (b"[]", "not a JSON object"),
+            # Messages anyone on the broker can send, which once ended the bridge with a traceback.
+            (b'{"a": ' + b"[" * 5000 + b"]" * 5000 + b"}", "not JSON: nested too deep"),
+            (b'{"headerId": ' + b"1" * 5000 + b"}", "not JSON: Exceeds the limit"),
+            (b'{"a": "' + b"x" * (1 << 20) + b'"}', "larger than 1024 KiB"),
             (state(driving=1), "driving must be bool"), (state(headerId=True), "headerId must be int"),
             (state(nodeStates=[1]), "nodeStates[0] must be an object"),
             (state(edgeStates=[{}]), "edgeStates[0].edgeId is missing"),

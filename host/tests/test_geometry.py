@@ -2,13 +2,15 @@
 
 from __future__ import annotations
 
+import math
 import random
 import unittest
 
 from support import NS, curve_points, parse, random_scenario
 
 from mova_host import svg
-from mova_host.geometry import LEGEND_TOP, NODE_BOX, TITLE_BOTTOM, WIDTH, geometry_json, grid_layout, resolve_layout
+from mova_host.geometry import (LEGEND_TOP, NODE_BOX, TITLE_BOTTOM, WIDTH, fit, geometry_json, grid_layout,
+                                resolve_layout)
 from mova_host.roads import Road, RoadKind
 
 
@@ -47,6 +49,18 @@ class LayoutTest(unittest.TestCase):
         x0, y0, x1, y1 = NODE_BOX
         self.assertTrue(all(x0 <= x <= x1 and y0 <= y <= y1 for x, y in far.values()))
         self.assertAlmostEqual(far[1][0] - far[0][0], 2 * (far[5][1] - far[0][1]))
+
+    def test_fitting_never_scales_to_infinity(self):
+        # Spans too small to divide by (a subnormal 5e-324) once scaled to infinity, and the
+        # positions to NaN.
+        for points in ({0: (0.0, 0.0), 1: (5e-324, 5e-324)}, {0: (0.0, 0.0), 1: (5e-324, 0.0)},
+                       {0: (-1e6, 1e6), 1: (1e6, -1e6)}, {0: (2000.0, 2000.0)}):
+            with self.subTest(points=points):
+                fitted, scaled = fit(points, NODE_BOX, NODE_BOX)
+                self.assertTrue(scaled)
+                self.assertTrue(all(math.isfinite(v) for point in fitted.values() for v in point), fitted)
+                x0, y0, x1, y1 = NODE_BOX
+                self.assertTrue(all(x0 <= x <= x1 and y0 <= y <= y1 for x, y in fitted.values()), fitted)
 
 
 class PageGeometryTest(unittest.TestCase):

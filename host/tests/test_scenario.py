@@ -1,6 +1,7 @@
 from __future__ import annotations
 
 import json
+import math
 import random
 import unittest
 
@@ -40,6 +41,16 @@ class ReadingTest(unittest.TestCase):
             s = random_scenario(rng)
             self.assertEqual(parse_scenario(json.loads(json.dumps(scenario_to_json(s)))), s)
 
+    def test_coordinates_only_when_every_position_used_has_them(self):
+        data = changed("positions", [{"position": 0, "x": 1, "y": 2}, {"position": 1, "name": "one"},
+                                     {"position": 2, "x": 5, "y": 6}])
+        s = parse_scenario(data)
+        self.assertIsNone(s.coordinates())  # position 1 is used and has none
+        self.assertEqual(scenario_to_json(s)["positions"][1], {"position": 1, "name": "one"})
+        data["positions"][1].update(x=3, y=4)
+        data["positions"].append({"position": 5, "x": 7, "y": 8})
+        self.assertEqual(parse_scenario(data).coordinates(), {0: (1, 2), 1: (3, 4), 2: (5, 6), 5: (7, 8)})
+
     def test_malformed_files_name_the_place(self):
         cases = [
             (changed("format", "mova"), "format:"),
@@ -67,6 +78,23 @@ class ReadingTest(unittest.TestCase):
             (changed("expect", {"category": "stuck"}), 'expect.category: "stuck" is not one of'),
             (changed("expect", {"answer": "yes"}), "expect.answer: must be true or false"),
             ([], "must be an object"),
+            # Bounds of values and sizes.
+            (changed("positions[0].x", 1e308), "positions[0].x: 1e+308 is outside -1,000,000 to 1,000,000"),
+            (changed("positions[0].y", -(10**400)), "positions[0].y: a whole number of 401 digits is outside"),
+            (changed("positions[0].x", math.nan), "positions[0].x: must be a number, not NaN"),
+            (changed("roads[0].to", 10**400), "roads[0].to: position a whole number of 401 digits is outside 0 to 11"),
+            (changed("settings.memory_mb", 2**31), "settings.memory_mb: 2147483648 is outside 0 to 2147483647"),
+            (changed("name", "n" * 201), "name: a text of 201 characters; at most 200"),
+            (changed("positions[0].name", "n" * 201), "positions[0].name: a text of 201 characters"),
+            (changed("description", "d" * 10_001), "description: a text of 10,001 characters; at most 10,000"),
+            (changed("obstacles", [{"from": 1, "to": 2}] * 67), "obstacles: 67 obstacles; 12 positions make at most 66"),
+            (changed("comment", [math.inf]), "comment: holds Infinity, which is not plain JSON"),
+            (changed("expect", {"mine": {1: 2}}), "expect.mine: holds 1, which is not plain JSON"),
+            (changed("roads[0].a b", 1), 'roads[0]."a b": unknown field'),
+            (changed("roads", None), "roads: must be a list, not null"),
+            (changed("positions", "all"), 'positions: must be a list, not a text'),
+            (changed("positions[0].name", 5), "positions[0].name: must be a text, not 5"),
+            (changed("expect", [True]), "expect: must be an object, not a list"),
         ]
         for data, message in cases:
             with self.subTest(message):

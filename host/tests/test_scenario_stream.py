@@ -131,6 +131,11 @@ class StreamMappingTest(unittest.TestCase):
                 [*SQUARE, *start, *goals, "OBSTACLES_ADD_OBSTACLE 12 0", "OBSTACLES_CONFIRM"],
             "line 13: an obstacle from 3 to itself blocks no road":
                 [*SQUARE, *start, *goals, "OBSTACLES_ADD_OBSTACLE 3 3", "MOVA_START_MISSION"],
+            # A line quoted in a message is cut, and its control characters shown as blanks (found
+            # by fuzz/fuzz_scenario.py: the whole line of 5,000 digits was the message).
+            "line 2: ENVIRONMENT_ADD_ONE_WAY_ROAD 0 1111111111111111111111111111111111111111111111...: position "
+            "argument is not an integer": ["ENVIRONMENT_CLEAN", "ENVIRONMENT_ADD_ONE_WAY_ROAD 0 " + "1" * 5000],
+            "line 1: ENVIRONMENT CLEAN: unknown command word": ["ENVIRONMENT\x1bCLEAN"],
         }
         for message, lines in cases.items():
             with self.subTest(message):

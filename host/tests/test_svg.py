@@ -1,8 +1,10 @@
 from __future__ import annotations
 
 import math
+import tempfile
 import unittest
 import xml.etree.ElementTree as ET
+from pathlib import Path
 
 from support import NS, numbers, parse, random_scenario
 
@@ -10,6 +12,7 @@ import random
 
 from mova_host import Plan, Road, RoadKind
 from mova_host import svg
+from mova_host.errors import OutputError
 from mova_host.geometry import grid_layout
 from mova_host.exact import solve
 
@@ -205,6 +208,58 @@ class PlanMarksTest(unittest.TestCase):
                 for i, a in enumerate(numbers_):
                     for b in numbers_[i + 1:] + badges:
                         self.assertFalse(overlap(a, b), f"{layout}: {a} covers {b} in {plan.steps}")
+
+
+class PartialLayoutTest(unittest.TestCase):
+    def test_coordinates_that_miss_positions(self):
+        # Drawn on coordinates of positions 0, 1 and 4 only: roads and obstacles to the others are
+        # left out; a plan that uses the others is drawn on the grid instead.
+        layout = {0: (100.0, 100.0), 1: (300.0, 100.0), 4: (100.0, 300.0)}
+        root = parse(svg.render_network(ROADS, ((4, 5), (0, 1)), layout=layout))
+        drawn = {(int(g.get("data-from")), int(g.get("data-to"))) for g in root.findall(".//s:g[@id='roads']/s:g", NS)}
+        self.assertEqual(drawn, {(0, 1), (4, 0)})
+        self.assertEqual([(o.get("data-from"), o.get("data-to")) for o in root.findall(".//s:g[@class='obstacle']", NS)],
+                         [("0", "1")])
+        for picture in (svg.render_plan(PLAN, layout=layout), svg.render_animation(PLAN, layout=layout)):
+            positions = parse(picture).findall(".//s:g[@class='position']", NS)
+            self.assertEqual(len(positions), 12)
+
+
+class HostileTextTest(unittest.TestCase):
+    """Texts from outside in every picture: control characters, halves of characters and the
+    characters XML gives a meaning."""
+
+    TEXTS = ["dock\x00\x01\x08\x0b\x0c\x1f\x7f", "\ud800 half \udfff", "\ufffe\uffff", "a & b <c> ]]> \"d\" 'e'",
+             "tab\tline\nreturn\r"]
+
+    def test_every_picture_parses_as_xml(self):
+        names = dict(enumerate(self.TEXTS))
+        for text in self.TEXTS:
+            for picture in (svg.render_network(ROADS, title=text, names=names), svg.render_plan(PLAN, title=text, names=names),
+                            svg.render_plan(PLAN, step=1, title=text, names=names),
+                            svg.render_animation(PLAN, names=names)):
+                with self.subTest(text=text):
+                    root = ET.fromstring(picture.encode("utf-8"))
+                    shown = [t.text for t in root.findall(".//s:text[@class='name']", NS)]
+                    self.assertEqual(len(shown), len(self.TEXTS))
+        root = parse(svg.render_network(ROADS, title=self.TEXTS[1], names=names))
+        self.assertEqual(root.find("s:title", NS).text, "\ufffd half \ufffd")
+        self.assertEqual(svg.xml_text(self.TEXTS[0]), "dock      \x7f")
+        self.assertEqual(svg.xml_text(self.TEXTS[3]), "a &amp; b &lt;c&gt; ]]&gt; \"d\" 'e'")
+
+    def test_a_picture_is_written_whole_or_not_at_all(self):
+        with tempfile.TemporaryDirectory() as folder:
+            target = Path(folder, "deeper", "plan.svg")
+            self.assertEqual(svg.write_svg(target, svg.render_plan(PLAN)), target)
+            parse(target.read_text())
+            for bad, text, words in ((Path(folder), "<svg/>", "Is a directory"),
+                                     (target / "x.svg", "<svg/>", "its folder cannot be made"),
+                                     (Path(folder, "half.svg"), "<svg>\ud800</svg>", "surrogates not allowed")):
+                with self.subTest(bad=bad.name), self.assertRaises(OutputError) as caught:
+                    svg.write_svg(bad, text)
+                self.assertIn(words, str(caught.exception))
+                self.assertTrue(str(caught.exception).startswith(f"cannot write the picture {bad}"))
+            self.assertEqual(sorted(p.name for p in Path(folder).rglob("*")), ["deeper", "plan.svg"])
 
 
 if __name__ == "__main__":

@@ -40,7 +40,8 @@ class ServerCase(unittest.TestCase):
     def start(self, **options):
         folder = temporary_folder(self, "mova-server-test-")
         options.setdefault("timeouts", Timeouts(answer=10.0))
-        server = make_server(binary(), host="127.0.0.1", port=0, root=Path(folder), **options)
+        options.setdefault("host", "127.0.0.1")
+        server = make_server(binary(), port=0, root=Path(folder), **options)
         thread = threading.Thread(target=server.serve_forever, daemon=True)
         thread.start()
         self.addCleanup(server.sessions.close_all)
@@ -571,7 +572,7 @@ class SessionTest(ServerCase):
         self.assertEqual(self.server.sessions.count(), 1)
 
     def test_sessions_are_bounded_and_kept_apart(self):
-        self.start(max_sessions=2)
+        self.start(max_sessions=2, sessions_per_client=2)
         first, second = self.new_session(), self.new_session()
         self.assertNotEqual(first["controller"]["pid"], second["controller"]["pid"])
         status, text = self.request("POST", "/api/sessions", {})

@@ -75,6 +75,51 @@ class DesignTest(unittest.TestCase):
         self.assertEqual((design.starts, design.goals, design.names[0]), ([0, 1, 5], [2, 0, 5], "dock"))
         self.assertEqual(parse_scenario(BASE).roads, design.scenario().roads)
 
+    def test_a_move_with_a_refused_field_moves_nothing(self):
+        design = Design()
+        before = (design.coords[3], design.names[3])
+        for body, words in [({"position": 3, "x": 400, "y": 300, "name": "n" * 41}, "longer than 40"),
+                            ({"position": 3, "x": 400, "y": 300, "name": 7}, "must be a text"),
+                            ({"position": 3, "x": 400, "y": 10**400, "name": "dock"}, "y must lie from 30 to 610"),
+                            ({"position": 3, "x": 400, "name": "dock"}, "y is missing")]:
+            with self.subTest(body=str(body)[:50]), self.assertRaisesRegex(Refused, words):
+                design.move_position(body)
+            self.assertEqual((design.coords[3], design.names[3]), before)
+        design.move_position({"position": 3, "x": 400.04, "y": 300, "name": " dock\x01 "})
+        self.assertEqual((design.coords[3], design.names[3]), ((400.0, 300), "dock"))
+
+    def test_clearing_the_roads_and_a_scenario_made_in_python(self):
+        design = Design()
+        design.add_road({"kind": "two-lanes", "from": 0, "to": 1})
+        design.obstacles.append(design.new_obstacle({"from": 0, "to": 1}))
+        design.move_position({"position": 0, "x": 100, "y": 100})
+        self.assertEqual((design.coords[0], design.names[0]), ((100, 100), None))
+        design.clear_roads()
+        self.assertEqual((design.roads, design.obstacles), ([], []))
+        many = parse_scenario(BASE)
+        many.roads = many.roads * 8  # not read from a file: never checked against the 15 roads
+        with self.assertRaisesRegex(Refused, "16 roads; the controller holds at most 15"):
+            design.load(many)
+        self.assertEqual(design.roads, [])
+
+    def test_a_scenario_over_the_pages_limits_changes_nothing(self):
+        design = Design()
+        design.add_road({"kind": "two-lanes", "from": 0, "to": 1})
+        before = copy.deepcopy(design.__dict__)
+        for settings, words in (({"timeout_ms": 600_001}, "time limit .* from 0 to 600000"),
+                                ({"memory_mb": 2**20 + 1}, "memory limit .* from 0 to 1048576")):
+            with self.subTest(settings=settings), self.assertRaisesRegex(Refused, words):
+                design.load(parse_scenario(changed("settings", settings)))
+            self.assertEqual(design.__dict__, before)
+
+    def test_coordinates_far_apart_or_close_together_fit_the_picture(self):
+        design = Design()
+        for xs in ((-1e6, 1e6), (0.0, 5e-324), (1e-7, 2e-7)):
+            data = changed("positions", [{"position": 0, "x": xs[0], "y": 0}, {"position": 1, "x": xs[1], "y": 0}])
+            design.load(parse_scenario(data))
+            for x, y in (design.coords[0], design.coords[1]):
+                self.assertTrue(30 <= x <= 870 and 30 <= y <= 610, design.coords)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -39,19 +39,16 @@ class PictureFiles:
         written = []
         if self.svg:
             path = self._numbered(self.svg, count)
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_text(svg.render_plan(plan, layout=layout, title=title, names=names))
+            svg.write_svg(path, svg.render_plan(plan, layout=layout, title=title, names=names))
             written.append(path)
         if self.animate and plan.found:
             path = self._numbered(self.animate, count)
-            path.parent.mkdir(parents=True, exist_ok=True)
-            path.write_text(svg.render_animation(plan, layout=layout, names=names))
+            svg.write_svg(path, svg.render_animation(plan, layout=layout, names=names))
             written.append(path)
         if self.frames and plan.found:
             folder = Path(self.frames)
-            folder.mkdir(parents=True, exist_ok=True)
             for step in range(plan.num_steps + 1):
                 frame = svg.render_plan(plan, layout=layout, step=step, names=names)
-                (folder / f"plan{count}-step{step:02d}.svg").write_text(frame)
+                svg.write_svg(folder / f"plan{count}-step{step:02d}.svg", frame)
             written.append(folder / f"plan{count}-step*.svg")
         return written

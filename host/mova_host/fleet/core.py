@@ -1,19 +1,23 @@
 """The one door from the fleet bridge into the rest of the host package.
 
-Everything the bridge needs of the controller client, missions and plans, scenario files and
-explanations is imported here; the other fleet modules import it from this module only.
+Everything the bridge needs of the controller client, missions and plans, scenario files,
+explanations and the input checks (the strict JSON reader among them) is imported here; the other fleet modules import it from this module only.
 """
 
 from __future__ import annotations
 
+from .. import checks
 from ..client import MovaClient
 from ..errors import (
     ChildExited,
     CommandDropped,
+    InputError,
+    JsonError,
     MissionError,
     MovaError,
     MovaTimeout,
     PlanCheckError,
+    Problem,
     ProtocolError,
     ScenarioError,
 )
@@ -34,6 +38,8 @@ __all__ = [
     "ChildExited",
     "CommandDropped",
     "Explanation",
+    "InputError",
+    "JsonError",
     "Mission",
     "MissionError",
     "MovaClient",
@@ -42,6 +48,7 @@ __all__ = [
     "Network",
     "Plan",
     "PlanCheckError",
+    "Problem",
     "ProtocolError",
     "Road",
     "RoadKind",
@@ -49,6 +56,7 @@ __all__ = [
     "ScenarioError",
     "Timeouts",
     "check_scenario",
+    "checks",
     "explain",
     "load_mission",
     "load_scenario",

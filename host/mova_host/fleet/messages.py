@@ -126,6 +126,8 @@ class State:
         return not self.driving and not self.base_left
 
 
+MAX_PAYLOAD = 1 << 20  # the largest message read
+
 _STATE_FIELDS: dict[str, type | tuple[type, ...]] = {
     "headerId": int, "timestamp": str, "version": str, "manufacturer": str, "serialNumber": str,
     "orderId": str, "orderUpdateId": int, "lastNodeId": str, "lastNodeSequenceId": int,
@@ -135,10 +137,16 @@ _STATE_FIELDS: dict[str, type | tuple[type, ...]] = {
 
 
 def decode(payload: bytes) -> dict[str, Any]:
+    """A message's JSON object; MessageError for anything else (also a payload over 1 MiB, JSON
+    nested too deep, a number of more than 4,300 digits), so that no message can end the bridge."""
+    if len(payload) > MAX_PAYLOAD:
+        raise MessageError(f"larger than {MAX_PAYLOAD // 1024} KiB")
     try:
         data = json.loads(payload.decode("utf-8"))
-    except (UnicodeDecodeError, json.JSONDecodeError) as error:
+    except (UnicodeDecodeError, ValueError) as error:  # ValueError: json's, and Python's digit limit
         raise MessageError(f"not JSON: {error}") from None
+    except RecursionError:
+        raise MessageError("not JSON: nested too deep") from None
     if not isinstance(data, dict):
         raise MessageError("not a JSON object")
     return data

@@ -10,19 +10,21 @@
 Each position of the zone is a node of the vehicles' map with its world coordinates in metres;
 each of the vehicles 1, 2 and 3 is named by its manufacturer and serial number, which make its
 topics `{interface}/v2/{manufacturer}/{serial}/...`. Every error names its place in the file.
+
+The file is read by the host's strict JSON reader (at most 1 MiB; nesting, number literals, NaN
+and lone surrogates bounded or refused); coordinates lie within 1,000,000 m either way from 0,
+names have at most 200 characters.
 """
 
 from __future__ import annotations
 
-import json
 import math
 import os
 import re
 from dataclasses import dataclass
-from pathlib import Path
 from typing import Any, Sequence
 
-from .core import MAX_POS, VEHICLES, Scenario
+from .core import MAX_POS, VEHICLES, InputError, JsonError, Problem, Scenario, checks
 
 FORMAT = "mova-site"
 VERSION = 1
@@ -30,6 +32,8 @@ VERSION = 1
 # must not hold the topic separators and wildcards.
 _SERIAL = re.compile(r"[A-Za-z0-9_.:\-]+")
 _TOPIC_FORBIDDEN = set("/#+$")
+_PLAIN_KEY = re.compile(r"[A-Za-z0-9_-]{1,40}")
+MAX_NAME_LENGTH = 200  # the interface, the map, nodes, manufacturers and serial numbers
 
 
 class SiteError(ValueError):
@@ -115,39 +119,43 @@ class _Reader:
     def name(self, value: Any, place: str, pattern: re.Pattern[str] | None = None) -> str:
         if not isinstance(value, str) or not value:
             raise self.fail(place, f"must be a non-empty text, not {_kind(value)}")
+        if len(value) > MAX_NAME_LENGTH:
+            raise self.fail(place, f"a text of {len(value):,} characters; at most {MAX_NAME_LENGTH}")
         if pattern is not None and not pattern.fullmatch(value):
-            raise self.fail(place, f"{json.dumps(value)} may hold only the letters A-Z and a-z, digits, "
+            raise self.fail(place, f"{_kind(value)} may hold only the letters A-Z and a-z, digits, "
                             "and _ . : -")
         if _TOPIC_FORBIDDEN & set(value):
-            raise self.fail(place, f"{json.dumps(value)} must not hold / # + or $ (it becomes part of "
+            raise self.fail(place, f"{_kind(value)} must not hold / # + or $ (it becomes part of "
                             "a topic)")
         return value
 
-    def number(self, value: Any, place: str) -> float:
-        if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value):
-            raise self.fail(place, f"must be a number, not {_kind(value)}")
-        return float(value)
+    def coordinate(self, value: Any, place: str) -> float:
+        try:
+            return checks.coordinate(value)
+        except InputError as error:
+            if error.problem is Problem.RANGE:
+                limit = f"{checks.COORDINATE_LIMIT:,.0f}"
+                raise self.fail(place, f"{_kind(value)} is outside -{limit} to {limit} (metres)") from None
+            raise self.fail(place, f"must be a number, not {_kind(value)}") from None
 
     def whole(self, value: Any, place: str, low: int, high: int) -> int:
-        if isinstance(value, bool) or not isinstance(value, int):
-            raise self.fail(place, f"must be a whole number, not {_kind(value)}")
-        if not low <= value <= high:
-            raise self.fail(place, f"{value} is outside {low} to {high}")
-        return value
+        try:
+            return checks.whole(value, low, high)
+        except InputError as error:
+            if error.problem is Problem.RANGE:
+                raise self.fail(place, f"{_kind(value)} is outside {low} to {high}") from None
+            raise self.fail(place, f"must be a whole number, not {_kind(value)}") from None
 
 
 def _kind(value: Any) -> str:
-    if isinstance(value, dict):
-        return "an object"
-    if isinstance(value, list):
-        return "a list"
-    text = json.dumps(value)
-    return text if len(text) <= 40 else text[:37] + "..."
+    return checks.shown(value)
 
 
 def _join(place: str, key: str | int) -> str:
     if isinstance(key, int):
         return f"{place}[{key}]"
+    if not _PLAIN_KEY.fullmatch(key):
+        key = _kind(key)  # quoted and cut: a key may hold anything
     return f"{place}.{key}" if place else key
 
 
@@ -164,7 +172,8 @@ def _nodes(r: _Reader, items: list[Any]) -> dict[int, Node]:
         if node in seen:
             raise r.fail(_join(place, "node"), f'node "{node}" is already position {seen[node]}')
         seen[node] = p
-        nodes[p] = Node(p, node, r.number(entry["x"], _join(place, "x")), r.number(entry["y"], _join(place, "y")))
+        x, y = r.coordinate(entry["x"], _join(place, "x")), r.coordinate(entry["y"], _join(place, "y"))
+        nodes[p] = Node(p, node, x, y)
     return nodes
 
 
@@ -206,22 +215,22 @@ def parse_site(data: object, source: str = "site") -> Site:
     return Site(interface, map_id, nodes, _vehicles(r, r.list(top["vehicles"], "vehicles")))
 
 
-def load_site(path: str | os.PathLike[str]) -> Site:
-    source = str(path)
+def loads_site(text: str | bytes, source: str = "site") -> Site:
+    """The site of a JSON text, read strictly (at most 1 MiB)."""
     try:
-        text = Path(path).read_text(encoding="utf-8")
-    except FileNotFoundError:
-        raise SiteError("", "no such file", source) from None
-    except UnicodeDecodeError as error:
-        raise SiteError(f"byte {error.start}", "not UTF-8 text", source) from None
-    except OSError as error:
-        raise SiteError("", f"cannot be read ({error.strerror or error})", source) from None
-    try:
-        data = json.loads(text)
-    except json.JSONDecodeError as error:
-        raise SiteError(f"line {error.lineno}, column {error.colno}", f"not valid JSON: {error.msg}",
-                        source) from None
+        data = checks.read_json(text, checks.MAX_FILE_BYTES)
+    except JsonError as error:
+        raise SiteError(error.place, error.problem, source) from None
     return parse_site(data, source)
+
+
+def load_site(path: str | os.PathLike[str]) -> Site:
+    """The site of a file, read strictly (at most 1 MiB)."""
+    try:
+        data = checks.load_json_file(path)
+    except JsonError as error:
+        raise SiteError(error.place, error.problem, str(path)) from None
+    return parse_site(data, str(path))
 
 
 def check_fit(site: Site, scenario: Scenario, source: str = "site") -> None:

@@ -23,7 +23,7 @@ def whole(value: Any, what: str, low: int, high: int) -> int:
     except InputError as error:
         if error.problem is Problem.TYPE:
             raise Refused(f"{what} must be a whole number from {low} to {high}, not {checks.shown(value)}") from None
-        raise Refused(f"{what} must be from {low} to {high}, not {value}") from None
+        raise Refused(f"{what} must be from {low} to {high}, not {checks.shown(value)}") from None
 
 
 def position(value: Any, what: str) -> int:
@@ -40,7 +40,7 @@ def number(value: Any, what: str, low: float, high: float) -> float:
     except InputError as error:
         if error.problem is Problem.TYPE:
             raise Refused(f"{what} must be a number, not {checks.shown(value)}") from None
-        raise Refused(f"{what} must lie from {low:g} to {high:g}, not {value:g}") from None
+        raise Refused(f"{what} must lie from {low:g} to {high:g}, not {checks.shown(value)}") from None
 
 
 def text(value: Any, what: str, limit: int) -> str | None:

@@ -39,6 +39,7 @@ class ControllerLink:
         self.down: str | None = None
         self.workdir: Path | None = None
         self.action = "start"  # what the person did that the commands sent now belong to
+        self.closed = False  # closed for good: no controller starts again
         self._log: LogTail | None = None
 
     @property
@@ -46,7 +47,11 @@ class ControllerLink:
         return self.client.pid if self.client is not None and self.down is None else None
 
     def start(self) -> MovaClient:
-        """A new controller in a new working directory; ControllerDown when it cannot start."""
+        """A new controller in a new working directory; ControllerDown when it cannot start, or
+        when the link is closed."""
+        if self.closed:
+            raise ControllerDown(self.down or "the session has ended")
+        self.stop()  # never two controllers or folders of one link
         self.workdir = Path(tempfile.mkdtemp(prefix="mova-workbench-", dir=self.root))
         self._log = LogTail(self.workdir / LOG_NAME)
         self.down = None
@@ -100,6 +105,12 @@ class ControllerLink:
     def _new_records(self) -> list[str]:
         """The log lines the controller wrote since the last look."""
         return self._log.new_records() if self._log is not None else []
+
+    def close(self) -> None:
+        """Ends the controller and removes its folder for good: no controller starts again."""
+        self.closed = True
+        self.stop()
+        self.down = "the session has ended"
 
     def stop(self) -> None:
         """Ends the controller (if it still runs) and removes its working directory."""

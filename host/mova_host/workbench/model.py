@@ -10,7 +10,7 @@ from __future__ import annotations
 from typing import Any, Mapping
 
 from ..errors import Conflict, Refused
-from ..geometry import HEIGHT, WIDTH, Point, grid_layout
+from ..geometry import HEIGHT, WIDTH, Point, fit, grid_layout
 from ..limits import Limits
 from ..protocol import MAX_POS, MAX_ROADS, VEHICLES
 from ..roads import KIND_WORDS, Obstacle, Road, RoadKind
@@ -21,6 +21,8 @@ from . import fields
 MARGIN = 30  # how close to the picture's edge a position may be dragged
 MAX_NAME = 40
 MAX_TEXT = 2000
+MAX_TIMEOUT_MS = 600_000  # the planning time limit the page may set
+MAX_MEMORY_MB = 1 << 20  # the memory limit the page may set
 DEFAULT_NAME = "workbench scenario"  # the name of a scenario saved before it was given one
 
 
@@ -41,14 +43,18 @@ class Design:
     # ----- positions and roads -------------------------------------------------------------
 
     def move_position(self, data: Mapping[str, Any]) -> None:
-        """Moves a position in the picture and/or names it."""
+        """Moves a position in the picture and/or names it; every field is checked before any
+        of them changes anything."""
         p = fields.position(fields.field(data, "position"), "position")
+        coords = self.coords[p]
         if "x" in data or "y" in data:
             x = fields.number(fields.field(data, "x"), "x", MARGIN, WIDTH - MARGIN)
             y = fields.number(fields.field(data, "y"), "y", MARGIN, HEIGHT - MARGIN)
-            self.coords[p] = (round(x, 1), round(y, 1))
+            coords = (round(x, 1), round(y, 1))
+        name = self.names[p]
         if "name" in data:
-            self.names[p] = fields.text(data["name"], "the name of a position", MAX_NAME)
+            name = fields.text(data["name"], "the name of a position", MAX_NAME)
+        self.coords[p], self.names[p] = coords, name
 
     def add_road(self, data: Mapping[str, Any]) -> str:
         kind = fields.road_kind(fields.field(data, "kind", "the kind of road"))
@@ -157,8 +163,10 @@ class Design:
                         timeout_ms=self.limits.timeout_ms, memory_mb=self.limits.memory_mb, expect=None)
 
     def load(self, scenario: Scenario) -> bool:
-        """Takes over a scenario read from a file (all checked before anything changes); True when
-        its coordinates had to be scaled into the picture."""
+        """Takes over a scenario read from a file (all checked before anything changes, its
+        planning limits too, which the caller then sends); True when its coordinates had to be
+        scaled into the picture."""
+        limits_of({"timeout_ms": scenario.timeout_ms, "memory_mb": scenario.memory_mb})
         if len(scenario.roads) > MAX_ROADS:
             raise Refused(f"the scenario file has {len(scenario.roads)} roads; the controller holds at most {MAX_ROADS}")
         for a, b in scenario.obstacles:
@@ -176,6 +184,17 @@ class Design:
         return scaled
 
 
+def limits_of(data: Mapping[str, Any]) -> tuple[int | None, int | None]:
+    """The planning time limit and memory limit of a request (null or absent: unchanged),
+    within what the page may set."""
+    timeout, memory = data.get("timeout_ms"), data.get("memory_mb")
+    if timeout is not None:
+        timeout = fields.whole(timeout, "the planning time limit (ms)", 0, MAX_TIMEOUT_MS)
+    if memory is not None:
+        memory = fields.whole(memory, "the memory limit (MB)", 0, MAX_MEMORY_MB)
+    return timeout, memory
+
+
 def _name(info: PositionInfo | None, p: int) -> str | None:
     return fields.text(info.name, f"the name of position {p}", MAX_NAME) if info is not None else None
 
@@ -183,19 +202,9 @@ def _name(info: PositionInfo | None, p: int) -> str | None:
 def _fit(positions: Mapping[int, PositionInfo]) -> tuple[dict[int, Point], bool]:
     """The scenario's coordinates, scaled into the picture when some lie outside it."""
     coords = dict(grid_layout())
-    given: dict[int, Point] = {}
-    for p, info in positions.items():
-        if info.x is not None and info.y is not None:  # finite: the scenario reader checked them
-            given[p] = (float(info.x), float(info.y))
-    if not given:
-        return coords, False
-    xs = [x for x, _ in given.values()]
-    ys = [y for _, y in given.values()]
-    inside = min(xs) >= MARGIN and max(xs) <= WIDTH - MARGIN and min(ys) >= MARGIN and max(ys) <= HEIGHT - MARGIN
-    if not inside:
-        span_x, span_y = max(xs) - min(xs) or 1.0, max(ys) - min(ys) or 1.0
-        scale = min((WIDTH - 4 * MARGIN) / span_x, (HEIGHT - 4 * MARGIN) / span_y)
-        given = {p: (round(2 * MARGIN + (x - min(xs)) * scale, 1), round(2 * MARGIN + (y - min(ys)) * scale, 1))
-                 for p, (x, y) in given.items()}
-    coords.update(given)
-    return coords, not inside
+    given = {p: (info.x, info.y) for p, info in positions.items() if info.x is not None and info.y is not None}
+    keep = (MARGIN, MARGIN, WIDTH - MARGIN, HEIGHT - MARGIN)
+    into = (2 * MARGIN, 2 * MARGIN, WIDTH - 2 * MARGIN, HEIGHT - 2 * MARGIN)
+    fitted, scaled = fit(given, keep, into)
+    coords.update({p: (round(x, 1), round(y, 1)) if scaled else (x, y) for p, (x, y) in fitted.items()})
+    return coords, scaled

@@ -1,5 +1,19 @@
 """The sessions of one workbench server: created on request, looked up by id, ended when idle
-or a little after their page went away; at most so many at once."""
+or a little after their page went away; at most so many at once, and at most so many for one
+client address.
+
+What is fair: no client holds more than `per_client` sessions (by default half of them,
+rounded up), so that one page or script that opens sessions and keeps them alive by asking for
+their state leaves the other half to others. Clients on this machine share one address
+(127.0.0.1 or ::1); a server for one person alone may let that person hold every session
+(`--sessions-per-client` equal to `--max-sessions`).
+
+A session is ended (by DELETE, by idleness, when its page went away, or when the server stops)
+under its own lock, the lock every request of the session holds while it works; a request that
+gets the lock after the end finds the session closed and is answered 404, and a closed session
+starts no controller, so a restart that races an end never leaves a controller or a folder
+behind.
+"""
 
 from __future__ import annotations
 
@@ -20,6 +34,13 @@ IDLE_SECONDS = 900.0
 # A session whose page went away ends this long after, unless a page takes it up again (a reload
 # does at once); a server that is full ends such sessions at once to make room.
 LEAVE_SECONDS = 10.0
+ENDED = ("this session has ended (it was idle too long, or the server was restarted); reload the page "
+         "to start a new one")
+
+
+def fair_share(max_sessions: int) -> int:
+    """The sessions one client may hold by default: half of them, rounded up."""
+    return max(1, (max_sessions + 1) // 2)
 
 
 class Sessions:
@@ -27,9 +48,11 @@ class Sessions:
     left by their page."""
 
     def __init__(self, binary: Path, *, max_sessions: int = MAX_SESSIONS, idle_seconds: float = IDLE_SECONDS,
-                 timeouts: Timeouts = Timeouts(), root: Path | None = None, leave_seconds: float = LEAVE_SECONDS):
+                 timeouts: Timeouts = Timeouts(), root: Path | None = None, leave_seconds: float = LEAVE_SECONDS,
+                 per_client: int | None = None):
         self.binary = binary
         self.max_sessions = max_sessions
+        self.per_client = fair_share(max_sessions) if per_client is None else per_client
         self.idle_seconds = idle_seconds
         self.leave_seconds = leave_seconds
         self.timeouts = timeouts
@@ -38,34 +61,66 @@ class Sessions:
         self._sessions: dict[str, WorkbenchSession | None] = {}
         self._locks: dict[str, threading.Lock] = {}
         self._left: dict[str, float] = {}  # when the page of a session went away
+        self._owners: dict[str, str] = {}  # the client address of each session
         self._lock = threading.Lock()
         self._stop = threading.Event()
         self.ended_idle = 0
 
-    def create(self) -> WorkbenchSession:
+    def create(self, client: str = "") -> WorkbenchSession:
+        """A new session for the client (its address); 503 when the server is full, 429 when the
+        client holds its share. Sessions whose page went away end at once to make room."""
         self.expire()
-        if self.count() >= self.max_sessions:
+        if self.count() >= self.max_sessions or self.held_by(client) >= self.per_client:
             self.expire(leave_seconds=0.0)
         with self._lock:
-            if len(self._sessions) >= self.max_sessions:
-                raise HTTPProblem(HTTPStatus.SERVICE_UNAVAILABLE,
-                                  f"the workbench already runs {self.max_sessions} "
-                                  f"session{'s' if self.max_sessions != 1 else ''}, its limit; "
-                                  "close another workbench page or wait until an idle one ends")
+            self._check_room(client)
             ident = secrets.token_urlsafe(18)
             # Reserve the place before the (slow) start of the controller.
             self._locks[ident] = threading.Lock()
             self._sessions[ident] = None
+            self._owners[ident] = client
         try:
             session = WorkbenchSession(ident, self.binary, timeouts=self.timeouts, root=self.root)
         except BaseException:
-            with self._lock:
-                self._sessions.pop(ident, None)
-                self._locks.pop(ident, None)
+            self._forget(ident)
             raise
         with self._lock:
-            self._sessions[ident] = session
+            kept = ident in self._sessions and not self._stop.is_set()
+            if kept:
+                self._sessions[ident] = session
+        if not kept:  # the server stopped while the controller started
+            session.close()
+            self._forget(ident)
+            raise HTTPProblem(HTTPStatus.SERVICE_UNAVAILABLE, "the workbench is stopping")
         return session
+
+    def held_by(self, client: str) -> int:
+        """The sessions the client holds (those still starting included)."""
+        with self._lock:
+            return sum(1 for owner in self._owners.values() if owner == client)
+
+    def _check_room(self, client: str) -> None:
+        """HTTPProblem when there is no room for a session of the client (lock held)."""
+        if self._stop.is_set():
+            raise HTTPProblem(HTTPStatus.SERVICE_UNAVAILABLE, "the workbench is stopping")
+        if len(self._sessions) >= self.max_sessions:
+            raise HTTPProblem(HTTPStatus.SERVICE_UNAVAILABLE,
+                              f"the workbench already runs {self.max_sessions} "
+                              f"session{'s' if self.max_sessions != 1 else ''}, its limit; "
+                              "close another workbench page or wait until an idle one ends")
+        held = sum(1 for owner in self._owners.values() if owner == client)
+        if held >= self.per_client:
+            raise HTTPProblem(HTTPStatus.TOO_MANY_REQUESTS,
+                              f"{client or 'this client'} already holds {held} of the workbench's sessions, "
+                              f"the limit for one client (of {self.max_sessions} in all); close another "
+                              "workbench page first")
+
+    def _forget(self, ident: str) -> None:
+        with self._lock:
+            self._sessions.pop(ident, None)
+            self._locks.pop(ident, None)
+            self._left.pop(ident, None)
+            self._owners.pop(ident, None)
 
     def use(self, ident: str) -> tuple[WorkbenchSession, threading.Lock]:
         with self._lock:
@@ -74,8 +129,7 @@ class Sessions:
             if session is not None:
                 self._left.pop(ident, None)  # a page uses it: not left after all
         if session is None or lock is None:
-            raise HTTPProblem(HTTPStatus.NOT_FOUND, "this session has ended (it was idle too long, "
-                              "or the server was restarted); reload the page to start a new one")
+            raise HTTPProblem(HTTPStatus.NOT_FOUND, ENDED)
         return session, lock
 
     def leave(self, ident: str) -> bool:
@@ -88,12 +142,15 @@ class Sessions:
         return True
 
     def end(self, ident: str) -> bool:
+        """Ends a session (under its lock); False for one that does not exist or still starts."""
         with self._lock:
-            session = self._sessions.pop(ident, None)
-            lock = self._locks.pop(ident, None)
+            session = self._sessions.get(ident)
+            lock = self._locks.get(ident)
+            if session is None or lock is None:
+                return False
+            del self._sessions[ident], self._locks[ident]
             self._left.pop(ident, None)
-        if session is None or lock is None:
-            return False
+            self._owners.pop(ident, None)
         with lock:
             session.close()
         return True
@@ -126,6 +183,7 @@ class Sessions:
                     del self._sessions[ident]
                     del self._locks[ident]
                     self._left.pop(ident, None)
+                    self._owners.pop(ident, None)
                 session.close()
                 ended += 1
             finally:

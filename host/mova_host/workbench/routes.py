@@ -24,6 +24,7 @@ from urllib.parse import parse_qs, urlsplit
 
 from ..errors import Conflict, ControllerDown, HTTPProblem, Refused
 from .http import JsonRequestHandler, Route, sentence
+from .registry import ENDED
 from .session import WorkbenchSession
 from .view import config_json, state_json
 
@@ -83,7 +84,7 @@ class Handler(JsonRequestHandler):
 
     def new_session(self, body: Any) -> None:
         try:
-            session = self.server.sessions.create()
+            session = self.server.sessions.create(self.client)
         except ControllerDown as down:
             raise HTTPProblem(HTTPStatus.SERVICE_UNAVAILABLE, str(down)) from None
         self._json(state_json(session), HTTPStatus.CREATED)
@@ -101,10 +102,14 @@ class Handler(JsonRequestHandler):
         self._text(HTTPStatus.ACCEPTED, "the session ends unless a page takes it up again")
 
     def _locked(self, ident: str) -> tuple[WorkbenchSession, threading.Lock]:
-        """The session, its lock taken (released by the caller)."""
+        """The session, its lock taken (released by the caller); 404 when the session ended
+        while the request waited for the lock."""
         session, lock = self.server.sessions.use(ident)
         if not lock.acquire(timeout=BUSY_SECONDS):
             raise HTTPProblem(HTTPStatus.SERVICE_UNAVAILABLE, "the session is still busy with an earlier request")
+        if session.closed:
+            lock.release()
+            raise HTTPProblem(HTTPStatus.NOT_FOUND, ENDED)
         session.last_used = time.monotonic()
         return session, lock
 
@@ -153,22 +158,23 @@ class Handler(JsonRequestHandler):
         self._with_session(ident, lambda s: s.load_scenario(body))
 
     def save_scenario(self, body: Any, ident: str) -> None:
-        session, lock = self.server.sessions.use(ident)
-        with lock:
-            session.last_used = time.monotonic()
-            try:
-                data = session.scenario_json()
-            except Refused as refused:
-                raise HTTPProblem(HTTPStatus.CONFLICT, sentence(str(refused))) from None
+        session, lock = self._locked(ident)
+        try:
+            data = session.scenario_json()
+        except Refused as refused:
+            raise HTTPProblem(HTTPStatus.CONFLICT, sentence(str(refused))) from None
+        finally:
+            lock.release()
         name = _file_name(data.get("name") or "scenario")
-        self._send(200, (json.dumps(data, indent=2) + "\n").encode("utf-8"), "application/json",
+        self._send(200, (json.dumps(data, indent=2, allow_nan=False) + "\n").encode("utf-8"), "application/json",
                    {"Content-Disposition": f'attachment; filename="{name}.json"'})
 
     def commands(self, body: Any, ident: str) -> None:
-        session, lock = self.server.sessions.use(ident)
-        with lock:
-            session.last_used = time.monotonic()
+        session, lock = self._locked(ident)
+        try:
             data = session.transcript.commands_text().encode("utf-8")
+        finally:
+            lock.release()
         self._send(200, data, "text/plain; charset=utf-8",
                    {"Content-Disposition": 'attachment; filename="mova-commands.txt"'})
 

@@ -26,13 +26,9 @@ from ..plans import Plan
 from ..protocol import VEHICLES
 from ..roads import Road
 from ..scenario import parse_scenario, scenario_to_json
-from . import fields
 from .link import ControllerLink
-from .model import Design
+from .model import Design, limits_of
 from .transcript import Entry, Transcript
-
-MAX_TIMEOUT_MS = 600_000  # the planning time limit the page may set
-MAX_MEMORY_MB = 1 << 20  # the memory limit the page may set
 
 
 class WorkbenchSession:
@@ -51,6 +47,7 @@ class WorkbenchSession:
         self.distances: list[list[int]] | None = None
         self.message = ""
         self.restarts = 0
+        self.closed = False  # ended: it answers no more requests and starts no controller
         try:
             self._start()
         except BaseException:
@@ -103,9 +100,10 @@ class WorkbenchSession:
         self.message = "A new controller is running" + (" and holds the network again." if was_built else ".")
 
     def close(self) -> None:
-        """Ends the controller child and removes the working directory."""
-        self.link.stop()
-        self.link.down = "the session has ended"
+        """Ends the controller child and removes the working directory, for good: the session
+        starts no controller after this (a restart that was waiting raises ControllerDown)."""
+        self.closed = True
+        self.link.close()
 
     # ----- the network ---------------------------------------------------------------------
 
@@ -271,11 +269,7 @@ class WorkbenchSession:
         self.message = "No road is blocked now." + (" Confirm to plan again." if self.plan is not None else "")
 
     def settings(self, data: Mapping[str, Any], action: str = "settings") -> None:
-        timeout, memory = data.get("timeout_ms"), data.get("memory_mb")
-        if timeout is not None:
-            timeout = fields.whole(timeout, "the planning time limit (ms)", 0, MAX_TIMEOUT_MS)
-        if memory is not None:
-            memory = fields.whole(memory, "the memory limit (MB)", 0, MAX_MEMORY_MB)
+        timeout, memory = limits_of(data)
         with self._controller(action) as client:
             if timeout is not None:
                 client.set_timeout(timeout)
@@ -291,7 +285,8 @@ class WorkbenchSession:
         try:
             scenario = parse_scenario(data, "the scenario file")
         except ScenarioError as error:
-            raise Refused(f"the scenario file cannot be used: {error}") from None
+            where = f"{error.place}: " if error.place else ""
+            raise Refused(f"the scenario file cannot be used: {where}{error.problem}") from None
         scaled = self.design.load(scenario)
         self._network_changed()
         # Limits the file leaves out are the controller's own defaults.

@@ -303,6 +303,47 @@ TEST_F(PlannerTest, CurrentMarkingMissingAVehicleMakesNoSearch) {
   EXPECT_EQ(Graph::Graph_Length(), 0);
 }
 
+TEST_F(PlannerTest, ListsLeftByAGoalMissingAVehicleHonourObstacles) {
+  // A goal without vehicle 2 leaves its vertex and its predecessors' lists in the graph; the
+  // next goal's search meets them without a reset. On the ring 0-5-6-7-8-0 with the road 0-5
+  // blocked, vehicle 3 goes the long way round, as it does on a fresh graph.
+  Testing::Build_Roads({{Road_Kind::Two_Lanes, 0, 5},
+                        {Road_Kind::Two_Lanes, 5, 6},
+                        {Road_Kind::Two_Lanes, 6, 7},
+                        {Road_Kind::Two_Lanes, 7, 8},
+                        {Road_Kind::Two_Lanes, 8, 0}});
+  std::vector<std::pair<bool, std::int32_t>> results;
+  for (const bool left_over : {true, false}) {
+    Planner::Reset_Search();
+    Place(M(5, 8, 0), M(6, -1, 5));
+    if (left_over) {
+      EXPECT_FALSE(Planner::Compute_Solution(No_Obstacles));
+    }
+    Place(M(5, 8, 0), M(6, 7, 5));
+    const bool found = Planner::Compute_Solution({{5, 0}});
+    results.emplace_back(found, Planner::Get_Number_Of_Steps());
+  }
+  EXPECT_EQ(results[0], results[1]);
+  EXPECT_TRUE(results[0].first);
+  Planner::Reset_Search();
+  ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
+  EXPECT_GT(results[0].second, Planner::Get_Number_Of_Steps());
+}
+
+TEST_F(PlannerTest, DebugRecordsNameBothMarkingsAndTheSearchTime) {
+  Worked_Example();
+  Utils::Logger::Enable();
+  Utils::Logger::Set_Threshold(Utils::Logger::Severity::DEBUG);
+  ASSERT_TRUE(Planner::Compute_Solution(No_Obstacles));
+  Utils::Logger::Reset();
+  const std::string log = Log_Text();
+  for (const char* record : {"DEBUG : Current Marking is:  ", "DEBUG : Goal Marking is:  ",
+                             "DEBUG : Search Evaluations: ", "DEBUG : Search CPU time: "})
+    EXPECT_NE(log.find(record), std::string::npos) << record << " missing in\n" << log;
+  EXPECT_LT(log.find("Current Marking is:"), log.find("Goal Marking is:"));
+  EXPECT_LT(log.find("Goal Marking is:"), log.find("Search CPU time:"));
+}
+
 TEST_F(PlannerTest, TimeoutIsMillisecondsInSinglePrecisionRoundedToNanoseconds) {
   EXPECT_EQ(Planner::Get_Timeout(), 1000000000);
   const std::pair<std::int32_t, std::int64_t> cases[] = {{1000, 1000000000}, {1, 1000000},

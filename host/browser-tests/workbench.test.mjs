@@ -52,10 +52,24 @@ const shot = (name) => page.screenshot({ path: join(artefacts, `${name}.png`), f
 const message = () => page.locator("#message").textContent();
 const position = (p) => page.locator(`#canvas g.position[data-pos="${p}"]`);
 
+// Waits until the page's message matches; a timeout says what the message read instead.
 async function waitMessage(pattern) {
-  await page.waitForFunction((source) => new RegExp(source).test(document.getElementById("message").textContent),
-    pattern.source, { timeout: 30000 });
+  try {
+    await page.waitForFunction((source) => new RegExp(source).test(document.getElementById("message").textContent),
+      pattern.source, { timeout: 30000 });
+  } catch (error) {
+    throw new Error(`the message never matched ${pattern}; it reads "${await message().catch(() => "?")}" (${error.message})`);
+  }
   return message();
+}
+
+// Waits until the session's state on the server passes `check`.
+async function waitState(check, what) {
+  for (let attempt = 0; attempt < 300; attempt += 1) {
+    if (check(await state())) return;
+    await page.waitForTimeout(100);
+  }
+  assert.fail(`the session's state never showed ${what}; the page says "${await message()}"`);
 }
 
 // The middle of an element on the screen. The picture is drawn anew after every answer, so an
@@ -501,8 +515,8 @@ test("undoes and redoes edits of the network and the vehicles, by buttons and ke
   // A start placed from its list is taken back the same way.
   await page.click("#mode-mission");
   await page.selectOption('select[aria-label="start of vehicle 2"]', "5");
-  await waitMessage(/^$/);
-  assert.equal((await state()).starts[1], 5);
+  await waitState((s) => s.starts[1] === 5, "vehicle 2's start on 5");
+  await page.waitForFunction(() => !document.body.classList.contains("busy"));
   await page.locator("#canvas").click({ position: { x: 5, y: 5 } });
   await page.keyboard.press("Control+z");
   await waitMessage(/^Undone: placing the start of vehicle 2/);

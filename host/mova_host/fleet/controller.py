@@ -66,12 +66,17 @@ class Controller:
                 self.restarts = 0
                 return plan
             except (MovaError, MissionError, OSError) as error:
-                self.close()
-                self.restarts += 1
-                if self.restarts > MAX_RESTARTS:
-                    raise ControllerGone(f"the controller failed {self.restarts} times in a row: {error}") from None
-                self.on_restart(str(error) or type(error).__name__)
+                self._failed(error)
                 action = lambda: self._start(positions).plan()  # noqa: E731
+
+    def _failed(self, error: Exception) -> None:
+        """Closes the controller that failed; raises ControllerGone when it failed more than
+        MAX_RESTARTS times in a row, else reports the restart to come."""
+        self.close()
+        self.restarts += 1
+        if self.restarts > MAX_RESTARTS:
+            raise ControllerGone(f"the controller failed {self.restarts} times in a row: {error}") from None
+        self.on_restart(str(error) or type(error).__name__)
 
     def plan(self, positions: Positions) -> Plan:
         """A plan from `positions` around every known obstacle."""
@@ -108,11 +113,7 @@ class Controller:
             self.restarts = 0
             return None
         except (MovaError, MissionError, OSError) as error:
-            self.close()
-            self.restarts += 1
-            if self.restarts > MAX_RESTARTS:
-                raise ControllerGone(f"the controller failed {self.restarts} times in a row: {error}") from None
-            self.on_restart(str(error) or type(error).__name__)
+            self._failed(error)
             return self._attempt(lambda: self._start(after).plan(), after)
 
     def explanation(self, positions: Positions) -> Explanation:

@@ -14,7 +14,7 @@ import time
 import traceback
 from contextlib import contextmanager
 from pathlib import Path
-from typing import Any, Iterator, Mapping
+from typing import Any, Callable, Iterator, Mapping
 
 from ..client import MovaClient
 from ..errors import Conflict, ControllerDown, MissionError, Refused, ScenarioError
@@ -185,12 +185,7 @@ class WorkbenchSession:
         mission = self._mission()
         with self._controller("plan"):
             mission.place(starts, goals)
-            seq = self.transcript.seq
-            try:
-                plan = mission.plan()
-            except MissionError as error:
-                raise Conflict(f"the controller's plan does not hold together: {error}") from None
-            evaluations = mission.client.evaluations()
+            plan, seq, evaluations = self._computed(mission, mission.plan)
         self._after_plan(plan, seq, "MOVA_START_MISSION", evaluations)
 
     def confirm(self) -> None:
@@ -201,13 +196,18 @@ class WorkbenchSession:
             raise Conflict("the network has changed since the plan; plan again")
         mission = self.mission
         with self._controller("confirm the obstacles"):
-            seq = self.transcript.seq
-            try:
-                plan = mission.replan()
-            except MissionError as error:
-                raise Conflict(f"the controller's plan does not hold together: {error}") from None
-            evaluations = mission.client.evaluations()
+            plan, seq, evaluations = self._computed(mission, mission.replan)
         self._after_plan(plan, seq, "OBSTACLES_CONFIRM", evaluations)
+
+    def _computed(self, mission: Mission, compute: Callable[[], Plan]) -> tuple[Plan, int, int]:
+        """The plan of `compute` (a computation of the mission's), the transcript's position
+        before it, and the controller's count of evaluations."""
+        seq = self.transcript.seq
+        try:
+            plan = compute()
+        except MissionError as error:
+            raise Conflict(f"the controller's plan does not hold together: {error}") from None
+        return plan, seq, mission.client.evaluations()
 
     def _after_plan(self, plan: Plan, seq: int, command: str, evaluations: int) -> None:
         self.plan = plan

@@ -291,8 +291,6 @@ Predecessors Define_Predecessors(const CPN_Marking& marking) {
 
 // The width of a bit set of transitions.
 constexpr int Transition_Bits = 32;
-// Every place, as place bits.
-constexpr std::uint32_t All_Places = (1u << Max_Places) - 1;
 static_assert(Max_Transitions <= Transition_Bits);
 
 // The tables below number a transition t turned round, as Transition_Bits - 1 - t, in bit sets

@@ -33,6 +33,7 @@ SHOWN_LENGTH = 40
 
 # The bounds of the JSON documents the host reads and of the numbers in them.
 MAX_FILE_BYTES = 1 << 20  # a scenario or site file: 1 MiB
+MAX_STREAM_BYTES = 64 << 20  # a command stream: 64 MiB
 MAX_DEPTH = 64  # lists and objects inside each other
 MAX_NUMBER_LENGTH = 40  # characters of one number as written
 # Coordinates (scenario positions in picture units, site nodes in metres) lie within this bound,
@@ -305,8 +306,9 @@ def _size(limit: int) -> str:
     return f"{limit // (1 << 20)} MiB" if limit % (1 << 20) == 0 else f"{limit // 1024} KiB"
 
 
-def load_json_file(path: str | os.PathLike[str], limit: int = MAX_FILE_BYTES) -> Any:
-    """A JSON file read strictly (`read_json`), refused whole when larger than `limit` bytes."""
+def read_file_bytes(path: str | os.PathLike[str], limit: int) -> bytes:
+    """The bytes of a file, refused whole (JsonError) when it holds more than `limit` of them or
+    cannot be read; a file that never ends (a device, a pipe) is read no further than that."""
     try:
         with Path(path).open("rb") as handle:
             data = handle.read(limit + 1)
@@ -316,4 +318,9 @@ def load_json_file(path: str | os.PathLike[str], limit: int = MAX_FILE_BYTES) ->
         raise JsonError("", f"cannot be read ({error.strerror or error})") from None
     if len(data) > limit:
         raise JsonError("", f"larger than {_size(limit)}")
-    return read_json(data)
+    return data
+
+
+def load_json_file(path: str | os.PathLike[str], limit: int = MAX_FILE_BYTES) -> Any:
+    """A JSON file read strictly (`read_json`), refused whole when larger than `limit` bytes."""
+    return read_json(read_file_bytes(path, limit))

@@ -371,13 +371,11 @@ def read_scenario_text(path: str | os.PathLike[str]) -> str:
     """The text of a command stream (or a scenario file); ScenarioError when it cannot be read."""
     source = str(path)
     try:
-        return Path(path).read_text(encoding="utf-8")
-    except FileNotFoundError:
-        raise ScenarioError("", "no such file", source) from None
+        return checks.read_file_bytes(path, checks.MAX_STREAM_BYTES).decode("utf-8")
+    except JsonError as error:
+        raise ScenarioError(error.place, error.problem, source) from None
     except UnicodeDecodeError as error:
         raise ScenarioError(f"byte {error.start}", "not UTF-8 text", source) from None
-    except OSError as error:
-        raise ScenarioError("", f"cannot be read ({error.strerror or error})", source) from None
 
 
 # ----- writing ---------------------------------------------------------------------------------

@@ -106,6 +106,13 @@ class HostileFileTest(CommandLineCase):
         self.assertIn("dropped (position argument is not an integer)", self.call("plan", stream, "--trace",
                                                                                   *self.common)[1])
 
+    def test_a_command_stream_that_never_ends_is_refused_after_64_mib(self):
+        # /dev/zero reads as a command stream (it does not begin with "{") that never ends.
+        for action, json_option in (("check", True), ("explain", True), ("commands", False), ("run", False)):
+            with self.subTest(action=action):
+                argv = [action, "/dev/zero"] + (self.common if action in ("explain", "run") else [])
+                self.assertIn("larger than 64 MiB", self.refused(argv, json_option))
+
     def test_fleet_commands_refuse_hostile_site_and_scenario_files(self):
         zone = self.file("zone.json", json.dumps(ZONE))
         site = self.file("site.json", json.dumps(SITE))

@@ -18,7 +18,7 @@ from typing import Any, Callable, Sequence, TextIO
 
 from .. import checks
 from ..client import MovaClient
-from ..errors import InputError, UsageError
+from ..errors import InputError, JsonError, UsageError
 from ..exchange import Exchange, Timeouts
 from ..protocol import integer_word, parse_line
 from ..roads import KIND_VALUES, Road, RoadKind
@@ -98,10 +98,13 @@ def mission_flags_given(args: argparse.Namespace) -> bool:
 
 
 def read_text(path: str) -> str:
+    """The text of a command file (at most 64 MiB); UsageError when it cannot be read."""
     try:
-        return Path(path).read_text()
-    except (OSError, UnicodeDecodeError) as error:
-        raise UsageError(f"{path}: cannot be read ({getattr(error, 'strerror', None) or error})") from None
+        return checks.read_file_bytes(path, checks.MAX_STREAM_BYTES).decode("utf-8")
+    except JsonError as error:
+        raise UsageError(f"{path}: {error.problem}") from None
+    except UnicodeDecodeError as error:
+        raise UsageError(f"{path}: cannot be read (not UTF-8 text at byte {error.start})") from None
 
 
 def command_file_lines(path: str) -> list[str]:

@@ -138,6 +138,36 @@ class FaultTest(ZoneCase):
         self.assertIn("CONNECTIONBROKEN", states)
         prove_steps(self.recorder.records, site, roads_of(scenario), (0, 3, 5), [])
 
+    def test_vehicle_stopped_on_its_road_holds_the_next_step(self):
+        scenario, _ = self.example()
+        site = self.example_site()
+        sim = self.simulate(site, (0, 3, 5), speed=2.0)
+        run = self.bridge(*self.zone(scenario, site))
+        run.out.wait_for("released", step=1)
+        deadline = time.monotonic() + 5
+        while not any(v.driving for v in sim.vehicles.values()) and time.monotonic() < deadline:
+            time.sleep(0.01)
+        moving = [v.number for v in sim.vehicles.values() if v.driving]
+        self.assertTrue(moving, "a vehicle drives in step 1")
+        for v in moving:
+            sim.control(v, "halt")
+        time.sleep(0.2)
+        where = {v: (sim.vehicles[v].x, sim.vehicles[v].y) for v in moving}
+        nodes = {(n.x, n.y) for n in sim.site.nodes.values()}
+        self.assertTrue(set(where.values()) - nodes, "a vehicle stands between two nodes")
+        seen, begin = len(run.out.events()), time.monotonic()
+        time.sleep(2.0)
+        end = time.monotonic()
+        # Standing on its road, it holds the step: nothing more is released, nothing is done.
+        self.assertEqual({v: (sim.vehicles[v].x, sim.vehicles[v].y) for v in moving}, where)
+        self.assertEqual([r.data["orderId"] for r in self.recorder.of("order") if begin <= r.at <= end], [])
+        self.assertFalse([e for e in run.out.events()[seen:] if e["event"] in ("released", "step-done")])
+        for v in moving:
+            sim.control(v, "go")
+        self.finish(run)
+        self.assertEqual(self.positions(sim), (3, 0, 7))
+        prove_steps(self.recorder.records, site, roads_of(scenario), (0, 3, 5), [])
+
     def test_vehicle_gone_longer_than_the_wait_ends_the_zone(self):
         scenario, _ = self.example()
         site = self.example_site()

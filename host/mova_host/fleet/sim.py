@@ -32,11 +32,13 @@ DRIVING_EVERY = 0.25  # and this often while driving
 
 @dataclass
 class Control:
-    """A request from outside the simulation's thread: take a vehicle off the broker or back."""
+    """A request from outside the simulation's thread: take a vehicle off the broker or back,
+    or stop it where it is."""
 
     vehicle: int
     # "offline" (in order), "crash" (no word: the last will), "online", "fatal", "clear", "mute" (no
-    # more states, the connection kept), "unmute"
+    # more states, the connection kept), "unmute", "halt" (stands still wherever it is, on an edge
+    # too, its order kept), "go"
     action: str
 
 
@@ -79,6 +81,7 @@ class SimVehicle:
     actions: list[dict[str, str]] = field(default_factory=list)
     cancelling: bool = False
     muted: bool = False
+    halted: bool = False
     taken: list[tuple[str, int]] = field(default_factory=list)  # (orderId, orderUpdateId) taken
     dirty: bool = True
     published: float = -math.inf
@@ -91,7 +94,7 @@ class SimVehicle:
 
     @property
     def driving(self) -> bool:
-        return bool(self.edges) and self.edges[0].released and self.nodes[0].released
+        return not self.halted and bool(self.edges) and self.edges[0].released and self.nodes[0].released
 
     def topic(self, sub: str) -> str:
         return self.site.topic(self.number, sub)
@@ -341,3 +344,5 @@ class Simulator:
             v.errors, v.dirty = [], True
         elif action in ("mute", "unmute"):
             v.muted, v.dirty = action == "mute", True
+        elif action in ("halt", "go"):
+            v.halted, v.dirty = action == "halt", True

@@ -52,11 +52,12 @@ const shot = (name) => page.screenshot({ path: join(artefacts, `${name}.png`), f
 const message = () => page.locator("#message").textContent();
 const position = (p) => page.locator(`#canvas g.position[data-pos="${p}"]`);
 
-// Waits until the page's message matches; a timeout says what the message read instead.
+// Waits until the page's message matches; a timeout says what the message read instead. The
+// message is looked at every 50 ms rather than at every frame, which a busy machine may hold back.
 async function waitMessage(pattern) {
   try {
     await page.waitForFunction((source) => new RegExp(source).test(document.getElementById("message").textContent),
-      pattern.source, { timeout: 30000 });
+      pattern.source, { timeout: 30000, polling: 50 });
   } catch (error) {
     throw new Error(`the message never matched ${pattern}; it reads "${await message().catch(() => "?")}" (${error.message})`);
   }
